@@ -1,0 +1,35 @@
+#pragma once
+
+// Where the running program lives, and the database path derived from it.
+
+#include <string>
+
+namespace vantrel {
+
+// Relative path of the database below the program's folder.
+inline constexpr const char* kRelativeDatabasePath = "XML/Data.xml";
+
+struct ModulePaths {
+    std::string fullPath;   // the executable, as /proc/self/exe names it
+    std::string folder;     // drive + directory, ends in '/'
+    std::string drive;      // always empty on Linux
+    std::string directory;  // with leading and trailing '/'
+    std::string fileName;   // without extension
+    std::string extension;  // with its leading dot, or empty
+};
+
+// Splits an absolute path at its last '/' and its file name at the last '.'; a path without '/' gives folder "/".
+ModulePaths SplitModulePath(const std::string& fullPath);
+
+// Computed once from /proc/self/exe; the same record on every later call. Not guarded against concurrent first calls.
+const ModulePaths& GetModulePaths();
+
+// The program's folder followed by kRelativeDatabasePath.
+std::string GetDatabasePath();
+
+// Test hook only: the program never calls it. Makes the folder (a '/' is appended when missing) the
+// program's folder, so that the database and the text table of a test live in a temporary folder.
+// Call it before anything asks for a path.
+void OverrideModuleFolder(const std::string& folder);
+
+}  // namespace vantrel
