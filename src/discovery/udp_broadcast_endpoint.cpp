@@ -125,7 +125,7 @@ int UdpBroadcastEndpoint::Open() {
     }
     // SO_RCVBUF is capped by net.core.rmem_max; SO_RCVBUFFORCE (root only) is not. A smaller buffer still works,
     // it only loses replies sooner, so neither failing is fatal.
-    const int wanted = kSocketReceiveBuffer;
+    const int wanted = requestedReceiveBuffer;
     setsockopt(socketFd, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
     if (SocketReceiveBuffer() < 2 * wanted) {  // Linux reports twice what it grants
         setsockopt(socketFd, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted);

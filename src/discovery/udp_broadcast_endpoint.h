@@ -29,6 +29,9 @@ public:
     // Runs Close.
     ~UdpBroadcastEndpoint() override;
 
+    // Size asked for as SO_RCVBUF by the next Open; only measurements change it.
+    void SetRequestedReceiveBuffer(int bytes) { requestedReceiveBuffer = bytes; }
+
     // Binds the socket and starts the receiver thread: 1 on success; -1 when already open (nothing changes) or
     // when the socket, the broadcast option, the bind (port held by another program) or the thread fails, in
     // which case the endpoint stays closed and LastError/LastErrorText say why.
@@ -70,6 +73,7 @@ private:
     sockaddr_in local{};
     std::thread receiver;
     int stopEventFd = -1;
+    int requestedReceiveBuffer = kSocketReceiveBuffer;
     std::atomic<bool> stopRequested{false};
     int lastError = 0;
     std::string lastErrorText;
