@@ -1,0 +1,57 @@
+#pragma once
+
+// Block allocator behind one XML tree. Records, pointer arrays and owned copies come from large chunks;
+// released blocks go to free lists by size class and are handed out again, and everything is returned to
+// the system at once when the arena is destroyed. Not thread-safe, like the tree itself.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantrel {
+
+class XmlArena {
+public:
+    XmlArena();
+    ~XmlArena();
+    XmlArena(const XmlArena&) = delete;
+    XmlArena& operator=(const XmlArena&) = delete;
+
+    // The usable size of a block requested with this size (what Allocate really reserves).
+    static std::size_t RoundUp(std::size_t size);
+
+    // A block of at least size bytes, 8-byte aligned; null when out of memory.
+    void* Allocate(std::size_t size);
+    // Gives back a block from Allocate with the size it was requested with (or its RoundUp); null is fine.
+    void Release(void* block, std::size_t size);
+
+    // Bytes taken from the system: chunks plus large blocks.
+    std::uint64_t BytesReserved() const { return reserved_; }
+
+    // The tree root that owns this arena, if any (destroying that root destroys the arena).
+    const void* owner = nullptr;
+
+private:
+    struct Chunk;
+    struct LargeBlock;
+    struct FreeBlock {
+        FreeBlock* next;
+    };
+
+    static constexpr std::size_t kSmallStep = 8;
+    static constexpr std::size_t kSmallLimit = 256;        // exact classes of 8 bytes up to here
+    static constexpr std::size_t kLargeLimit = 64 * 1024;  // above: one system block each
+    static constexpr int kClassCount = 32 + 9;             // 8..256 by 8, then 512..64K by powers of two
+
+    static int ClassOf(std::size_t roundedSize);
+    void* AllocateFromChunk(std::size_t size);
+
+    Chunk* chunks_ = nullptr;
+    char* cursor_ = nullptr;
+    char* limit_ = nullptr;
+    std::size_t nextChunkSize_;
+    LargeBlock* large_ = nullptr;
+    FreeBlock* free_[kClassCount] = {};
+    std::uint64_t reserved_ = 0;
+};
+
+}  // namespace vantrel

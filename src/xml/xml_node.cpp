@@ -1,0 +1,213 @@
+#include <cstring>
+#include <new>
+
+#include "xml/xml_arena.h"
+#include "xml/xml_tree_ops.h"
+
+namespace vantrel {
+
+namespace {
+
+bool TakesAttributeArray(XmlNodeKind kind) {
+    switch (kind) {
+        case XmlNodeKind::Document:
+        case XmlNodeKind::Text:
+        case XmlNodeKind::CData:
+        case XmlNodeKind::Comment:
+        case XmlNodeKind::IncludeSection:
+            return false;
+        default:
+            return true;
+    }
+}
+
+bool TakesChildArray(XmlNodeKind kind) {
+    return kind == XmlNodeKind::Document || kind == XmlNodeKind::Element || kind == XmlNodeKind::Doctype;
+}
+
+std::uint32_t GrownCapacity(std::uint32_t capacity, std::uint32_t growthStep) {
+    if (growthStep < 1)
+        growthStep = 1;
+    std::uint64_t wanted = std::uint64_t{capacity} * 2;
+    if (wanted < std::uint64_t{capacity} + growthStep)
+        wanted = std::uint64_t{capacity} + growthStep;
+    if (wanted > 0x7FFFFFFFu)
+        wanted = 0x7FFFFFFFu;
+    return static_cast<std::uint32_t>(wanted);
+}
+
+template <typename T>
+bool GrowArray(XmlArena* arena, T**& array, std::uint32_t count, std::uint32_t& capacity, std::uint32_t step) {
+    std::uint32_t wanted = GrownCapacity(capacity, step);
+    if (wanted <= capacity)
+        return false;
+    std::size_t bytes = XmlArena::RoundUp(std::size_t{wanted} * sizeof(T*));
+    auto** grown = static_cast<T**>(arena->Allocate(bytes));
+    if (grown == nullptr)
+        return false;
+    if (count > 0)
+        std::memcpy(grown, array, std::size_t{count} * sizeof(T*));
+    arena->Release(array, std::size_t{capacity} * sizeof(T*));
+    array = grown;
+    capacity = static_cast<std::uint32_t>(bytes / sizeof(T*));
+    return true;
+}
+
+void FreeNodeRecord(XmlArena* arena, XmlNode* node) {
+    for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
+        XmlAttribute* attribute = node->attributes[i];
+        if (attribute == nullptr)
+            continue;
+        if (!attribute->nameBorrowed)
+            XmlReleaseText(arena, attribute->name, attribute->nameLength);
+        if (!attribute->valueBorrowed)
+            XmlReleaseText(arena, attribute->value, attribute->valueLength);
+        arena->Release(attribute, sizeof(XmlAttribute));
+    }
+    arena->Release(node->attributes, std::size_t{node->attributeCapacity} * sizeof(XmlAttribute*));
+    arena->Release(node->children, std::size_t{node->childCapacity} * sizeof(XmlNode*));
+    if (!node->nameBorrowed)
+        XmlReleaseText(arena, node->name, node->nameLength);
+    if (!node->valueBorrowed)
+        XmlReleaseText(arena, node->value, node->valueLength);
+    node->~XmlNode();
+    arena->Release(node, sizeof(XmlNode));
+}
+
+}  // namespace
+
+XmlNode* XmlNewNodeIn(XmlArena* arena, XmlNodeKind kind, bool withArrays) {
+    void* memory = arena->Allocate(sizeof(XmlNode));
+    if (memory == nullptr)
+        return nullptr;
+    auto* node = new (memory) XmlNode();
+    node->kind = kind;
+    node->arena = arena;
+    if (withArrays) {
+        if (TakesAttributeArray(kind)) {
+            node->attributes = static_cast<XmlAttribute**>(arena->Allocate(sizeof(XmlAttribute*)));
+            if (node->attributes != nullptr)
+                node->attributeCapacity = 1;
+        }
+        if (TakesChildArray(kind)) {
+            node->children = static_cast<XmlNode**>(arena->Allocate(sizeof(XmlNode*)));
+            if (node->children != nullptr)
+                node->childCapacity = 1;
+        }
+    }
+    return node;
+}
+
+XmlAttribute* XmlNewAttributeIn(XmlArena* arena) {
+    void* memory = arena->Allocate(sizeof(XmlAttribute));
+    if (memory == nullptr)
+        return nullptr;
+    return new (memory) XmlAttribute();
+}
+
+bool XmlAppendChildSlot(XmlNode* node, XmlNode* child, std::uint32_t growthStep) {
+    if (node->childCount == node->childCapacity &&
+        !GrowArray(node->arena, node->children, node->childCount, node->childCapacity, growthStep)) {
+        return false;
+    }
+    node->children[node->childCount++] = child;
+    return true;
+}
+
+bool XmlAppendAttributeSlot(XmlNode* node, XmlAttribute* attribute, std::uint32_t growthStep) {
+    if (node->attributeCount == node->attributeCapacity &&
+        !GrowArray(node->arena, node->attributes, node->attributeCount, node->attributeCapacity, growthStep)) {
+        return false;
+    }
+    node->attributes[node->attributeCount++] = attribute;
+    return true;
+}
+
+char* XmlCopyText(XmlArena* arena, const char* text, std::size_t length) {
+    auto* copy = static_cast<char*>(arena->Allocate(length + 1));
+    if (copy == nullptr)
+        return nullptr;
+    if (length > 0)
+        std::memcpy(copy, text, length);
+    copy[length] = '\0';
+    return copy;
+}
+
+void XmlReleaseText(XmlArena* arena, char* text, std::uint32_t length) {
+    if (text != nullptr)
+        arena->Release(text, std::size_t{length} + 1);
+}
+
+XmlNode* XmlNewNode(XmlNodeKind kind) {
+    auto* arena = new (std::nothrow) XmlArena();
+    if (arena == nullptr)
+        return nullptr;
+    XmlNode* node = XmlNewNodeIn(arena, kind, true);
+    if (node == nullptr) {
+        delete arena;
+        return nullptr;
+    }
+    arena->owner = node;
+    return node;
+}
+
+void XmlDestroyTree(XmlNode* top) {
+    if (top == nullptr)
+        return;
+    XmlArena* arena = top->arena;
+    if (arena != nullptr && arena->owner == top) {
+        // Everything of the tree lives in the arena.
+        delete arena;
+        return;
+    }
+    if (arena == nullptr)
+        return;
+    // Post-order walk from the last child backwards, bounded by top; no stack depth depends on the tree.
+    XmlNode* current = top;
+    for (;;) {
+        if (current->childCount > 0) {
+            XmlNode* child = current->children[current->childCount - 1];
+            if (child == nullptr) {
+                --current->childCount;
+            } else if (child->childCount > 0) {
+                current = child;
+            } else {
+                FreeNodeRecord(arena, child);
+                --current->childCount;
+            }
+            continue;
+        }
+        if (current == top)
+            break;
+        current = current->parent;
+    }
+    FreeNodeRecord(arena, top);
+}
+
+void XmlDetachAndDestroyChild(XmlNode* parent, std::uint32_t index) {
+    if (parent == nullptr || index >= parent->childCount)
+        return;
+    XmlNode* child = parent->children[index];
+    std::memmove(parent->children + index, parent->children + index + 1,
+                 std::size_t{parent->childCount - index - 1} * sizeof(XmlNode*));
+    parent->children[--parent->childCount] = nullptr;
+    if (child == nullptr)
+        return;
+    child->parent = child;
+    XmlDestroyTree(child);
+}
+
+std::uint64_t XmlTreeMemory(const XmlNode* node) {
+    return node != nullptr && node->arena != nullptr ? node->arena->BytesReserved() : 0;
+}
+
+bool XmlSpanEquals(const char* span, std::uint32_t length, const char* text) {
+    if (text == nullptr)
+        return false;
+    std::size_t textLength = std::strlen(text);
+    if (textLength != length)
+        return false;
+    return length == 0 || (span != nullptr && std::memcmp(span, text, length) == 0);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,356 @@
+#include "xml/xml_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+#include "xml/xml_walk_stack.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+
+// Collects the output in a buffer and hands it to the sink in large pieces.
+class BufferedOutput {
+public:
+    explicit BufferedOutput(XmlSink& sink) : sink_(sink) {}
+    ~BufferedOutput() { Flush(); }
+
+    bool Ok() const { return ok_; }
+
+    void Put(const char* data, std::size_t size) {
+        if (!ok_)
+            return;
+        if (size > kBufferSize - used_) {
+            Flush();
+            if (size >= kBufferSize) {
+                if (ok_)
+                    ok_ = sink_.Write(data, size);
+                return;
+            }
+        }
+        std::memcpy(buffer_ + used_, data, size);
+        used_ += size;
+    }
+    void Put(const char* text) { Put(text, std::strlen(text)); }
+    void Put(char c) {
+        if (used_ == kBufferSize)
+            Flush();
+        buffer_[used_++] = c;
+    }
+    void Flush() {
+        if (ok_ && used_ > 0)
+            ok_ = sink_.Write(buffer_, used_);
+        used_ = 0;
+    }
+
+private:
+    XmlSink& sink_;
+    std::size_t used_ = 0;
+    bool ok_ = true;
+    char buffer_[kBufferSize];
+};
+
+class Writer {
+public:
+    Writer(BufferedOutput& out, XmlIndent& indent, XmlLayout layout, XmlLineEnd lineEnd)
+        : out_(out),
+          indent_(indent),
+          indented_(layout == XmlLayout::Indented),
+          lineEnd_(lineEnd == XmlLineEnd::CrLf ? "\r\n" : "\n") {}
+
+    // Writes node and its subtree without recursion.
+    void Write(const XmlNode* node) {
+        if (node == nullptr)
+            return;
+        XmlWalkStack stack;
+        if (WriteStart(node))
+            stack.Push(node);
+        while (!stack.Empty() && out_.Ok()) {
+            XmlWalkStack::Frame& frame = stack.Top();
+            if (frame.next < frame.node->childCount) {
+                const XmlNode* child = frame.node->children[frame.next++];
+                if (child != nullptr && WriteStart(child))
+                    stack.Push(child);
+                continue;
+            }
+            const XmlNode* done = frame.node;
+            stack.Pop();
+            indent_.Pop();
+            WriteIndent();
+            WriteEndTag(done);
+            LineEnd();
+        }
+    }
+
+private:
+    void Span(const char* data, std::uint32_t length) {
+        if (data != nullptr)
+            out_.Put(data, length);
+    }
+    void WriteIndent() {
+        if (indented_ && !indent_.current.empty())
+            out_.Put(indent_.current.data(), indent_.current.size());
+    }
+    void LineEnd() {
+        if (indented_)
+            out_.Put(lineEnd_);
+    }
+    void WriteEndTag(const XmlNode* node) {
+        out_.Put("</", 2);
+        Span(node->name, node->nameLength);
+        out_.Put('>');
+    }
+    void WriteAttributes(const XmlNode* node) {
+        for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
+            const XmlAttribute* attribute = node->attributes[i];
+            if (attribute == nullptr || attribute->name == nullptr)
+                continue;
+            out_.Put(' ');
+            out_.Put(attribute->name, attribute->nameLength);
+            if (attribute->value != nullptr) {
+                out_.Put("=\"", 2);
+                out_.Put(attribute->value, attribute->valueLength);
+                out_.Put('"');
+            }
+        }
+    }
+    void WriteMarkupDeclaration(const char* keyword, const XmlNode* node) {
+        if (node->name == nullptr)
+            return;
+        out_.Put(keyword);
+        out_.Put(node->name, node->nameLength);
+        if (node->value != nullptr) {
+            out_.Put(' ');
+            out_.Put(node->value, node->valueLength);
+        }
+        out_.Put('>');
+    }
+    void WriteSection(const char* open, const char* close, const XmlNode* node) {
+        if (node->value == nullptr)
+            return;
+        out_.Put(open);
+        out_.Put(node->value, node->valueLength);
+        out_.Put(close);
+    }
+    void WriteDoctype(const XmlNode* node) {
+        out_.Put("<!DOCTYPE");
+        for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
+            const XmlAttribute* attribute = node->attributes[i];
+            if (attribute == nullptr)
+                continue;
+            out_.Put(' ');
+            if (attribute->name != nullptr) {
+                out_.Put(attribute->name, attribute->nameLength);
+            } else if (attribute->value != nullptr) {
+                out_.Put('"');
+                out_.Put(attribute->value, attribute->valueLength);
+                out_.Put('"');
+            }
+        }
+        if (node->childCount > 0) {
+            const char* separator = indented_ ? lineEnd_ : " ";
+            out_.Put(separator);
+            out_.Put('[');
+            out_.Put(separator);
+            indent_.Push();
+            for (std::uint32_t i = 0; i < node->childCount; ++i) {
+                const XmlNode* child = node->children[i];
+                if (child == nullptr)
+                    continue;
+                switch (child->kind) {
+                    case XmlNodeKind::EntityDecl:
+                    case XmlNodeKind::AttlistDecl:
+                    case XmlNodeKind::ElementDecl:
+                    case XmlNodeKind::NotationDecl:
+                        WriteStart(child);  // leaves: never pushes
+                        break;
+                    default:
+                        break;
+                }
+            }
+            indent_.Pop();
+            out_.Put(']');
+        } else if (node->value != nullptr) {
+            out_.Put(" [", 2);
+            out_.Put(node->value, node->valueLength);
+            out_.Put(']');
+        }
+        out_.Put('>');
+    }
+
+    // Writes the node up to its children; true when its children and end tag are still to come.
+    bool WriteStart(const XmlNode* node) {
+        WriteIndent();
+        switch (node->kind) {
+            case XmlNodeKind::Element:
+            case XmlNodeKind::Declaration: {
+                bool declaration = node->kind == XmlNodeKind::Declaration;
+                out_.Put(declaration ? "<?" : "<");
+                if (node->name != nullptr) {
+                    out_.Put(node->name, node->nameLength);
+                } else {
+                    out_.Put("anonymous");
+                }
+                WriteAttributes(node);
+                if (declaration) {
+                    out_.Put("?>", 2);
+                } else if (node->childCount == 0) {
+                    out_.Put("/>", 2);
+                } else {
+                    out_.Put('>');
+                    const XmlNode* only = node->children[0];
+                    if (node->childCount == 1 && only != nullptr && only->kind == XmlNodeKind::Text) {
+                        Span(only->value, only->valueLength);
+                        WriteEndTag(node);
+                    } else {
+                        LineEnd();
+                        indent_.Push();
+                        return true;
+                    }
+                }
+                break;
+            }
+            case XmlNodeKind::Text:
+                Span(node->value, node->valueLength);
+                break;
+            case XmlNodeKind::CData:
+                WriteSection("<![CDATA[", "]]>", node);
+                break;
+            case XmlNodeKind::Comment:
+                WriteSection("<!--", "-->", node);
+                break;
+            case XmlNodeKind::IncludeSection:
+                WriteSection("<![INCLUDE[", "]]>", node);
+                break;
+            case XmlNodeKind::Doctype:
+                WriteDoctype(node);
+                break;
+            case XmlNodeKind::EntityDecl:
+                WriteMarkupDeclaration("<!ENTITY ", node);
+                break;
+            case XmlNodeKind::AttlistDecl:
+                WriteMarkupDeclaration("<!ATTLIST ", node);
+                break;
+            case XmlNodeKind::ElementDecl:
+                WriteMarkupDeclaration("<!ELEMENT ", node);
+                break;
+            case XmlNodeKind::NotationDecl:
+                WriteMarkupDeclaration("<!NOTATION ", node);
+                break;
+            case XmlNodeKind::Document:
+            case XmlNodeKind::None:
+                break;
+        }
+        LineEnd();
+        return false;
+    }
+
+    BufferedOutput& out_;
+    XmlIndent& indent_;
+    bool indented_;
+    const char* lineEnd_;
+};
+
+class StreamSink : public XmlSink {
+public:
+    explicit StreamSink(std::ostream& stream) : stream_(stream) {}
+    bool Write(const char* data, std::size_t size) override {
+        stream_.write(data, static_cast<std::streamsize>(size));
+        return stream_.good();
+    }
+
+private:
+    std::ostream& stream_;
+};
+
+}  // namespace
+
+bool XmlStringSink::Write(const char* data, std::size_t size) {
+    out_.append(data, size);
+    return true;
+}
+
+bool XmlFdSink::Write(const char* data, std::size_t size) {
+    if (error_ != 0)
+        return false;
+    while (size > 0) {
+        ssize_t written = ::write(fd_, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            error_ = errno;
+            return false;
+        }
+        if (written == 0) {
+            error_ = EIO;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool XmlWriteNode(XmlSink& sink, XmlIndent& indent, const XmlNode* node, XmlLayout layout, XmlLineEnd lineEnd) {
+    if (node == nullptr)
+        return true;
+    BufferedOutput out(sink);
+    Writer writer(out, indent, layout, lineEnd);
+    writer.Write(node);
+    out.Flush();
+    return out.Ok();
+}
+
+bool XmlWrite(XmlSink& sink, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd) {
+    const XmlNode* record = node.Get();
+    if (record == nullptr)
+        return true;
+    XmlIndent indent;
+    indent.indentByte = layout == XmlLayout::Indented ? '\t' : '\0';
+    BufferedOutput out(sink);
+    Writer writer(out, indent, layout, lineEnd);
+    if (record->parent == record && record->kind == XmlNodeKind::Document) {
+        for (std::uint32_t i = 0; i < record->childCount && out.Ok(); ++i) writer.Write(record->children[i]);
+    } else {
+        writer.Write(record);
+    }
+    out.Flush();
+    return out.Ok();
+}
+
+std::string XmlWriteToString(XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd) {
+    std::string out;
+    XmlStringSink sink(out);
+    XmlWrite(sink, node, layout, lineEnd);
+    return out;
+}
+
+bool XmlWriteFile(const char* path, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd) {
+    if (path == nullptr)
+        return false;
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    XmlFdSink sink(fd);
+    bool ok = XmlWrite(sink, node, layout, lineEnd);
+    if (::close(fd) != 0)
+        ok = false;
+    return ok;
+}
+
+std::ostream& operator<<(std::ostream& stream, XmlNodeRef node) {
+    if (!stream.good())
+        return stream;
+    std::ios::fmtflags others = stream.flags() & ~std::ios::skipws;
+    XmlLayout layout = others == std::ios::fmtflags{} ? XmlLayout::Compact : XmlLayout::Indented;
+    StreamSink sink(stream);
+    if (!XmlWrite(sink, node, layout, XmlLineEnd::CrLf) || !stream.flush())
+        stream.setstate(std::ios::badbit);
+    return stream;
+}
+
+}  // namespace vantrel
