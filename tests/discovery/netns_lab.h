@@ -20,12 +20,12 @@ public:
     // A veth pair between two namespaces, each end up with its address ("10.1.0.1/24"); false on failure.
     bool Link(const std::string& namespaceA, const std::string& addressA, const std::string& namespaceB,
               const std::string& addressB);
+    // Runs a shell command (such as "ip -n NAME route add ..."); false on failure.
+    bool Run(const std::string& command);
     // What failed first, empty while everything worked.
     const std::string& Error() const { return error; }
 
 private:
-    bool Run(const std::string& command);
-
     std::vector<std::string> namespaces;
     int links = 0;
     std::string error;
