@@ -1,0 +1,459 @@
+// Device operations of the XML-backed store.
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "password/password.h"
+#include "store/store_text.h"
+#include "store/xml_device_store.h"
+
+namespace vantrel {
+namespace {
+
+constexpr std::uint32_t kDeviceRecordSize = sizeof(DeviceRecord);
+// Channel numbers are stored in 8 bits; more channels would give entries that collide.
+constexpr std::int32_t kMaxStoredChannels = 256;
+
+bool AttributeIs(XmlAttributeRef attribute, const char* text) {
+    XmlAttribute* record = attribute.Get();
+    if (record == nullptr) {
+        return false;
+    }
+    if (record->value == nullptr) {
+        return text[0] == '\0';
+    }
+    return XmlSpanEquals(record->value, record->valueLength, text);
+}
+
+void CopyAttribute(XmlNodeRef node, const char* name, char* field, std::size_t size) {
+    XmlAttribute* record = node.Attribute(name).Get();
+    std::string_view text;
+    if (record != nullptr && record->value != nullptr) {
+        text = std::string_view(record->value, record->valueLength);
+    }
+    CopyToField(field, size, text);
+}
+
+std::string EntryName(const std::string& deviceName, const char* form, std::uint32_t number) {
+    return deviceName + form + std::to_string(number);
+}
+
+// The texts of a record that go into attributes must be terminated and storable, and the channel count
+// must fit the 8-bit channel numbers.
+bool IsWritableRecord(const DeviceRecord& record) {
+    std::int32_t cameras = static_cast<std::int32_t>(record.cameras);
+    return cameras >= 0 && cameras <= kMaxStoredChannels && IsStorableField(record.name, sizeof record.name) &&
+           IsStorableField(record.host, sizeof record.host) &&
+           IsStorableField(record.username, sizeof record.username) &&
+           IsStorableField(record.ddnsHost, sizeof record.ddnsHost) &&
+           FieldText(record.password, sizeof record.password).has_value();
+}
+
+}  // namespace
+
+std::uint32_t XmlDeviceStore::CountDevices() {
+    return Section(kDevInfo).ChildCount();
+}
+
+std::uint32_t XmlDeviceStore::FindDeviceByName(const char* name) {
+    if (name == nullptr) {
+        return 0;
+    }
+    XmlNodeRef device = Section(kDevInfo).FindChildByName(name);
+    return device.NameIs("DEV") ? device.Attribute("id").ValueAsUnsigned() : 0;
+}
+
+std::uint32_t XmlDeviceStore::FindDeviceByAddress(const char* host, std::uint32_t port) {
+    if (host == nullptr) {
+        return 0;
+    }
+    XmlNodeRef devices = Section(kDevInfo);
+    if (!devices.NameIs("DEVINFO")) {
+        return 0;
+    }
+    std::uint32_t count = devices.ChildCount();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        XmlNodeRef child = devices.Child(i);
+        bool hostMatches = AttributeIs(child.Attribute("host"), host);
+        bool portMatches = child.Attribute("port").ValueAsUnsigned() == port;
+        if (hostMatches && portMatches) {
+            return child.NameIs("DEV") ? child.Attribute("id").ValueAsUnsigned() : 0;
+        }
+    }
+    return 0;
+}
+
+std::uint32_t XmlDeviceStore::FindDeviceByDdns(const char* host, const char* ddnsHost, std::uint32_t ddnsPort) {
+    if (host == nullptr || ddnsHost == nullptr) {
+        return 0;
+    }
+    XmlNodeRef devices = Section(kDevInfo);
+    std::uint32_t count = devices.ChildCount();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        XmlNodeRef child = devices.Child(i);
+        bool hostMatches = AttributeIs(child.Attribute("host"), host);
+        bool ddnsHostMatches = AttributeIs(child.Attribute("DDNSHost"), ddnsHost);
+        bool ddnsPortMatches = child.Attribute("DDNSPort").ValueAsUnsigned() == ddnsPort;
+        if (hostMatches && ddnsHostMatches && ddnsPortMatches) {
+            return child.NameIs("DEV") ? child.Attribute("id").ValueAsUnsigned() : 0;
+        }
+    }
+    return 0;
+}
+
+int XmlDeviceStore::LoadDevices(DeviceRecord* records, std::uint32_t size) {
+    XmlNodeRef devices = Section(kDevInfo);
+    if (!devices.NameIs("DEVINFO")) {
+        return 0;
+    }
+    std::uint32_t count = devices.ChildCount();
+    if (std::uint64_t{count} * kDeviceRecordSize > size || (count > 0 && records == nullptr)) {
+        return 0;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        XmlNodeRef device = devices.Child(i);
+        if (!device.NameIs("DEV")) {
+            continue;
+        }
+        DeviceRecord record{};
+        record.id = device.Attribute("id").ValueAsUnsigned();
+        record.cameras = device.Attribute("cameras").ValueAsUnsigned() & 0xFFFF;
+        record.ip = device.Attribute("ip").ValueAsUnsigned();
+        record.port = device.Attribute("port").ValueAsUnsigned();
+        record.ddnsFlag = device.Attribute("ddnsFlag").ValueAsUnsigned() & 0xFF;
+        record.ddnsPort = device.Attribute("DDNSPort").ValueAsUnsigned();
+        record.orgId = device.Attribute("OrgId").ValueAsUnsigned();
+        CopyAttribute(device, "host", record.host, sizeof record.host);
+        CopyAttribute(device, "name", record.name, sizeof record.name);
+        CopyAttribute(device, "username", record.username, sizeof record.username);
+        CopyAttribute(device, "DDNSHost", record.ddnsHost, sizeof record.ddnsHost);
+        char cipher[kCipherBufferSize] = {};
+        CopyAttribute(device, "password", cipher, sizeof cipher);
+        DecryptStringEX(cipher, record.password, 1, keyPath_);
+        std::memcpy(&records[i], &record, sizeof record);
+    }
+    return 1;
+}
+
+int XmlDeviceStore::AddDevices(DeviceRecord* records, std::uint32_t size) {
+    if (records == nullptr || size < kDeviceRecordSize) {
+        return 0;
+    }
+    XmlNodeRef devices = Section(kDevInfo);
+    if (!devices.NameIs("DEVINFO")) {
+        return 0;
+    }
+    std::uint32_t count = size / kDeviceRecordSize;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (!IsWritableRecord(records[i])) {
+            return 0;
+        }
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        DeviceRecord& record = records[i];
+        if (devices.FindChildByName(record.name).IsValid()) {
+            return 0;
+        }
+        char cipher[kCipherBufferSize];
+        if (!Encrypt(record.password, cipher)) {
+            return 0;
+        }
+        XmlNodeRef global = Global();
+        XmlNodeRef device = NewElement(devices, "DEV", global);
+        if (!device.IsValid()) {
+            return 0;
+        }
+        device.Attribute("ip").SetUnsigned(record.ip);
+        device.Attribute("name").SetValue(record.name);
+        device.Attribute("host").SetValue(record.host);
+        device.Attribute("port").SetUnsigned16(record.port);
+        device.Attribute("cameras").SetUnsigned16(record.cameras);
+        if (!device.NameIs("DEV")) {
+            return 0;
+        }
+        device.Attribute("ddnsFlag").SetUnsigned8(record.ddnsFlag);
+        device.Attribute("DDNSHost").SetValue(record.ddnsHost);
+        device.Attribute("DDNSPort").SetUnsigned(record.ddnsPort);
+        device.Attribute("desc").SetValue("");
+        device.Attribute("username").SetValue(record.username);
+        device.Attribute("OrgId").SetUnsigned(record.orgId);
+        device.Attribute("password").SetValue(cipher);
+        record.id = device.Attribute("id").ValueAsUnsigned();
+
+        std::string name(record.name);
+        std::int32_t cameras = static_cast<std::int32_t>(record.cameras);
+        for (std::int32_t n = 1; n <= cameras; ++n) {
+            std::uint32_t channel = static_cast<std::uint32_t>(n - 1);
+            XmlNodeRef video = CreateEntry(device, 0, channel, EntryName(name, "_", n), global);
+            if (video.NameIs("DEV")) {
+                video.Attribute("desc").SetValue("");
+            }
+            XmlNodeRef alarm = CreateEntry(device, 1, channel, EntryName(name, "_alarm", n), global);
+            if (alarm.NameIs("DEV")) {
+                alarm.Attribute("desc").SetValue("");
+            }
+        }
+    }
+    return 1;
+}
+
+int XmlDeviceStore::SetCameraTypes(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count) {
+    if (types == nullptr) {
+        return 0;
+    }
+    XmlNodeRef device = FindById(Section(kDevInfo), "DEV", deviceId);
+    if (!device.IsValid()) {
+        return 0;
+    }
+    for (std::int32_t i = 0; i < count; ++i) {
+        XmlNodeRef entry = FindEntry(device, 0, static_cast<std::uint32_t>(i));
+        if (entry.NameIs("DEV")) {
+            entry.Attribute("CameraType").SetUnsigned8(static_cast<std::uint32_t>(types[i]));
+        }
+    }
+    return 1;
+}
+
+int XmlDeviceStore::GetCameraTypes(std::uint32_t deviceId, std::int32_t* types, std::int32_t count) {
+    if (types == nullptr) {
+        return 0;
+    }
+    XmlNodeRef device = FindById(Section(kDevInfo), "DEV", deviceId);
+    if (!device.IsValid()) {
+        return 0;
+    }
+    for (std::int32_t i = 0; i < count; ++i) {
+        XmlNodeRef entry = FindEntry(device, 0, static_cast<std::uint32_t>(i));
+        if (entry.IsValid()) {
+            types[i] = static_cast<std::int32_t>(entry.Attribute("CameraType").ValueAsUnsigned() & 0xFF);
+        }
+    }
+    return 1;
+}
+
+int XmlDeviceStore::LoadChannelEntries(std::uint32_t deviceId, ChannelEntry* entries, std::uint32_t capacity) {
+    if (entries == nullptr) {
+        return 0;
+    }
+    XmlNodeRef device = FindById(Section(kDevInfo), "DEV", deviceId);
+    if (!device.IsValid()) {
+        return 0;
+    }
+    std::uint32_t cameras = device.Attribute("cameras").ValueAsUnsigned() & 0xFFFF;
+    if (capacity < cameras) {
+        return 0;
+    }
+    for (std::uint32_t n = 0; n < cameras; ++n) {
+        XmlNodeRef video = FindEntry(device, 0, n);
+        if (!video.IsValid()) {
+            continue;
+        }
+        ChannelEntry entry{};
+        entry.id = video.Attribute("id").ValueAsUnsigned();
+        entry.channel = video.Attribute("channel").ValueAsUnsigned() & 0xFF;
+        CopyAttribute(video, "name", entry.name, sizeof entry.name);
+        entries[n] = entry;
+    }
+    return 1;
+}
+
+std::uint32_t XmlDeviceStore::GetChannelId(std::uint32_t deviceId, std::uint32_t channel) {
+    XmlNodeRef device = FindById(Section(kDevInfo), "DEV", deviceId);
+    XmlNodeRef video = device.IsValid() ? FindEntry(device, 0, channel & 0xFF) : XmlNodeRef();
+    return video.IsValid() ? video.Attribute("id").ValueAsUnsigned() : 0;
+}
+
+int XmlDeviceStore::GetEntryIds(std::uint32_t deviceId, std::uint32_t* ids, std::uint32_t count) {
+    if (ids == nullptr) {
+        return 0;
+    }
+    XmlNodeRef device = FindById(Section(kDevInfo), "DEV", deviceId);
+    if (!device.IsValid() || device.ChildCount() < count) {
+        return 0;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        XmlNodeRef child = device.Child(i);
+        if (child.NameIs("DEV")) {
+            ids[i] = child.Attribute("id").ValueAsUnsigned();
+        }
+    }
+    return 1;
+}
+
+int XmlDeviceStore::SetEntryName(std::uint32_t id, const ChannelEntry* entry) {
+    if (entry == nullptr || !IsStorableField(entry->name, sizeof entry->name)) {
+        return 0;
+    }
+    XmlNodeRef element = FindById(Section(kDevInfo), "DEV", id);
+    if (!element.IsValid()) {
+        return 0;
+    }
+    return element.Attribute("name").SetValue(entry->name) ? 1 : 0;
+}
+
+int XmlDeviceStore::RemoveDevice(std::uint32_t deviceId, ChangeNotifier* notifier) {
+    XmlNodeRef device = FindById(Section(kDevInfo), "DEV", deviceId);
+    if (!device.IsValid()) {
+        return 0;
+    }
+    // take every identifier first: the removals below may drop cached nodes
+    std::vector<std::string> entryIds;
+    for (std::uint32_t i = 0; i < device.ChildCount(); ++i) {
+        XmlNodeRef child = device.Child(i);
+        if (child.NameIs("DEV")) {
+            entryIds.push_back(child.Attribute("id").Value());
+        }
+    }
+    std::string deviceIdText = device.Attribute("id").Value();
+    for (const std::string& entryId : entryIds) {
+        RemoveAllWithId(Section(kMapInfo), entryId);
+    }
+    RemoveAllWithId(Section(kMapInfo), deviceIdText);
+    RemoveFirstByAttribute(Section(kDevInfo), nullptr, "id", deviceIdText, 0xFFFFFFFFu, false);
+    if (notifier != nullptr) {
+        notifier->OnChanged();
+    }
+    return 1;
+}
+
+int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* record, std::uint32_t size,
+                                 ChangeNotifier* notifier) {
+    if (record == nullptr || size < kDeviceRecordSize) {
+        return 0;
+    }
+    XmlNodeRef devices = Section(kDevInfo);
+    if (!devices.NameIs("DEVINFO")) {
+        return 0;
+    }
+    XmlNodeRef device = FindById(devices, "DEV", deviceId);
+    if (!device.IsValid() || !IsWritableRecord(*record)) {
+        return 0;
+    }
+    // a device inside the map section could be removed with its map items; such a file is not edited
+    XmlNodeRef map = Section(kMapInfo);
+    for (XmlNodeRef up = device; up.IsValid(); up = up.Parent()) {
+        if (up == map) {
+            return 0;
+        }
+    }
+    char cipher[kCipherBufferSize];
+    if (!Encrypt(record->password, cipher)) {
+        return 0;
+    }
+    XmlNode* deviceNode = device.Get();
+    std::int32_t oldCount = static_cast<std::int32_t>(device.Attribute("cameras").ValueAsUnsigned() & 0xFFFF);
+    std::int32_t newCount = static_cast<std::int32_t>(record->cameras);
+    std::string newName(record->name);
+
+    for (std::int32_t n = newCount; n < oldCount; ++n) {
+        std::string channelText = UnsignedText(static_cast<std::uint32_t>(n) & 0xFF);
+        for (std::uint32_t type = 0; type <= 1; ++type) {
+            XmlNodeRef entry = FindEntry(XmlNodeRef(deviceNode), type, static_cast<std::uint32_t>(n));
+            if (!entry.IsValid()) {
+                continue;
+            }
+            RemoveAllWithId(Section(kMapInfo), entry.Attribute("id").Value());
+            RemoveFirstByAttribute(XmlNodeRef(deviceNode), nullptr, "channel", channelText, 0xFFFFFFFFu, true);
+        }
+    }
+    device = XmlNodeRef(deviceNode);
+    if (newCount > oldCount) {
+        XmlNodeRef global = Global();
+        for (std::int32_t n = oldCount; n < newCount; ++n) {
+            std::uint32_t channel = static_cast<std::uint32_t>(n);
+            XmlNodeRef video = CreateEntry(device, 0, channel, EntryName(newName, "_", n + 1), global);
+            if (video.IsValid()) {
+                video.Attribute("desc").SetValue("");
+            }
+            XmlNodeRef alarm = CreateEntry(device, 1, channel, EntryName(newName, "_alarm", n + 1), global);
+            if (alarm.IsValid()) {
+                alarm.Attribute("desc").SetValue("");
+            }
+        }
+    }
+    std::string oldName = device.Attribute("name").Value();
+    if (oldName != newName) {
+        std::int32_t common = std::min(oldCount, newCount);
+        for (std::int32_t j = 1; j <= common; ++j) {
+            std::uint32_t channel = static_cast<std::uint32_t>(j - 1);
+            XmlNodeRef video = FindEntry(device, 0, channel);
+            XmlAttributeRef videoName = video.Attribute("name");
+            if (video.IsValid() && videoName.Value() == EntryName(oldName, "_", j)) {
+                videoName.SetValue(EntryName(newName, "_", j).c_str());
+            }
+            XmlNodeRef alarm = FindEntry(device, 1, channel);
+            XmlAttributeRef alarmName = alarm.Attribute("name");
+            if (alarm.IsValid() && alarmName.Value() == EntryName(oldName, "_alarm", j)) {
+                alarmName.SetValue(EntryName(newName, "_alarm", j).c_str());
+            }
+        }
+    }
+    device.Attribute("ip").SetUnsigned(record->ip);
+    device.Attribute("host").SetValue(record->host);
+    device.Attribute("port").SetUnsigned16(record->port);
+    device.Attribute("cameras").SetUnsigned16(record->cameras);
+    device.Attribute("name").SetValue(record->name);
+    device.Attribute("username").SetValue(record->username);
+    device.Attribute("ddnsFlag").SetUnsigned8(record->ddnsFlag);
+    device.Attribute("DDNSHost").SetValue(record->ddnsHost);
+    device.Attribute("DDNSPort").SetUnsigned(record->ddnsPort);
+    device.Attribute("password").SetValue(cipher);
+    if (notifier != nullptr) {
+        notifier->OnChanged();
+    }
+    return 1;
+}
+
+int XmlDeviceStore::LoadDeviceTree(DeviceTreeRecord* records, std::uint32_t capacity) {
+    if (records == nullptr) {
+        return 0;
+    }
+    XmlNodeRef devices = Section(kDevInfo);
+    if (!devices.NameIs("DEVINFO") || capacity < devices.ChildCount()) {
+        return 0;
+    }
+    std::uint32_t count = devices.ChildCount();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        XmlNodeRef device = devices.Child(i);
+        if (!device.NameIs("DEV")) {
+            continue;
+        }
+        DeviceTreeRecord& record = records[i];
+        record = DeviceTreeRecord{};
+        record.id = device.Attribute("id").ValueAsUnsigned();
+        CopyAttribute(device, "name", record.name, sizeof record.name);
+        CopyAttribute(device, "desc", record.desc, sizeof record.desc);
+        std::uint32_t cameras = device.Attribute("cameras").ValueAsUnsigned() & 0xFFFF;
+        if (cameras > 0) {
+            record.videoEntries = new (std::nothrow) VideoChannelRecord[cameras]();
+            record.alarmEntries = new (std::nothrow) AlarmRecord[cameras]();
+            if (record.videoEntries == nullptr || record.alarmEntries == nullptr) {
+                FreeDeviceTreeEntries(record);
+                return 0;
+            }
+        }
+        record.videoCount = cameras;
+        record.alarmCount = cameras;
+        for (std::uint32_t n = 0; n < cameras; ++n) {
+            XmlNodeRef video = FindEntry(device, 0, n);
+            if (video.IsValid()) {
+                VideoChannelRecord& v = record.videoEntries[n];
+                v.id = video.Attribute("id").ValueAsUnsigned();
+                v.cameraType = video.Attribute("CameraType").ValueAsUnsigned() & 0xFF;
+                CopyAttribute(video, "name", v.name, sizeof v.name);
+                CopyAttribute(video, "desc", v.desc, sizeof v.desc);
+            }
+            XmlNodeRef alarm = FindEntry(device, 1, n);
+            if (alarm.IsValid()) {
+                AlarmRecord& a = record.alarmEntries[n];
+                a.id = alarm.Attribute("id").ValueAsUnsigned();
+                CopyAttribute(alarm, "name", a.name, sizeof a.name);
+                CopyAttribute(alarm, "desc", a.desc, sizeof a.desc);
+            }
+        }
+    }
+    return 1;
+}
+
+}  // namespace vantrel

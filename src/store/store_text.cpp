@@ -1,0 +1,69 @@
+#include "store/store_text.h"
+
+#include <cstring>
+
+namespace vantrel {
+
+std::optional<std::string_view> FieldText(const char* field, std::size_t size) {
+    if (field == nullptr) {
+        return std::nullopt;
+    }
+    const void* end = std::memchr(field, '\0', size);
+    if (end == nullptr) {
+        return std::nullopt;
+    }
+    return std::string_view(field, static_cast<std::size_t>(static_cast<const char*>(end) - field));
+}
+
+bool IsStorableText(std::string_view text) {
+    return text.find('"') == std::string_view::npos;
+}
+
+bool IsStorableField(const char* field, std::size_t size) {
+    std::optional<std::string_view> text = FieldText(field, size);
+    return text && IsStorableText(*text);
+}
+
+void CopyToField(char* field, std::size_t size, std::string_view text) {
+    if (size == 0) {
+        return;
+    }
+    std::size_t length = text.size();
+    if (length > size - 1) {
+        length = size - 1;
+        // back up over continuation bytes to the lead byte of the character that does not fit; a UTF-8
+        // character has at most three of them, so other encodings lose at most three bytes more
+        for (int step = 0; step < 3 && length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80;
+             ++step) {
+            --length;
+        }
+        if ((static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+            length = size - 1;
+        }
+    }
+    std::memcpy(field, text.data(), length);
+    field[length] = '\0';
+}
+
+std::string UnsignedText(std::uint32_t number) {
+    return std::to_string(number);
+}
+
+std::optional<std::uint32_t> CanonicalUnsigned(std::string_view text) {
+    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0')) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (value > 0xFFFFFFFFu) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+}  // namespace vantrel

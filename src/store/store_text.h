@@ -1,0 +1,32 @@
+#pragma once
+
+// Text rules of the database: what may be written into an attribute and how stored texts fit record fields.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+// The text of a fixed field; nullopt when the field holds no terminator within size bytes.
+std::optional<std::string_view> FieldText(const char* field, std::size_t size);
+
+// True when the writer can store the text faithfully: a double quote would end the attribute value early.
+bool IsStorableText(std::string_view text);
+
+// Both checks at once for a fixed field.
+bool IsStorableField(const char* field, std::size_t size);
+
+// Copies text and a terminator into a field of size bytes, cut at the last whole UTF-8 character that fits
+// in size - 1 bytes. Bytes after the terminator are left alone.
+void CopyToField(char* field, std::size_t size, std::string_view text);
+
+// "%u" text of a number.
+std::string UnsignedText(std::uint32_t number);
+
+// The number of a text in the exact "%u" form (no sign, spaces or leading zeros); nullopt otherwise.
+std::optional<std::uint32_t> CanonicalUnsigned(std::string_view text);
+
+}  // namespace vantrel

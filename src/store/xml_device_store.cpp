@@ -1,0 +1,301 @@
+#include "store/xml_device_store.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "password/password.h"
+#include "store/store_text.h"
+#include "xml/xml_parser.h"
+#include "xml/xml_walk_stack.h"
+
+namespace vantrel {
+namespace {
+
+constexpr const char* kSectionNames[] = {"GLOBAL", "DEVINFO", "ORGINFO", "IMGINFO", "MAPINFO"};
+
+std::string KeyPathFor(const std::string& databasePath) {
+    std::string::size_type slash = databasePath.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : databasePath.substr(0, slash + 1);
+    return folder + kKeyFileName;
+}
+
+bool NodeNameIs(const XmlNode* node, const char* name) {
+    return node != nullptr && XmlSpanEquals(node->name, node->nameLength, name);
+}
+
+std::optional<std::uint32_t> CanonicalId(const XmlNode* node) {
+    XmlAttributeRef id = XmlNodeRef(const_cast<XmlNode*>(node)).FindAttribute("id");
+    if (!id.IsValid() || id.Get()->value == nullptr) {
+        return std::nullopt;
+    }
+    return CanonicalUnsigned(std::string_view(id.Get()->value, id.Get()->valueLength));
+}
+
+// Child indices from ancestor down to node; the order of these paths is document order.
+std::vector<std::uint32_t> PathBelow(const XmlNode* ancestor, const XmlNode* node) {
+    std::vector<std::uint32_t> path;
+    while (node != ancestor && node->parent != node) {
+        const XmlNode* parent = node->parent;
+        std::uint32_t index = 0;
+        while (index < parent->childCount && parent->children[index] != node) {
+            ++index;
+        }
+        path.push_back(index);
+        node = parent;
+    }
+    std::reverse(path.begin(), path.end());
+    return path;
+}
+
+bool IsStrictDescendant(const XmlNode* node, const XmlNode* ancestor) {
+    while (node != nullptr && node->parent != node) {
+        node = node->parent;
+        if (node == ancestor) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+XmlDeviceStore::XmlDeviceStore(const std::string& databasePath)
+    : path_(databasePath), keyPath_(KeyPathFor(databasePath)) {
+    // A DOCTYPE's internal subset must not end the parse: everything after it would be lost at the next save.
+    document_.parseOptions = XmlParseOptions::AllOptions & ~std::uint32_t{XmlParseOptions::StopAfterInternalSubset};
+    if (!path_.empty()) {
+        document_.LoadFile(path_.c_str());
+    }
+    if (document_.root == nullptr || document_.root->kind == XmlNodeKind::None) {
+        document_.Reset();
+    }
+}
+
+XmlDeviceStore::~XmlDeviceStore() = default;
+
+int XmlDeviceStore::Save() {
+    return SaveAtomically(path_, document_.Root(), sinkFactory_) ? 1 : 0;
+}
+
+XmlNodeRef XmlDeviceStore::Section(SectionIndex section) {
+    if (sections_[section] == nullptr) {
+        sections_[section] = EnsureSection(document_.Root(), kSectionNames[section]).Get();
+    }
+    return XmlNodeRef(sections_[section]);
+}
+
+XmlNodeRef XmlDeviceStore::Global() {
+    XmlNodeRef global = Section(kGlobal);
+    return global.NameIs("GLOBAL") ? global : XmlNodeRef();
+}
+
+void XmlDeviceStore::ForgetCachedNodes() {
+    std::fill(std::begin(sections_), std::end(sections_), nullptr);
+    idIndex_.clear();
+    idIndexBuilt_ = false;
+}
+
+std::uint32_t XmlDeviceStore::LargestIdInDocument() const {
+    std::uint32_t largest = 0;
+    if (document_.root == nullptr) {
+        return 0;
+    }
+    XmlWalkStack stack;
+    stack.Push(document_.root);
+    while (!stack.Empty()) {
+        XmlWalkStack::Frame& frame = stack.Top();
+        if (frame.next >= frame.node->childCount) {
+            stack.Pop();
+            continue;
+        }
+        const XmlNode* child = frame.node->children[frame.next++];
+        if (child == nullptr) {
+            continue;
+        }
+        if (child->kind == XmlNodeKind::Element) {
+            if (std::optional<std::uint32_t> id = CanonicalId(child)) {
+                largest = std::max(largest, *id);
+            }
+        }
+        if (child->childCount > 0) {
+            stack.Push(child);
+        }
+    }
+    return largest;
+}
+
+std::uint32_t XmlDeviceStore::NextId(XmlNodeRef global) {
+    std::uint32_t index = global.Attribute("index").ValueAsUnsigned();
+    if (index != 0) {
+        return index;
+    }
+    // no usable counter: continue after the identifiers already given, so none is given twice
+    std::uint32_t largest = LargestIdInDocument();
+    return largest == 0xFFFFFFFFu ? 0 : largest + 1;
+}
+
+XmlNodeRef XmlDeviceStore::NewElement(XmlNodeRef parent, const char* name, XmlNodeRef global) {
+    if (!global.IsValid()) {
+        return XmlNodeRef();
+    }
+    std::uint32_t id = NextId(global);
+    if (id == 0) {
+        return XmlNodeRef();
+    }
+    XmlNodeRef element = parent.AppendChild(XmlNodeKind::Element);
+    if (!element.SetName(name)) {
+        return XmlNodeRef();
+    }
+    global.Attribute("index").SetUnsigned(id + 1);
+    element.Attribute("id").SetUnsigned(id);
+    if (idIndexBuilt_ && (std::strcmp(name, "DEV") == 0 || std::strcmp(name, "ORG") == 0)) {
+        idIndex_[id].push_back(element.Get());
+    }
+    return element;
+}
+
+void XmlDeviceStore::BuildIdIndex() {
+    idIndex_.clear();
+    idIndexBuilt_ = true;
+    if (document_.root == nullptr) {
+        return;
+    }
+    XmlWalkStack stack;
+    stack.Push(document_.root);
+    while (!stack.Empty()) {
+        XmlWalkStack::Frame& frame = stack.Top();
+        if (frame.next >= frame.node->childCount) {
+            stack.Pop();
+            continue;
+        }
+        XmlNode* child = frame.node->children[frame.next++];
+        if (child == nullptr) {
+            continue;
+        }
+        if (NodeNameIs(child, "DEV") || NodeNameIs(child, "ORG")) {
+            if (std::optional<std::uint32_t> id = CanonicalId(child)) {
+                idIndex_[*id].push_back(child);
+            }
+        }
+        if (child->childCount > 0) {
+            stack.Push(child);
+        }
+    }
+}
+
+XmlNodeRef XmlDeviceStore::FindById(XmlNodeRef section, const char* name, std::uint32_t id) {
+    if (!section.IsValid()) {
+        return XmlNodeRef();
+    }
+    if (!idIndexBuilt_) {
+        BuildIdIndex();
+    }
+    auto found = idIndex_.find(id);
+    if (found == idIndex_.end()) {
+        return XmlNodeRef();
+    }
+    XmlNode* best = nullptr;
+    std::vector<std::uint32_t> bestPath;
+    for (XmlNode* candidate : found->second) {
+        if (!NodeNameIs(candidate, name) || !IsStrictDescendant(candidate, section.Get())) {
+            continue;
+        }
+        if (best == nullptr) {
+            best = candidate;
+            continue;
+        }
+        // the same identifier twice (a file written by other means): the first in document order wins
+        if (bestPath.empty()) {
+            bestPath = PathBelow(section.Get(), best);
+        }
+        std::vector<std::uint32_t> path = PathBelow(section.Get(), candidate);
+        if (path < bestPath) {
+            best = candidate;
+            bestPath = std::move(path);
+        }
+    }
+    return XmlNodeRef(best);
+}
+
+XmlNodeRef XmlDeviceStore::FindEntry(XmlNodeRef device, std::uint32_t type, std::uint32_t channel) {
+    std::uint32_t count = device.ChildCount();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        XmlNodeRef child = device.Child(i);
+        std::uint32_t childType = child.Attribute("type").ValueAsUnsigned();
+        std::uint32_t childChannel = child.Attribute("channel").ValueAsUnsigned();
+        if ((childType & 0xFFFF) == (type & 0xFFFF) && (childChannel & 0xFF) == (channel & 0xFF)) {
+            return child;
+        }
+    }
+    return XmlNodeRef();
+}
+
+XmlNodeRef XmlDeviceStore::CreateEntry(XmlNodeRef device, std::uint32_t type, std::uint32_t channel,
+                                       const std::string& name, XmlNodeRef global) {
+    if (FindEntry(device, type, channel).IsValid()) {
+        return XmlNodeRef();
+    }
+    XmlNodeRef entry = NewElement(device, "DEV", global);
+    if (!entry.IsValid()) {
+        return XmlNodeRef();
+    }
+    entry.Attribute("type").SetUnsigned16(type);
+    entry.Attribute("name").SetValue(name.c_str());
+    entry.Attribute("channel").SetUnsigned8(channel);
+    return entry;
+}
+
+bool XmlDeviceStore::RemoveFirstByAttribute(XmlNodeRef start, const char* elementName, const char* attribute,
+                                            const std::string& value, std::uint32_t depthLimit, bool protectParents) {
+    if (!start.IsValid() || attribute == nullptr) {
+        return false;
+    }
+    struct Frame {
+        XmlNode* node;
+        std::uint32_t next;
+        std::uint32_t depthLeft;
+    };
+    std::vector<Frame> stack{{start.Get(), 0, depthLimit}};
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next >= frame.node->childCount) {
+            stack.pop_back();
+            continue;
+        }
+        std::uint32_t index = frame.next++;
+        XmlNodeRef child(frame.node->children[index]);
+        bool nameMatches = elementName == nullptr || child.NameIs(elementName);
+        if (nameMatches && child.Attribute(attribute).Value() == value) {
+            if (protectParents && child.ChildCount() > 0) {
+                return false;
+            }
+            XmlNodeRef(frame.node).RemoveChild(index);
+            ForgetCachedNodes();
+            return true;
+        }
+        if (frame.depthLeft != 0 && child.ChildCount() > 0) {
+            std::uint32_t depthLeft = frame.depthLeft - 1;
+            stack.push_back(Frame{child.Get(), 0, depthLeft});
+        }
+    }
+    return false;
+}
+
+void XmlDeviceStore::RemoveAllWithId(XmlNodeRef start, const std::string& idText) {
+    while (RemoveFirstByAttribute(start, nullptr, "id", idText, 0xFFFFFFFFu, false)) {
+    }
+}
+
+bool XmlDeviceStore::Encrypt(const char* plain, char* cipher) {
+    return EncryptStringEX(plain, cipher, 1, keyPath_) == 1;
+}
+
+int XmlDeviceStore::PlaceholderA(std::uint32_t, std::uint32_t, std::uint32_t) {
+    return 1;
+}
+
+int XmlDeviceStore::PlaceholderB(std::uint32_t, std::uint32_t, std::uint32_t) {
+    return 1;
+}
+
+}  // namespace vantrel

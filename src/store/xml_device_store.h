@@ -1,0 +1,114 @@
+#pragma once
+
+// The DeviceStore over an XML document loaded from the database file.
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "store/atomic_save.h"
+#include "store/device_store.h"
+#include "xml/xml_document.h"
+#include "xml/xml_node_ref.h"
+
+namespace vantrel {
+
+class XmlDeviceStore : public DeviceStore {
+public:
+    // Loads databasePath; a missing, unreadable or empty file gives an empty database. The password key
+    // lives beside it (Data.key in the same folder).
+    explicit XmlDeviceStore(const std::string& databasePath);
+    ~XmlDeviceStore() override;
+
+    int Save() override;
+    std::uint32_t FindDeviceByAddress(const char* host, std::uint32_t port) override;
+    std::uint32_t CountDevices() override;
+    std::uint32_t FindDeviceByName(const char* name) override;
+    int LoadDevices(DeviceRecord* records, std::uint32_t size) override;
+    int LoadChannelEntries(std::uint32_t deviceId, ChannelEntry* entries, std::uint32_t capacity) override;
+    int AddDevices(DeviceRecord* records, std::uint32_t size) override;
+    int PlaceholderA(std::uint32_t a, std::uint32_t b, std::uint32_t c) override;
+    int RemoveDevice(std::uint32_t deviceId, ChangeNotifier* notifier) override;
+    int PlaceholderB(std::uint32_t a, std::uint32_t b, std::uint32_t c) override;
+    int ModifyDevice(std::uint32_t deviceId, const DeviceRecord* record, std::uint32_t size,
+                     ChangeNotifier* notifier) override;
+    std::uint32_t GetChannelId(std::uint32_t deviceId, std::uint32_t channel) override;
+    std::uint32_t FindDeviceByDdns(const char* host, const char* ddnsHost, std::uint32_t ddnsPort) override;
+    int GetEntryIds(std::uint32_t deviceId, std::uint32_t* ids, std::uint32_t count) override;
+    int SetEntryName(std::uint32_t id, const ChannelEntry* entry) override;
+    int SetCameraTypes(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count) override;
+    int GetCameraTypes(std::uint32_t deviceId, std::int32_t* types, std::int32_t count) override;
+    std::uint32_t CountImages() override;
+    int LoadImages(ImageRecord* records, std::uint32_t capacity) override;
+    int AddImages(ImageRecord* records, std::uint32_t size) override;
+    int RemoveImage(const std::uint32_t* imageId) override;
+    int ModifyImage(std::uint32_t unused, const ImageRecord* record) override;
+    int LoadMapTree(std::vector<MapItem>& items) override;
+    int SaveMapTree(const MapEntriesByParent& entries) override;
+    int LoadDeviceTree(DeviceTreeRecord* records, std::uint32_t capacity) override;
+    std::uint32_t CountChildOrgs(std::uint32_t parentId) override;
+    int LoadChildOrgs(std::uint32_t parentId, OrgRecord* records, std::uint32_t size) override;
+    int RenameOrganization(std::uint32_t orgId, const char* name) override;
+    std::uint32_t AddOrganization(std::uint32_t parentId, const char* name) override;
+    int RemoveOrganization(std::uint32_t orgId) override;
+    int GetOrganizationItemIds(std::uint32_t orgId, std::uint32_t* ids, std::uint32_t capacity) override;
+    std::uint32_t FindOrganizationByName(std::uint32_t parentId, const char* name) override;
+
+    // Test hook: how Save writes its bytes (null restores the plain descriptor writer).
+    void SetSaveSinkFactory(SaveSinkFactory factory) { sinkFactory_ = std::move(factory); }
+    // The loaded document, for tests and benchmarks.
+    XmlDocument& Document() { return document_; }
+    const std::string& KeyPath() const { return keyPath_; }
+
+private:
+    enum SectionIndex { kGlobal, kDevInfo, kOrgInfo, kImgInfo, kMapInfo, kSectionCount };
+
+    // The section below DATAROOT, created when missing. The first element of a section's name in the walk
+    // only changes when something is removed (new elements never take a section's name), so the answer is
+    // kept until then.
+    XmlNodeRef Section(SectionIndex section);
+    // The GLOBAL section when it is an element of that name; empty otherwise.
+    XmlNodeRef Global();
+
+    // Appends a new element with a fresh identifier as its first attribute; empty when GLOBAL is unusable
+    // or the identifiers are used up.
+    XmlNodeRef NewElement(XmlNodeRef parent, const char* name, XmlNodeRef global);
+    std::uint32_t NextId(XmlNodeRef global);
+    std::uint32_t LargestIdInDocument() const;
+
+    // First element named name (depth-first below section) whose "id" is the "%u" text of id; adds nothing.
+    XmlNodeRef FindById(XmlNodeRef section, const char* name, std::uint32_t id);
+    void BuildIdIndex();
+
+    // The child of device with "type" t and "channel" c (16 and 8-bit comparisons), or empty.
+    XmlNodeRef FindEntry(XmlNodeRef device, std::uint32_t type, std::uint32_t channel);
+    // Creates that entry unless it exists; empty when it exists or cannot be created.
+    XmlNodeRef CreateEntry(XmlNodeRef device, std::uint32_t type, std::uint32_t channel, const std::string& name,
+                           XmlNodeRef global);
+
+    // Removes the first element below start (preorder, at most depthLimit levels further down when not -1)
+    // named elementName (any name when null) whose attribute equals value. With protectParents a match that
+    // has children stops the walk and nothing is removed. True when something was removed.
+    bool RemoveFirstByAttribute(XmlNodeRef start, const char* elementName, const char* attribute,
+                                const std::string& value, std::uint32_t depthLimit, bool protectParents);
+    // Repeats the removal (any element, "id") while an element with that "id" is left below start.
+    void RemoveAllWithId(XmlNodeRef start, const std::string& idText);
+    // Every removal passes here: cached sections and the identifier index may point at removed nodes.
+    void ForgetCachedNodes();
+
+    bool Encrypt(const char* plain, char* cipher);
+
+    XmlDocument document_;
+    std::string path_;
+    std::string keyPath_;
+    SaveSinkFactory sinkFactory_;
+
+    XmlNode* sections_[kSectionCount] = {};
+    // "DEV" and "ORG" elements by the number of their "%u" "id"; built on the first search by identifier
+    // and kept up to date as elements are added.
+    std::unordered_map<std::uint32_t, std::vector<XmlNode*>> idIndex_;
+    bool idIndexBuilt_ = false;
+};
+
+}  // namespace vantrel
