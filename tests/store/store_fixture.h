@@ -1,0 +1,60 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "password/password.h"
+#include "store/xml_device_store.h"
+#include "temp_folder.h"
+#include "xml/xml_writer.h"
+
+namespace vantrel {
+
+inline DeviceRecord MakeDevice(const char* name, std::uint32_t cameras = 0, const char* host = "192.168.1.10",
+                               std::uint32_t port = 80, std::uint32_t orgId = 0) {
+    DeviceRecord record{};
+    std::strncpy(record.name, name, sizeof record.name - 1);
+    std::strncpy(record.host, host, sizeof record.host - 1);
+    std::strcpy(record.username, "admin");
+    std::strcpy(record.password, "secret");
+    record.cameras = cameras;
+    record.port = port;
+    record.orgId = orgId;
+    return record;
+}
+
+// A store over <temp>/XML/Data.xml.
+class StoreTest : public ::testing::Test {
+protected:
+    StoreTest() {
+        mkdir((folder_.Path() + "XML").c_str(), 0700);
+        path_ = folder_.Path() + "XML/Data.xml";
+    }
+    void TearDown() override { ForgetPasswordKeys(); }
+
+    XmlDeviceStore& Open() {
+        store_ = std::make_unique<XmlDeviceStore>(path_);
+        return *store_;
+    }
+    XmlDeviceStore& OpenWith(const std::string& text) {
+        WriteWholeFile(path_, text);
+        return Open();
+    }
+    // The document as Save would write it, with LF line ends for readable expectations.
+    std::string Text() { return XmlWriteToString(store_->Document().Root(), XmlLayout::Indented, XmlLineEnd::Lf); }
+
+    std::uint32_t Add(DeviceRecord record) {
+        EXPECT_EQ(store_->AddDevices(&record, sizeof record), 1);
+        return record.id;
+    }
+
+    TempFolder folder_;
+    std::string path_;
+    std::unique_ptr<XmlDeviceStore> store_;
+};
+
+}  // namespace vantrel

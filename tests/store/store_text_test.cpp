@@ -1,0 +1,74 @@
+#include "store/store_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "catalogue/records/records.h"
+#include "store/store_records.h"
+
+using namespace vantrel;
+
+namespace {
+
+TEST(StoreText, CopyToFieldCutsAtWholeUtf8Characters) {
+    struct Case {
+        std::string text;
+        std::size_t size;
+        std::string expected;
+    };
+    const std::string a62(62, 'a');
+    const Case cases[] = {
+        {"short", 64, "short"},
+        {std::string(63, 'x'), 64, std::string(63, 'x')},
+        {std::string(70, 'x'), 64, std::string(63, 'x')},
+        {a62 + "\xC3\xA4", 64, a62},                                        // two-byte character across the limit
+        {a62 + "b\xC3\xA4", 64, a62 + "b"},                                 // ends exactly before it
+        {std::string(61, 'a') + "\xE2\x82\xAC", 64, std::string(61, 'a')},  // three bytes, one over
+        {std::string(60, 'a') + "\xF0\x9F\x98\x80", 64, std::string(60, 'a')},
+        {std::string(90, '\x80'), 84, std::string(83, '\x80')},  // not UTF-8: plain cut
+        {"", 64, ""},
+    };
+    for (const Case& c : cases) {
+        char field[300];
+        std::memset(field, 'Z', sizeof field);
+        CopyToField(field, c.size, c.text);
+        EXPECT_EQ(std::string(field), c.expected) << c.text.size() << " bytes into " << c.size;
+        EXPECT_EQ(field[c.size], 'Z') << "wrote past the field";
+    }
+}
+
+TEST(StoreText, FieldChecksNeedTerminatorAndNoDoubleQuote) {
+    char field[8];
+    std::memset(field, 'x', sizeof field);
+    EXPECT_FALSE(FieldText(field, sizeof field).has_value());
+    EXPECT_FALSE(IsStorableField(field, sizeof field));
+    std::strcpy(field, "a\"b");
+    EXPECT_FALSE(IsStorableField(field, sizeof field));
+    std::strcpy(field, "a<&>'b");
+    EXPECT_TRUE(IsStorableField(field, sizeof field));
+}
+
+TEST(StoreText, CanonicalUnsignedAcceptsOnlyTheWrittenForm) {
+    EXPECT_EQ(CanonicalUnsigned("0"), 0u);
+    EXPECT_EQ(CanonicalUnsigned("4294967295"), 4294967295u);
+    for (const char* text : {"", "01", " 1", "1 ", "+1", "-1", "4294967296", "12a", "99999999999"}) {
+        EXPECT_FALSE(CanonicalUnsigned(text).has_value()) << text;
+    }
+}
+
+TEST(Records, ExchangeSizes) {
+    EXPECT_EQ(sizeof(DeviceRecord), 416u);
+    EXPECT_EQ(sizeof(OrgRecord), 68u);
+    EXPECT_EQ(sizeof(ChannelEntry), 96u);
+    EXPECT_EQ(sizeof(ImageRecord), 516u);
+    EXPECT_EQ(sizeof(VideoChannelRecord), 392u);
+    EXPECT_EQ(sizeof(AlarmRecord), 388u);
+    EXPECT_EQ(sizeof(MapItem), 20u);
+    EXPECT_EQ(sizeof(MapEntry), 16u);
+    if (sizeof(void*) == 8) {
+        EXPECT_EQ(sizeof(DeviceTreeRecord), 424u);
+    }
+}
+
+}  // namespace
