@@ -52,6 +52,36 @@ bool IsWritableRecord(const DeviceRecord& record) {
 
 }  // namespace
 
+std::vector<DeviceScanEntry>& XmlDeviceStore::DeviceScan(XmlNodeRef devices) {
+    if (!scan_.IsValidFor(devices.Get())) {
+        scan_.Build(devices.Get());
+    }
+    return scan_.Entries();
+}
+
+// Reading an attribute creates it; the scan entries remember which ones exist, so the same elements gain the
+// same empty attributes, in the same order, as a walk over the attribute lists would give them.
+static void Touch(DeviceScanEntry& entry, DeviceScanField field, const char* name) {
+    if ((entry.present & field) == 0) {
+        XmlNodeRef(entry.node).Attribute(name);
+        entry.present |= field;
+    }
+}
+
+XmlNodeRef XmlDeviceStore::FindDeviceChildByName(XmlNodeRef devices, const char* text) {
+    if (!devices.IsValid() || text == nullptr) {
+        return XmlNodeRef();
+    }
+    std::uint64_t hash = HashText(text);
+    for (DeviceScanEntry& entry : DeviceScan(devices)) {
+        Touch(entry, kScanName, "name");
+        if (entry.name == hash && AttributeIs(XmlNodeRef(entry.node).FindAttribute("name"), text)) {
+            return XmlNodeRef(entry.node);
+        }
+    }
+    return XmlNodeRef();
+}
+
 std::uint32_t XmlDeviceStore::CountDevices() {
     return Section(kDevInfo).ChildCount();
 }
@@ -60,7 +90,7 @@ std::uint32_t XmlDeviceStore::FindDeviceByName(const char* name) {
     if (name == nullptr) {
         return 0;
     }
-    XmlNodeRef device = Section(kDevInfo).FindChildByName(name);
+    XmlNodeRef device = FindDeviceChildByName(Section(kDevInfo), name);
     return device.NameIs("DEV") ? device.Attribute("id").ValueAsUnsigned() : 0;
 }
 
@@ -72,12 +102,13 @@ std::uint32_t XmlDeviceStore::FindDeviceByAddress(const char* host, std::uint32_
     if (!devices.NameIs("DEVINFO")) {
         return 0;
     }
-    std::uint32_t count = devices.ChildCount();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        XmlNodeRef child = devices.Child(i);
-        bool hostMatches = AttributeIs(child.Attribute("host"), host);
-        bool portMatches = child.Attribute("port").ValueAsUnsigned() == port;
-        if (hostMatches && portMatches) {
+    std::uint64_t hostHash = HashText(host);
+    for (DeviceScanEntry& entry : DeviceScan(devices)) {
+        Touch(entry, kScanHost, "host");
+        Touch(entry, kScanPort, "port");
+        if (entry.host == hostHash && entry.port == port &&
+            AttributeIs(XmlNodeRef(entry.node).FindAttribute("host"), host)) {
+            XmlNodeRef child(entry.node);
             return child.NameIs("DEV") ? child.Attribute("id").ValueAsUnsigned() : 0;
         }
     }
@@ -89,13 +120,18 @@ std::uint32_t XmlDeviceStore::FindDeviceByDdns(const char* host, const char* ddn
         return 0;
     }
     XmlNodeRef devices = Section(kDevInfo);
-    std::uint32_t count = devices.ChildCount();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        XmlNodeRef child = devices.Child(i);
-        bool hostMatches = AttributeIs(child.Attribute("host"), host);
-        bool ddnsHostMatches = AttributeIs(child.Attribute("DDNSHost"), ddnsHost);
-        bool ddnsPortMatches = child.Attribute("DDNSPort").ValueAsUnsigned() == ddnsPort;
-        if (hostMatches && ddnsHostMatches && ddnsPortMatches) {
+    if (!devices.IsValid()) {
+        return 0;
+    }
+    std::uint64_t hostHash = HashText(host);
+    std::uint64_t ddnsHostHash = HashText(ddnsHost);
+    for (DeviceScanEntry& entry : DeviceScan(devices)) {
+        Touch(entry, kScanHost, "host");
+        Touch(entry, kScanDdnsHost, "DDNSHost");
+        Touch(entry, kScanDdnsPort, "DDNSPort");
+        XmlNodeRef child(entry.node);
+        if (entry.host == hostHash && entry.ddnsHost == ddnsHostHash && entry.ddnsPort == ddnsPort &&
+            AttributeIs(child.FindAttribute("host"), host) && AttributeIs(child.FindAttribute("DDNSHost"), ddnsHost)) {
             return child.NameIs("DEV") ? child.Attribute("id").ValueAsUnsigned() : 0;
         }
     }
@@ -152,7 +188,7 @@ int XmlDeviceStore::AddDevices(DeviceRecord* records, std::uint32_t size) {
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         DeviceRecord& record = records[i];
-        if (devices.FindChildByName(record.name).IsValid()) {
+        if (FindDeviceChildByName(devices, record.name).IsValid()) {
             return 0;
         }
         char cipher[kCipherBufferSize];
@@ -180,6 +216,7 @@ int XmlDeviceStore::AddDevices(DeviceRecord* records, std::uint32_t size) {
         device.Attribute("OrgId").SetUnsigned(record.orgId);
         device.Attribute("password").SetValue(cipher);
         record.id = device.Attribute("id").ValueAsUnsigned();
+        scan_.Append(devices.Get(), device.Get());
 
         std::string name(record.name);
         std::int32_t cameras = static_cast<std::int32_t>(record.cameras);
@@ -289,6 +326,7 @@ int XmlDeviceStore::SetEntryName(std::uint32_t id, const ChannelEntry* entry) {
     if (!element.IsValid()) {
         return 0;
     }
+    scan_.Invalidate();
     return element.Attribute("name").SetValue(entry->name) ? 1 : 0;
 }
 
@@ -341,6 +379,7 @@ int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* rec
     if (!Encrypt(record->password, cipher)) {
         return 0;
     }
+    scan_.Invalidate();
     XmlNode* deviceNode = device.Get();
     std::int32_t oldCount = static_cast<std::int32_t>(device.Attribute("cameras").ValueAsUnsigned() & 0xFFFF);
     std::int32_t newCount = static_cast<std::int32_t>(record->cameras);

@@ -132,6 +132,7 @@ int XmlDeviceStore::ModifyImage(std::uint32_t, const ImageRecord* record) {
     for (std::uint32_t i = 0; i < images.ChildCount(); ++i) {
         XmlNodeRef image = images.Child(i);
         if (image.NameIs("IMG") && image.Attribute("id").Value() == idText) {
+            scan_.Invalidate();
             image.Attribute("name").SetValue(record->name);
             image.Attribute("image").SetValue(record->image);
             image.Attribute("desc").SetValue(record->desc);

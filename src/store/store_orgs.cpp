@@ -62,6 +62,7 @@ int XmlDeviceStore::RenameOrganization(std::uint32_t orgId, const char* name) {
     if (!org.IsValid()) {
         return 0;
     }
+    scan_.Invalidate();
     return org.Attribute("name").SetValue(name) ? 1 : 0;
 }
 

@@ -92,7 +92,9 @@ XmlNodeRef XmlDeviceStore::Global() {
 void XmlDeviceStore::ForgetCachedNodes() {
     std::fill(std::begin(sections_), std::end(sections_), nullptr);
     idIndex_.clear();
+    idRepeats_.clear();
     idIndexBuilt_ = false;
+    scan_.Invalidate();
 }
 
 std::uint32_t XmlDeviceStore::LargestIdInDocument() const {
@@ -149,13 +151,20 @@ XmlNodeRef XmlDeviceStore::NewElement(XmlNodeRef parent, const char* name, XmlNo
     global.Attribute("index").SetUnsigned(id + 1);
     element.Attribute("id").SetUnsigned(id);
     if (idIndexBuilt_ && (std::strcmp(name, "DEV") == 0 || std::strcmp(name, "ORG") == 0)) {
-        idIndex_[id].push_back(element.Get());
+        IndexId(id, element.Get());
     }
     return element;
 }
 
+void XmlDeviceStore::IndexId(std::uint32_t id, XmlNode* node) {
+    if (!idIndex_.emplace(id, node).second) {
+        idRepeats_.emplace(id, node);
+    }
+}
+
 void XmlDeviceStore::BuildIdIndex() {
     idIndex_.clear();
+    idRepeats_.clear();
     idIndexBuilt_ = true;
     if (document_.root == nullptr) {
         return;
@@ -174,7 +183,7 @@ void XmlDeviceStore::BuildIdIndex() {
         }
         if (NodeNameIs(child, "DEV") || NodeNameIs(child, "ORG")) {
             if (std::optional<std::uint32_t> id = CanonicalId(child)) {
-                idIndex_[*id].push_back(child);
+                IndexId(*id, child);
             }
         }
         if (child->childCount > 0) {
@@ -194,9 +203,14 @@ XmlNodeRef XmlDeviceStore::FindById(XmlNodeRef section, const char* name, std::u
     if (found == idIndex_.end()) {
         return XmlNodeRef();
     }
+    std::vector<XmlNode*> candidates{found->second};
+    auto repeats = idRepeats_.equal_range(id);
+    for (auto it = repeats.first; it != repeats.second; ++it) {
+        candidates.push_back(it->second);
+    }
     XmlNode* best = nullptr;
     std::vector<std::uint32_t> bestPath;
-    for (XmlNode* candidate : found->second) {
+    for (XmlNode* candidate : candidates) {
         if (!NodeNameIs(candidate, name) || !IsStrictDescendant(candidate, section.Get())) {
             continue;
         }

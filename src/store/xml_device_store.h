@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "store/atomic_save.h"
+#include "store/device_scan_cache.h"
 #include "store/device_store.h"
 #include "xml/xml_document.h"
 #include "xml/xml_node_ref.h"
@@ -80,6 +81,7 @@ private:
     // First element named name (depth-first below section) whose "id" is the "%u" text of id; adds nothing.
     XmlNodeRef FindById(XmlNodeRef section, const char* name, std::uint32_t id);
     void BuildIdIndex();
+    void IndexId(std::uint32_t id, XmlNode* node);
 
     // The child of device with "type" t and "channel" c (16 and 8-bit comparisons), or empty.
     XmlNodeRef FindEntry(XmlNodeRef device, std::uint32_t type, std::uint32_t channel);
@@ -97,6 +99,12 @@ private:
     // Every removal passes here: cached sections and the identifier index may point at removed nodes.
     void ForgetCachedNodes();
 
+    // The scan cache for this device section, built when it is out of date.
+    std::vector<DeviceScanEntry>& DeviceScan(XmlNodeRef devices);
+    // First direct child of devices whose "name" is text, adding an empty "name" to each child examined
+    // before it that had none.
+    XmlNodeRef FindDeviceChildByName(XmlNodeRef devices, const char* text);
+
     bool Encrypt(const char* plain, char* cipher);
 
     XmlDocument document_;
@@ -107,8 +115,10 @@ private:
     XmlNode* sections_[kSectionCount] = {};
     // "DEV" and "ORG" elements by the number of their "%u" "id"; built on the first search by identifier
     // and kept up to date as elements are added.
-    std::unordered_map<std::uint32_t, std::vector<XmlNode*>> idIndex_;
+    std::unordered_map<std::uint32_t, XmlNode*> idIndex_;
+    std::unordered_multimap<std::uint32_t, XmlNode*> idRepeats_;  // further elements with an id already seen
     bool idIndexBuilt_ = false;
+    DeviceScanCache scan_;
 };
 
 }  // namespace vantrel

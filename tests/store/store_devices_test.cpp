@@ -350,3 +350,77 @@ TEST_F(StoreDevices, RemoveTakesEntriesAndMapItemsButNotTheCounter) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(StoreDevices, LookupsAddMissingAttributesOnlyUpToTheMatch) {
+    XmlDeviceStore& store = OpenWith(
+        "<DATAROOT><DEVINFO><DEV id=\"1\"/><DEV id=\"2\" name=\"B\" port=\"5\"/><DEV id=\"3\"/></DEVINFO>"
+        "</DATAROOT>");
+    EXPECT_EQ(store.FindDeviceByName("B"), 2u);
+    EXPECT_EQ(Text(),
+              "<DATAROOT>\n\t<DEVINFO>\n\t\t<DEV id=\"1\" name=\"\"/>\n\t\t<DEV id=\"2\" name=\"B\" port=\"5\"/>\n"
+              "\t\t<DEV id=\"3\"/>\n\t</DEVINFO>\n</DATAROOT>\n");
+    EXPECT_EQ(store.FindDeviceByAddress("x", 5), 0u);
+    EXPECT_EQ(Text(),
+              "<DATAROOT>\n\t<DEVINFO>\n\t\t<DEV id=\"1\" name=\"\" host=\"\" port=\"\"/>\n"
+              "\t\t<DEV id=\"2\" name=\"B\" port=\"5\" host=\"\"/>\n\t\t<DEV id=\"3\" host=\"\" port=\"\"/>\n"
+              "\t</DEVINFO>\n</DATAROOT>\n");
+    // an empty text matches an attribute that was missing
+    EXPECT_EQ(store.FindDeviceByAddress("", 0), 1u);
+    EXPECT_EQ(store.FindDeviceByName(""), 1u);
+}
+
+TEST_F(StoreDevices, LookupsFollowEveryChange) {
+    XmlDeviceStore& store = Open();
+    std::uint32_t gate = Add(MakeDevice("Gate", 1, "10.0.0.1", 80));
+    EXPECT_EQ(store.FindDeviceByName("Gate"), gate);
+
+    ChannelEntry rename{};
+    std::strcpy(rename.name, "Renamed");
+    ASSERT_EQ(store.SetEntryName(gate, &rename), 1);
+    EXPECT_EQ(store.FindDeviceByName("Gate"), 0u);
+    EXPECT_EQ(store.FindDeviceByName("Renamed"), gate);
+
+    DeviceRecord moved = MakeDevice("Moved", 1, "10.0.0.2", 81);
+    ASSERT_EQ(store.ModifyDevice(gate, &moved, sizeof moved, nullptr), 1);
+    EXPECT_EQ(store.FindDeviceByAddress("10.0.0.1", 80), 0u);
+    EXPECT_EQ(store.FindDeviceByAddress("10.0.0.2", 81), gate);
+
+    std::uint32_t door = Add(MakeDevice("Door", 0, "10.0.0.3", 80));
+    EXPECT_EQ(store.FindDeviceByAddress("10.0.0.3", 80), door);
+    ASSERT_EQ(store.RemoveDevice(gate, nullptr), 1);
+    EXPECT_EQ(store.FindDeviceByName("Moved"), 0u);
+    EXPECT_EQ(store.FindDeviceByName("Door"), door);
+    EXPECT_EQ(Add(MakeDevice("Moved")), door + 1);
+}
+
+TEST_F(StoreDevices, SearchByIdentifierFindsTheFirstInDocumentOrder) {
+    XmlDeviceStore& store = OpenWith(
+        "<DATAROOT><DEVINFO>"
+        "<DEV id=\"5\" name=\"outer\" cameras=\"1\"><DEV id=\"9\" type=\"0\" channel=\"0\"/></DEV>"
+        "<DEV id=\"9\" name=\"later\" cameras=\"1\"/>"
+        "<DEV id=\"09\" name=\"padded\"/>"
+        "</DEVINFO><GLOBAL index=\"20\"/></DATAROOT>");
+    // the nested entry comes first in the walk
+    ChannelEntry entries[1] = {};
+    EXPECT_EQ(store.LoadChannelEntries(9, entries, 1), 1);
+    EXPECT_EQ(store.GetEntryIds(9, nullptr, 0), 0);
+    std::uint32_t ids[1] = {};
+    EXPECT_EQ(store.GetEntryIds(9, ids, 1), 0) << "the entry has no children";
+    ChannelEntry rename{};
+    std::strcpy(rename.name, "first");
+    ASSERT_EQ(store.SetEntryName(9, &rename), 1);
+    EXPECT_NE(Text().find("<DEV id=\"9\" type=\"0\" channel=\"0\" cameras=\"\" name=\"first\"/>"), std::string::npos)
+        << Text();
+    EXPECT_NE(Text().find("name=\"later\""), std::string::npos);
+    // "09" is never the text of 9
+    EXPECT_EQ(store.SetEntryName(0, &rename), 0);
+    ASSERT_EQ(store.RemoveDevice(9, nullptr), 1);
+    EXPECT_EQ(store.FindDeviceByName("outer"), 5u);
+    EXPECT_EQ(store.GetChannelId(5, 0), 0u);
+    ASSERT_EQ(store.SetEntryName(9, &rename), 1) << "the later device is next";
+    EXPECT_EQ(store.FindDeviceByName("first"), 9u);
+}
+
+}  // namespace
