@@ -1,6 +1,17 @@
-#include <cstdio>
+// Vantrel: runs the search window modally and ends when it closes.
+#include <QApplication>
 
-int main() {
-    std::puts("Vantrel: the search window is not built yet.");
+#include "ui/messages.h"
+#include "ui/search_dialog.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vantrel"));
+    QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+    vantrel::InstallCatalogueMessages();
+    {
+        vantrel::SearchDialog window;
+        window.exec();
+    }
     return 0;
 }

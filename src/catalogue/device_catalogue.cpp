@@ -1,0 +1,240 @@
+#include "catalogue/device_catalogue.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <set>
+
+#include "store/device_store.h"
+
+namespace vantrel {
+namespace {
+
+CatalogueMessageSink& MessageSink() {
+    static CatalogueMessageSink sink;
+    return sink;
+}
+
+void Tell(const char* text) {
+    if (MessageSink()) {
+        MessageSink()(text);
+    } else {
+        std::fprintf(stderr, "%s\n", text);
+    }
+}
+
+DeviceCatalogue*& Instance() {
+    static DeviceCatalogue* instance = nullptr;
+    return instance;
+}
+
+// One organization being loaded: its children as the store gave them, and how far the walk has come.
+struct PendingOrganization {
+    std::int32_t id = 0;
+    char name[kTextFieldSize] = {};
+    std::vector<OrgRecord> children;
+    std::size_t next = 0;
+    std::vector<std::int32_t> childIds;
+};
+
+void CopyName(char (&target)[kTextFieldSize], const char* name) {
+    std::memset(target, 0, sizeof target);
+    if (name != nullptr) {
+        std::memcpy(target, name, strnlen(name, sizeof target - 1));
+    }
+}
+
+// Reads the children of pending.id; false when the organization must get no entry.
+bool ReadChildren(DeviceStore& store, PendingOrganization& pending) {
+    std::uint32_t count = store.CountChildOrgs(static_cast<std::uint32_t>(pending.id));
+    if (count == 0) {
+        return true;
+    }
+    if (count > std::numeric_limits<std::uint32_t>::max() / sizeof(OrgRecord)) {
+        return false;
+    }
+    try {
+        pending.children.assign(count, OrgRecord{});
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (store.LoadChildOrgs(static_cast<std::uint32_t>(pending.id), pending.children.data(),
+                            count * static_cast<std::uint32_t>(sizeof(OrgRecord))) == 0) {
+        return false;
+    }
+    for (OrgRecord& child : pending.children) {
+        child.name[kTextFieldSize - 1] = '\0';
+    }
+    return true;
+}
+
+}  // namespace
+
+StoreAccess ProcessStoreAccess() {
+    return StoreAccess{&GetDeviceStore, &ReleaseDeviceStore};
+}
+
+void SetCatalogueMessageSink(CatalogueMessageSink sink) {
+    MessageSink() = std::move(sink);
+}
+
+DeviceCatalogue::DeviceCatalogue(StoreAccess store) : store_(std::move(store)) {}
+
+DeviceCatalogue::~DeviceCatalogue() {
+    devicesById_.clear();
+    organizationsById_.clear();
+    devicesByOrganization_.clear();
+    if (store_.release) {
+        store_.release();
+    }
+}
+
+DeviceStore* DeviceCatalogue::Store() const {
+    return store_.get ? store_.get() : nullptr;
+}
+
+void DeviceCatalogue::LoadOrganization(std::int32_t orgId, const char* name) {
+    DeviceStore* store = Store();
+    if (store == nullptr) {
+        return;
+    }
+    // an explicit stack: the depth of the tree comes from the file
+    std::vector<PendingOrganization> stack(1);
+    stack.back().id = orgId;
+    CopyName(stack.back().name, name);
+    std::set<std::int32_t> seen{orgId};
+    if (!ReadChildren(*store, stack.back())) {
+        return;
+    }
+    while (!stack.empty()) {
+        PendingOrganization& top = stack.back();
+        if (top.next < top.children.size()) {
+            const OrgRecord& child = top.children[top.next++];
+            auto childId = static_cast<std::int32_t>(child.id);
+            if (!seen.insert(childId).second) {
+                continue;
+            }
+            top.childIds.push_back(childId);
+            PendingOrganization next;
+            next.id = childId;
+            CopyName(next.name, child.name);
+            if (ReadChildren(*store, next)) {
+                stack.push_back(std::move(next));
+            }
+            continue;
+        }
+        OrgEntry entry;
+        entry.id = top.id;
+        std::memcpy(entry.name, top.name, sizeof entry.name);
+        entry.childIds = std::move(top.childIds);
+        organizationsById_[entry.id] = std::move(entry);
+        stack.pop_back();
+    }
+}
+
+void DeviceCatalogue::Remember(const DeviceRecord& record) {
+    auto id = static_cast<std::int32_t>(record.id);
+    auto inserted = devicesById_.emplace(id, nullptr);
+    if (inserted.second) {
+        inserted.first->second = std::make_unique<DeviceRecord>(record);
+    }
+    auto orgId = static_cast<std::int32_t>(record.orgId);
+    OrgDeviceList& list = devicesByOrganization_[orgId];
+    list.orgId = orgId;
+    list.deviceIds.push_back(id);
+}
+
+void DeviceCatalogue::LoadAll() {
+    DeviceStore* store = Store();
+    if (store == nullptr) {
+        return;
+    }
+    LoadOrganization(0, "");
+    std::uint32_t count = store->CountDevices();
+    if (count == 0 || count > std::numeric_limits<std::uint32_t>::max() / sizeof(DeviceRecord)) {
+        return;
+    }
+    std::vector<DeviceRecord> records;
+    try {
+        records.assign(count, DeviceRecord{});
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    // whatever the array holds afterwards is taken, also when the store reports a failure
+    store->LoadDevices(records.data(), count * static_cast<std::uint32_t>(sizeof(DeviceRecord)));
+    for (DeviceRecord& record : records) {
+        record.name[kTextFieldSize - 1] = '\0';
+        record.host[kTextFieldSize - 1] = '\0';
+        record.username[kTextFieldSize - 1] = '\0';
+        record.password[kTextFieldSize - 1] = '\0';
+        record.ddnsHost[kTextFieldSize - 1] = '\0';
+        Remember(record);
+    }
+}
+
+std::int32_t DeviceCatalogue::AddDevice(const DeviceRecord& record) {
+    if (organizationsById_.count(static_cast<std::int32_t>(record.orgId)) == 0) {
+        return 0;
+    }
+    DeviceStore* store = Store();
+    if (store == nullptr) {
+        Tell("XML failed!");
+        return 0;
+    }
+    if (store->FindDeviceByName(record.name) != 0) {
+        Tell("The name of this device has existed!");
+        return 0;
+    }
+    if (record.ddnsFlag != 0) {
+        if (store->FindDeviceByDdns(record.host, record.ddnsHost, record.ddnsPort) != 0) {
+            Tell("The settings of DDNS has existed!");
+            return 0;
+        }
+    } else if (store->FindDeviceByAddress(record.host, record.port) != 0) {
+        Tell("IP or domain name of this device has existed!");
+        return 0;
+    }
+    DeviceRecord copy = record;
+    copy.id = 0;
+    store->AddDevices(&copy, sizeof copy);
+    auto id = static_cast<std::int32_t>(copy.id);
+    if (id <= 0) {
+        Tell("XML failed!");
+        return 0;
+    }
+    Remember(copy);
+    return id;
+}
+
+int DeviceCatalogue::SetCameraTypes(std::int32_t deviceId, const std::int32_t* types, std::int32_t count) {
+    DeviceStore* store = Store();
+    if (store == nullptr) {
+        return 0;
+    }
+    return store->SetCameraTypes(static_cast<std::uint32_t>(deviceId), types, count);
+}
+
+const DeviceRecord* DeviceCatalogue::FindDevice(std::int32_t deviceId) const {
+    auto found = devicesById_.find(deviceId);
+    return found == devicesById_.end() ? nullptr : found->second.get();
+}
+
+const OrgEntry* DeviceCatalogue::FindOrganization(std::int32_t orgId) const {
+    auto found = organizationsById_.find(orgId);
+    return found == organizationsById_.end() ? nullptr : &found->second;
+}
+
+DeviceCatalogue* GetCatalogue() {
+    if (Instance() == nullptr) {
+        Instance() = new (std::nothrow) DeviceCatalogue();
+    }
+    return Instance();
+}
+
+void ReleaseCatalogue() {
+    delete Instance();
+    Instance() = nullptr;
+}
+
+}  // namespace vantrel

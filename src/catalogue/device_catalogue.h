@@ -1,0 +1,87 @@
+#pragma once
+
+// The process-wide in-memory picture of the device database: the organization tree and every device,
+// each device also grouped under its organization. New devices are checked for duplicates here before
+// the store adds them. Used on the user-interface thread only; nothing is locked.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "catalogue/records/records.h"
+
+namespace vantrel {
+
+class DeviceStore;
+
+struct OrgEntry {
+    std::int32_t id = 0;
+    char name[kTextFieldSize] = {};
+    std::vector<std::int32_t> childIds;  // direct children, in the store's order
+};
+
+struct OrgDeviceList {
+    std::int32_t orgId = 0;
+    std::vector<std::int32_t> deviceIds;  // in the order loaded or added
+};
+
+// How the catalogue reaches the store; the default is the process-wide store.
+struct StoreAccess {
+    std::function<DeviceStore*()> get;
+    std::function<void()> release;
+};
+StoreAccess ProcessStoreAccess();
+
+// Receives every message meant for the operator ("The name of this device has existed!", ...). The program
+// shows a modal message box; without a receiver the text goes to standard error.
+using CatalogueMessageSink = std::function<void(const char* text)>;
+void SetCatalogueMessageSink(CatalogueMessageSink sink);
+
+class DeviceCatalogue {
+public:
+    explicit DeviceCatalogue(StoreAccess store = ProcessStoreAccess());
+    // Frees the device copies and releases the store without saving.
+    virtual ~DeviceCatalogue();
+
+    DeviceCatalogue(const DeviceCatalogue&) = delete;
+    DeviceCatalogue& operator=(const DeviceCatalogue&) = delete;
+
+    // The organization tree from the root (id 0, empty name), then every device. Without a store nothing is loaded.
+    void LoadAll();
+    // The organization and everything beneath it, children's entries first. An organization whose children cannot
+    // be read gets no entry, nor does anything beneath it; a child id met a second time (a cycle or a repeated id
+    // in the file) is left out, so that the tree stays a tree.
+    void LoadOrganization(std::int32_t orgId, const char* name);
+
+    // The new device's id, or 0 when it was not added: organization unknown (no message), name, address or
+    // DDNS settings already registered, or the store failed ("XML failed!", also when there is no store).
+    std::int32_t AddDevice(const DeviceRecord& record);
+    // The store's SetCameraTypes with the same arguments; 0 without a store.
+    int SetCameraTypes(std::int32_t deviceId, const std::int32_t* types, std::int32_t count);
+
+    // nullptr when the id is not held.
+    const DeviceRecord* FindDevice(std::int32_t deviceId) const;
+    const OrgEntry* FindOrganization(std::int32_t orgId) const;
+
+    const std::map<std::int32_t, std::unique_ptr<DeviceRecord>>& DevicesById() const { return devicesById_; }
+    const std::map<std::int32_t, OrgEntry>& OrganizationsById() const { return organizationsById_; }
+    const std::map<std::int32_t, OrgDeviceList>& DevicesByOrganization() const { return devicesByOrganization_; }
+
+private:
+    void Remember(const DeviceRecord& record);
+    DeviceStore* Store() const;
+
+    std::map<std::int32_t, std::unique_ptr<DeviceRecord>> devicesById_;
+    std::map<std::int32_t, OrgEntry> organizationsById_;
+    std::map<std::int32_t, OrgDeviceList> devicesByOrganization_;
+    StoreAccess store_;
+};
+
+// The single catalogue, created empty on the first call; nullptr when it cannot be allocated (a later call retries).
+DeviceCatalogue* GetCatalogue();
+// Destroys the single catalogue (and with it the store, unsaved) and empties the pointer; nothing when there is none.
+void ReleaseCatalogue();
+
+}  // namespace vantrel

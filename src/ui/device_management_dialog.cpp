@@ -1,0 +1,249 @@
+#include "ui/device_management_dialog.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <algorithm>
+#include <cstring>
+
+#include "catalogue/device_catalogue.h"
+#include "ui/camera_type_dialog.h"
+#include "ui/dialog_units.h"
+#include "ui/messages.h"
+#include "ui/org_tree.h"
+#include "ui/resources.h"
+
+namespace vantrel {
+namespace {
+
+constexpr int kMaxTextBytes = static_cast<int>(kTextFieldSize) - 1;
+
+int DecimalDigits(int value) {
+    int digits = 1;
+    while (value >= 10) {
+        value /= 10;
+        ++digits;
+    }
+    return digits;
+}
+
+// Cuts at a character boundary: a UTF-8 continuation byte never starts the cut-off part.
+void CopyText(char (&field)[kTextFieldSize], const QString& text) {
+    QByteArray bytes = text.toUtf8();
+    int length = std::min<int>(static_cast<int>(bytes.size()), kMaxTextBytes);
+    while (length > 0 && length < bytes.size() && (static_cast<unsigned char>(bytes[length]) & 0xC0) == 0x80) {
+        --length;
+    }
+    std::memset(field, 0, sizeof field);
+    std::memcpy(field, bytes.constData(), static_cast<std::size_t>(length));
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setGeometry(geometry);
+    return edit;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* text, const QRect& geometry) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setGeometry(geometry);
+    return label;
+}
+
+}  // namespace
+
+DeviceManagementDialog::DeviceManagementDialog(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("deviceManagementDialog"));
+    setWindowTitle(QStringLiteral("Device Management"));
+    setFont(TemplateFont(font()));
+    UseWindowBackground(this);
+    DialogUnits du(font());
+
+    okButton_ = new QPushButton(QStringLiteral("OK"), this);
+    okButton_->setObjectName(QStringLiteral("okButton"));
+    okButton_->setGeometry(du.Rect(184, 203, 42, 14));
+    okButton_->setDefault(true);
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton_->setGeometry(du.Rect(234, 203, 45, 14));
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+
+    orgTree_ = new OrgTreeCtrl(this);
+    orgTree_->setObjectName(QStringLiteral("orgTree"));
+    orgTree_->setGeometry(du.Rect(5, 6, 115, 285));
+    connect(orgTree_, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnSelchangedOrgTree(current); });
+
+    auto* group = new QGroupBox(this);
+    group->setGeometry(du.Rect(126, 3, 180, 151));
+
+    MakeLabel(this, "Organization", du.Rect(135, 14, 49, 8));
+    organizationEdit_ = MakeEdit(this, "organization", du.Rect(190, 12, 94, 14));
+    organizationEdit_->setReadOnly(true);
+    MakeLabel(this, "Device Name", du.Rect(134, 38, 45, 8));
+    nameEdit_ = MakeEdit(this, "deviceName", du.Rect(190, 36, 94, 14));
+    MakeLabel(this, "User Name", du.Rect(134, 62, 37, 8));
+    userNameEdit_ = MakeEdit(this, "userName", du.Rect(190, 60, 94, 14));
+    MakeLabel(this, "Password", du.Rect(134, 86, 33, 8))->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    passwordEdit_ = MakeEdit(this, "password", du.Rect(190, 84, 94, 14));
+    passwordEdit_->setEchoMode(QLineEdit::Password);
+    MakeLabel(this, "Total Channel", du.Rect(134, 110, 53, 8));
+    channelEdit_ = MakeEdit(this, "totalChannel", du.Rect(190, 108, 94, 14));
+    channelEdit_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), channelEdit_));
+    cameraTypeButton_ = new QPushButton(QStringLiteral("Edit Camera type"), this);
+    cameraTypeButton_->setObjectName(QStringLiteral("editCameraType"));
+    cameraTypeButton_->setGeometry(du.Rect(190, 132, 94, 14));
+    cameraTypeButton_->setAutoDefault(false);
+    connect(cameraTypeButton_, &QPushButton::clicked, this, &DeviceManagementDialog::OnEditCameraType);
+    group->lower();
+
+    // tab order as the operator fills the form
+    setTabOrder(orgTree_, nameEdit_);
+    setTabOrder(nameEdit_, userNameEdit_);
+    setTabOrder(userNameEdit_, passwordEdit_);
+    setTabOrder(passwordEdit_, channelEdit_);
+    setTabOrder(channelEdit_, cameraTypeButton_);
+    setTabOrder(cameraTypeButton_, okButton_);
+    setTabOrder(okButton_, cancelButton_);
+
+    setFixedSize(du.X(316), du.Y(299));
+}
+
+void DeviceManagementDialog::setVisible(bool visible) {
+    if (visible && !isVisible()) {
+        InitDialog();
+    }
+    QDialog::setVisible(visible);
+}
+
+void DeviceManagementDialog::InitDialog() {
+    UpdateData(false);
+    orgTree_->clear();
+    FillOrgTree(orgTree_, nullptr, 0, GetCatalogue());
+    QTreeWidgetItem* root = orgTree_->topLevelItem(0);
+    if (root != nullptr) {
+        root->setText(0, QStringLiteral("Organization"));
+        orgTree_->setCurrentItem(nullptr);
+        orgTree_->setCurrentItem(root);
+        root->setExpanded(true);
+    }
+}
+
+bool DeviceManagementDialog::UpdateData(bool saveAndValidate) {
+    if (!saveAndValidate) {
+        channelEdit_->setText(QString::number(channelCount));
+        nameEdit_->setText(deviceName);
+        passwordEdit_->setText(password);
+        userNameEdit_->setText(userName);
+        organizationEdit_->setText(orgName);
+        return true;
+    }
+    bool whole = false;
+    int channels = channelEdit_->text().trimmed().toInt(&whole);
+    if (!whole) {
+        ShowMessage(this, QString::fromLatin1(device_messages::kChannelNotNumber),
+                    QString::fromLatin1(device_messages::kErrorCaption));
+        channelEdit_->setFocus();
+        channelEdit_->selectAll();
+        return false;
+    }
+    channelCount = channels;
+    deviceName = nameEdit_->text();
+    password = passwordEdit_->text();
+    userName = userNameEdit_->text();
+    orgName = organizationEdit_->text();
+    return true;
+}
+
+void DeviceManagementDialog::OnSelchangedOrgTree(QTreeWidgetItem* current) {
+    if (current == nullptr) {
+        return;
+    }
+    orgName = current->text(0);
+    orgId = OrgTreeCtrl::OrgIdOf(current);
+    // only the organization changes; what the operator typed into the other fields stays
+    organizationEdit_->setText(orgName);
+}
+
+bool DeviceManagementDialog::CheckTextField(const QString& text, const char* fieldName, int reservedBytes) {
+    const QString field = QString::fromLatin1(fieldName);
+    QString problem;
+    if (text.contains(QLatin1Char('"'))) {
+        problem = QStringLiteral("%1 must not contain a double quote (\")!").arg(field);
+    } else if (text.toUtf8().size() + reservedBytes > kMaxTextBytes) {
+        problem = reservedBytes > 0
+                      ? QStringLiteral("%1 is too long! Together with the device number it must fit in %2 bytes.")
+                            .arg(field)
+                            .arg(kMaxTextBytes)
+                      : QStringLiteral("%1 is too long! It must fit in %2 bytes.").arg(field).arg(kMaxTextBytes);
+    }
+    if (problem.isEmpty()) {
+        return true;
+    }
+    ShowMessage(this, problem, QString::fromLatin1(device_messages::kErrorCaption));
+    return false;
+}
+
+void DeviceManagementDialog::accept() {
+    if (!UpdateData(true)) {
+        return;
+    }
+    const QString caption = QString::fromLatin1(device_messages::kErrorCaption);
+    QString trimmed = deviceName.trimmed();
+    if (trimmed.isEmpty()) {
+        ShowMessage(this, QString::fromLatin1(device_messages::kNameInvalid), caption);
+        nameEdit_->setFocus();
+        return;
+    }
+    if (channelCount < 1 || channelCount > kMaxChannels) {
+        ShowMessage(this, QString::fromLatin1(device_messages::kChannelRange), caption);
+        channelEdit_->setFocus();
+        return;
+    }
+    if (!CheckTextField(trimmed, "Device Name", DecimalDigits(rowCount_))) {
+        nameEdit_->setFocus();
+        return;
+    }
+    if (!CheckTextField(userName, "User Name", 0)) {
+        userNameEdit_->setFocus();
+        return;
+    }
+    if (!CheckTextField(password, "Password", 0)) {
+        passwordEdit_->setFocus();
+        return;
+    }
+    deviceName = trimmed;
+    QDialog::accept();
+}
+
+void DeviceManagementDialog::OnEditCameraType() {
+    if (!UpdateData(true)) {
+        return;
+    }
+    if (channelCount < 1 || channelCount > kMaxChannels) {
+        ShowMessage(this, QString::fromLatin1(device_messages::kChannelRange),
+                    QString::fromLatin1(device_messages::kCameraTypeCaption));
+        return;
+    }
+    CameraTypeDialog dialog(this);
+    dialog.channelCount = channelCount;
+    dialog.cameraTypes = cameraTypes;
+    if (dialog.exec() == QDialog::Accepted) {
+        cameraTypes = dialog.cameraTypes;
+    }
+}
+
+void DeviceManagementDialog::FillRecord(DeviceRecord& record) const {
+    CopyText(record.name, deviceName);
+    CopyText(record.password, password);
+    CopyText(record.username, userName);
+    record.cameras = static_cast<std::uint32_t>(channelCount);
+    record.orgId = static_cast<std::uint32_t>(orgId);
+}
+
+}  // namespace vantrel

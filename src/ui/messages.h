@@ -1,0 +1,26 @@
+#pragma once
+
+// Modal message boxes with a single OK button, the only way the program talks to the operator.
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace vantrel {
+
+// Caption of the catalogue's messages: the program's name, as an application message box shows it.
+inline constexpr const char* kProgramCaption = "Vantrel";
+
+// Shows text under caption with one OK button and returns when the operator closes it. A parent of nullptr
+// puts the box over the active window.
+void ShowMessage(QWidget* parent, const QString& text, const QString& caption);
+
+// Test hook: while set, ShowMessage hands every message to the recorder instead of showing a box.
+using MessageRecorder = std::function<void(const QString& text, const QString& caption)>;
+void SetMessageRecorder(MessageRecorder recorder);
+
+// Routes the catalogue's messages to ShowMessage with kProgramCaption.
+void InstallCatalogueMessages();
+
+}  // namespace vantrel

@@ -1,0 +1,43 @@
+#pragma once
+
+// Replaces the texts a dialog shows by entries of the text table, a profile file whose section "String"
+// maps a control's own English text (the key, matched without regard to letter case) to the text to show.
+
+#include <QString>
+#include <string>
+
+class QWidget;
+
+namespace vantrel {
+
+inline constexpr const char* kUiTextFileName = "UiText.ini";
+
+class UiTextTable {
+public:
+    // The single table; created on the first call with the program's folder and kUiTextFileName.
+    static UiTextTable& Instance();
+
+    UiTextTable() = default;
+    UiTextTable(std::string folder, std::string fileName);
+
+    // The folder is used as a prefix as it is: a non-empty folder must end with '/'.
+    void SetFolder(std::string folder) { folder_ = std::move(folder); }
+    void SetFileName(std::string fileName) { fileName_ = std::move(fileName); }
+    // folder followed directly by the file name; empty while no file name is configured.
+    std::string Path() const;
+
+    // The table's value for text (lines longer than 199 bytes are cut there); the text itself when there is no file, no
+    // section, no such key or an empty value, and for the empty text. The file is read anew on every call.
+    std::string Translate(const std::string& text) const;
+    QString Translate(const QString& text) const;
+
+    // Translates the dialog's title (when not empty) and the texts of its direct child labels, buttons
+    // and group boxes; edit fields hold data and are left alone, grandchildren are not visited.
+    void ApplyTo(QWidget* dialog) const;
+
+private:
+    std::string folder_;
+    std::string fileName_;
+};
+
+}  // namespace vantrel
