@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/paths/module_paths.h"
+#include "password/password.h"
 #include "store/xml_device_store.h"
 
 namespace vantrel {
@@ -19,7 +20,10 @@ std::unique_ptr<DeviceStore> OpenDeviceStore(const std::string& databasePath) {
 DeviceStore* GetDeviceStore() {
     if (gStore == nullptr) {
         try {
-            gStore = new XmlDeviceStore(GetDatabasePath());
+            auto* store = new XmlDeviceStore(GetDatabasePath());
+            // callers of the three-argument cipher calls use the same key as the store
+            SetPasswordKeyFile(store->KeyPath());
+            gStore = store;
         } catch (const std::bad_alloc&) {
             gStore = nullptr;
         }

@@ -20,6 +20,8 @@ TEST(ModulePaths, SplitsFolderNameAndExtension) {
         {"/vantrel", "/", "vantrel", ""},
         {"/usr/bin/.hidden", "/usr/bin/", ".hidden", ""},
         {"/x/archive.tar.gz", "/x/", "archive.tar", ".gz"},
+        {"tool.exe", "", "tool", ".exe"},
+        {"", "", "", ""},
     };
     for (const Case& c : cases) {
         ModulePaths paths = SplitModulePath(c.full);

@@ -41,7 +41,6 @@ ModulePaths SplitModulePath(const std::string& fullPath) {
     std::string::size_type slash = fullPath.rfind('/');
     std::string name;
     if (slash == std::string::npos) {
-        paths.directory = "/";
         name = fullPath;
     } else {
         paths.directory = fullPath.substr(0, slash + 1);

@@ -18,7 +18,8 @@ struct ModulePaths {
     std::string extension;  // with its leading dot, or empty
 };
 
-// Splits an absolute path at its last '/' and its file name at the last '.'; a path without '/' gives folder "/".
+// Splits a path at its last '/' and its file name at the last '.'; a path without '/' (or an unreadable
+// /proc/self/exe, which gives the empty path) has an empty folder, so files are found beside the working folder.
 ModulePaths SplitModulePath(const std::string& fullPath);
 
 // Computed once from /proc/self/exe; the same record on every later call. Not guarded against concurrent first calls.
