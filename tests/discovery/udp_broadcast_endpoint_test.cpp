@@ -112,7 +112,7 @@ TEST(UdpBroadcastEndpoint, close_is_quick_idempotent_and_allows_reopening) {
     std::this_thread::sleep_for(50ms);
     const auto start = Clock::now();
     endpoint.Close();
-    EXPECT_LT(Clock::now() - start, 100ms);
+    EXPECT_LT(Clock::now() - start, 500ms);
     EXPECT_FALSE(endpoint.IsOpen());
     EXPECT_EQ(endpoint.LocalPort(), 0);
     endpoint.Close();
