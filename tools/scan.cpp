@@ -148,8 +148,12 @@ int main(int argc, char** argv) {
             stats = true;
             continue;
         }
+        if (option != "--time" && option != "--probes" && option != "--interval" && option != "--work-per-reply-us" &&
+            option != "--receive-buffer") {
+            return Usage("unknown option: " + option);
+        }
         if (i + 1 >= argc) {
-            return Usage("unknown option or missing value: " + option);
+            return Usage("missing value for " + option);
         }
         const std::string value = argv[++i];
         bool ok = true;
@@ -203,6 +207,10 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_until(end);
     endpoint.Close();
 
+    if (sent == 0) {
+        std::fprintf(stderr, "vantrel-scan: the search probe could not be sent: %s\n", std::strerror(sendError));
+        return 2;
+    }
     const std::vector<Listed> listed = endpoint.Take();
     if (json) {
         PrintJson(listed);
@@ -217,10 +225,6 @@ int main(int argc, char** argv) {
                      "%.1f ms after the first probe; socket receive buffer %d bytes\n",
                      listed.size(), endpoint.datagrams, endpoint.rejected, endpoint.duplicates, lastMs,
                      socketReceiveBuffer);
-    }
-    if (sent == 0) {
-        std::fprintf(stderr, "vantrel-scan: the search probe could not be sent: %s\n", std::strerror(sendError));
-        return 2;
     }
     return 0;
 }
