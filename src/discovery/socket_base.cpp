@@ -2,17 +2,13 @@
 
 #include <cstring>
 
-std::atomic<bool> SocketBase::networkStarted{false};
+std::atomic<int> SocketBase::endpointsInUse{0};
 
 SocketBase::SocketBase() {
-    networkStarted.store(true);
+    endpointsInUse.fetch_add(1);
     std::memset(receiveBuffer, 0, sizeof receiveBuffer);
 }
 
-SocketBase::~SocketBase() {
-    networkStarted.store(false);
-}
+SocketBase::~SocketBase() { endpointsInUse.fetch_sub(1); }
 
-bool SocketBase::NetworkStarted() {
-    return networkStarted.load();
-}
+bool SocketBase::NetworkStarted() { return endpointsInUse.load() > 0; }

@@ -11,15 +11,15 @@ class SocketBase {
 public:
     static constexpr std::size_t kReceiveBufferSize = 102400;
 
-    // Marks networking as started for the process and clears the peer address and the receive buffer.
+    // Counts this endpoint as using networking and clears the peer address and the receive buffer.
     SocketBase();
-    // Clears the process-wide started mark (there is nothing to clean up).
+    // Uncounts it (there is nothing to clean up).
     virtual ~SocketBase();
 
     SocketBase(const SocketBase&) = delete;
     SocketBase& operator=(const SocketBase&) = delete;
 
-    // True between the construction of an endpoint and the destruction of one.
+    // True while at least one endpoint exists in the process.
     static bool NetworkStarted();
 
 protected:
@@ -29,5 +29,5 @@ protected:
     unsigned char receiveBuffer[kReceiveBufferSize];
 
 private:
-    static std::atomic<bool> networkStarted;
+    static std::atomic<int> endpointsInUse;
 };
