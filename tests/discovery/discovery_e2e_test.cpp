@@ -64,7 +64,7 @@ TEST_F(OneNetwork, broadcast_probe_crosses_the_link_and_each_device_is_listed_on
     ASSERT_TRUE(StartDevices(simulator, devices, {"--devices", "5", "--repeat", "3", "--malformed", "12"}));
 
     NetnsScope inHost(host);
-    ASSERT_TRUE(inHost.Entered());
+    ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
     CollectingEndpoint endpoint;
     ASSERT_EQ(endpoint.Open(), 1) << endpoint.LastErrorText();
     ASSERT_EQ(SendSearchProbe(endpoint), 32) << std::strerror(endpoint.LastError());
@@ -91,7 +91,7 @@ TEST_F(OneNetwork, broadcast_replies_with_extra_bytes_are_listed) {
                      {"--device", "172.16.5.9,255.255.0.0,172.16.0.1,37777", "--devices", "2", "--first-address",
                       "10.1.0.50", "--reply-to", "broadcast", "--extra", "9", "--delay", "50", "--jitter", "50"}));
     NetnsScope inHost(host);
-    ASSERT_TRUE(inHost.Entered());
+    ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
     CollectingEndpoint endpoint;
     ASSERT_EQ(endpoint.Open(), 1) << endpoint.LastErrorText();
     ASSERT_EQ(SendSearchProbe(endpoint), 32);
@@ -109,7 +109,7 @@ TEST_F(OneNetwork, broadcast_replies_with_extra_bytes_are_listed) {
 
 TEST_F(OneNetwork, open_fails_while_another_program_holds_port_5050) {
     NetnsScope inHost(host);
-    ASSERT_TRUE(inHost.Entered());
+    ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
     // the other program even allows sharing; the endpoint must still not share the port
     const int holder = socket(AF_INET, SOCK_DGRAM, 0);
     const int on = 1;
@@ -139,7 +139,7 @@ TEST_F(OneNetwork, close_while_a_burst_of_replies_pours_in_ends_within_500_ms) {
     ChildProcess simulator;
     ASSERT_TRUE(StartDevices(simulator, devices, {"--devices", "20000", "--repeat", "2", "--quiet"}));
     NetnsScope inHost(host);
-    ASSERT_TRUE(inHost.Entered());
+    ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
     CollectingEndpoint endpoint;
     endpoint.workPerDatagram = 100us;
     ASSERT_EQ(endpoint.Open(), 1) << endpoint.LastErrorText();
@@ -193,7 +193,7 @@ TEST(TwoNetworks, one_probe_searches_both_adapters) {
     ASSERT_TRUE(StartDevices(wifiDevices, wifi,
                              {"--devices", "2", "--first-address", "10.2.0.100", "--reply-to", "broadcast"}));
     NetnsScope inHost(host);
-    ASSERT_TRUE(inHost.Entered());
+    ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
     CollectingEndpoint endpoint;
     ASSERT_EQ(endpoint.Open(), 1) << endpoint.LastErrorText();
     ASSERT_EQ(SendSearchProbe(endpoint), 32);
