@@ -16,6 +16,31 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
 }
 
+// Starts the disk writes of every finished stretch while the rest is still being produced, so that the
+// final fsync waits for the last stretch only.
+class WriteBehindSink : public XmlSink {
+public:
+    WriteBehindSink(XmlSink& inner, int fd) : inner_(inner), fd_(fd) {}
+    bool Write(const char* data, std::size_t size) override {
+        if (!inner_.Write(data, size)) {
+            return false;
+        }
+        written_ += static_cast<off_t>(size);
+        if (written_ - started_ >= kStretch) {
+            sync_file_range(fd_, started_, written_ - started_, SYNC_FILE_RANGE_WRITE);
+            started_ = written_;
+        }
+        return true;
+    }
+
+private:
+    static constexpr off_t kStretch = 4 << 20;
+    XmlSink& inner_;
+    int fd_;
+    off_t written_ = 0;
+    off_t started_ = 0;
+};
+
 void SyncFolder(const std::string& folder) {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -40,7 +65,12 @@ bool SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSinkFact
     bool ok = fchmod(fd, S_IRUSR | S_IWUSR) == 0;
     if (ok) {
         std::unique_ptr<XmlSink> sink = factory ? factory(fd) : std::make_unique<XmlFdSink>(fd);
-        ok = sink != nullptr && XmlWrite(*sink, node, XmlLayout::Indented, XmlLineEnd::CrLf);
+        if (sink != nullptr) {
+            WriteBehindSink writeBehind(*sink, fd);
+            ok = XmlWrite(writeBehind, node, XmlLayout::Indented, XmlLineEnd::CrLf);
+        } else {
+            ok = false;
+        }
     }
     ok = ok && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
