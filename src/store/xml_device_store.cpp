@@ -92,7 +92,7 @@ XmlNodeRef XmlDeviceStore::Global() {
 void XmlDeviceStore::ForgetCachedNodes() {
     std::fill(std::begin(sections_), std::end(sections_), nullptr);
     idIndex_.clear();
-    idRepeats_.clear();
+    idAdded_.clear();
     idIndexBuilt_ = false;
     scan_.Invalidate();
 }
@@ -151,20 +151,14 @@ XmlNodeRef XmlDeviceStore::NewElement(XmlNodeRef parent, const char* name, XmlNo
     global.Attribute("index").SetUnsigned(id + 1);
     element.Attribute("id").SetUnsigned(id);
     if (idIndexBuilt_ && (std::strcmp(name, "DEV") == 0 || std::strcmp(name, "ORG") == 0)) {
-        IndexId(id, element.Get());
+        idAdded_.emplace(id, element.Get());
     }
     return element;
 }
 
-void XmlDeviceStore::IndexId(std::uint32_t id, XmlNode* node) {
-    if (!idIndex_.emplace(id, node).second) {
-        idRepeats_.emplace(id, node);
-    }
-}
-
 void XmlDeviceStore::BuildIdIndex() {
     idIndex_.clear();
-    idRepeats_.clear();
+    idAdded_.clear();
     idIndexBuilt_ = true;
     if (document_.root == nullptr) {
         return;
@@ -183,12 +177,19 @@ void XmlDeviceStore::BuildIdIndex() {
         }
         if (NodeNameIs(child, "DEV") || NodeNameIs(child, "ORG")) {
             if (std::optional<std::uint32_t> id = CanonicalId(child)) {
-                IndexId(*id, child);
+                idIndex_.emplace_back(*id, child);
             }
         }
         if (child->childCount > 0) {
             stack.Push(child);
         }
+    }
+    // a file written by this program lists its ids in ascending order already
+    auto byId = [](const std::pair<std::uint32_t, XmlNode*>& a, const std::pair<std::uint32_t, XmlNode*>& b) {
+        return a.first < b.first;
+    };
+    if (!std::is_sorted(idIndex_.begin(), idIndex_.end(), byId)) {
+        std::stable_sort(idIndex_.begin(), idIndex_.end(), byId);
     }
 }
 
@@ -199,13 +200,16 @@ XmlNodeRef XmlDeviceStore::FindById(XmlNodeRef section, const char* name, std::u
     if (!idIndexBuilt_) {
         BuildIdIndex();
     }
-    auto found = idIndex_.find(id);
-    if (found == idIndex_.end()) {
-        return XmlNodeRef();
+    std::vector<XmlNode*> candidates;
+    auto byId = [](const std::pair<std::uint32_t, XmlNode*>& entry, std::uint32_t wanted) {
+        return entry.first < wanted;
+    };
+    for (auto it = std::lower_bound(idIndex_.begin(), idIndex_.end(), id, byId);
+         it != idIndex_.end() && it->first == id; ++it) {
+        candidates.push_back(it->second);
     }
-    std::vector<XmlNode*> candidates{found->second};
-    auto repeats = idRepeats_.equal_range(id);
-    for (auto it = repeats.first; it != repeats.second; ++it) {
+    auto added = idAdded_.equal_range(id);
+    for (auto it = added.first; it != added.second; ++it) {
         candidates.push_back(it->second);
     }
     XmlNode* best = nullptr;

@@ -81,7 +81,6 @@ private:
     // First element named name (depth-first below section) whose "id" is the "%u" text of id; adds nothing.
     XmlNodeRef FindById(XmlNodeRef section, const char* name, std::uint32_t id);
     void BuildIdIndex();
-    void IndexId(std::uint32_t id, XmlNode* node);
 
     // The child of device with "type" t and "channel" c (16 and 8-bit comparisons), or empty.
     XmlNodeRef FindEntry(XmlNodeRef device, std::uint32_t type, std::uint32_t channel);
@@ -114,9 +113,10 @@ private:
 
     XmlNode* sections_[kSectionCount] = {};
     // "DEV" and "ORG" elements by the number of their "%u" "id"; built on the first search by identifier
-    // and kept up to date as elements are added.
-    std::unordered_map<std::uint32_t, XmlNode*> idIndex_;
-    std::unordered_multimap<std::uint32_t, XmlNode*> idRepeats_;  // further elements with an id already seen
+    // and kept up to date as elements are added: the elements found by the walk sorted by id (stable, so
+    // equal ids keep document order), and those added since.
+    std::vector<std::pair<std::uint32_t, XmlNode*>> idIndex_;
+    std::unordered_multimap<std::uint32_t, XmlNode*> idAdded_;
     bool idIndexBuilt_ = false;
     DeviceScanCache scan_;
 };

@@ -158,3 +158,19 @@ TEST_F(StorePersistence, ProcessWideStoreLivesBesideTheProgram) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(StorePersistence, MarkupCharactersOtherThanTheQuoteRoundTrip) {
+    XmlDeviceStore& store = Open();
+    const char* name = "a<b&amp;c>'d \xE5\x8C\x97";
+    Add(MakeDevice(name, 1));
+    ASSERT_EQ(store.Save(), 1);
+    XmlDeviceStore& reopened = Open();
+    EXPECT_NE(reopened.FindDeviceByName(name), 0u);
+    ChannelEntry entries[1];
+    ASSERT_EQ(reopened.LoadChannelEntries(reopened.FindDeviceByName(name), entries, 1), 1);
+    EXPECT_EQ(std::string(entries[0].name), std::string(name) + "_1");
+}
+
+}  // namespace
