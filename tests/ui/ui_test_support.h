@@ -1,0 +1,88 @@
+#pragma once
+
+// Helpers for driving the real windows: act on the next modal dialog, record messages, a temporary
+// program folder with its own database.
+
+#include <QApplication>
+#include <QDir>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+#include "app/paths/module_paths.h"
+#include "catalogue/device_catalogue.h"
+#include "store/device_store.h"
+#include "ui/messages.h"
+
+namespace vantrel::testing {
+
+// Runs act on the next visible modal dialog of type T, within five seconds; returns at once.
+template <typename T>
+void WhenModal(std::function<void(T*)> act) {
+    auto* timer = new QTimer;
+    auto* waited = new int(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, waited, act] {
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if ((dialog != nullptr && dialog->isVisible()) || ++*waited > 500) {
+            timer->stop();
+            timer->deleteLater();
+            delete waited;
+            if (dialog != nullptr) {
+                act(dialog);
+            }
+        }
+    });
+    timer->start(10);
+}
+
+struct Message {
+    QString text;
+    QString caption;
+};
+
+// Records every message box while alive.
+class MessageLog {
+public:
+    MessageLog() {
+        SetMessageRecorder([this](const QString& text, const QString& caption) {
+            messages.push_back({text, caption});
+        });
+        InstallCatalogueMessages();
+    }
+    ~MessageLog() { SetMessageRecorder(nullptr); }
+    QStringList Texts() const {
+        QStringList texts;
+        for (const Message& m : messages) {
+            texts << m.text;
+        }
+        return texts;
+    }
+    std::vector<Message> messages;
+};
+
+// A fresh program folder with an XML/ folder, made the program's folder; the catalogue and store start anew.
+class ProgramFolder {
+public:
+    ProgramFolder() {
+        ReleaseCatalogue();
+        QDir(dir.path()).mkdir(QStringLiteral("XML"));
+        OverrideModuleFolder(dir.path().toStdString());
+    }
+    ~ProgramFolder() { ReleaseCatalogue(); }
+    QString Path() const { return dir.path() + QLatin1Char('/'); }
+    QString DatabasePath() const { return QString::fromStdString(GetDatabasePath()); }
+
+    // Drops the catalogue and the store, then loads the catalogue from the file again.
+    void Reload() {
+        ReleaseCatalogue();
+        GetCatalogue()->LoadAll();
+    }
+
+private:
+    QTemporaryDir dir;
+};
+
+}  // namespace vantrel::testing
