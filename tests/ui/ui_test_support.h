@@ -7,9 +7,11 @@
 #include <QDir>
 #include <QString>
 #include <QTemporaryDir>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/paths/module_paths.h"
@@ -19,23 +21,24 @@
 
 namespace vantrel::testing {
 
-// Runs act on the next visible modal dialog of type T, within five seconds; returns at once.
+// Runs act on the next visible modal dialog of type T, within five seconds; returns at once. Deleting the
+// returned timer calls it off.
 template <typename T>
-void WhenModal(std::function<void(T*)> act) {
+QPointer<QTimer> WhenModal(std::function<void(T*)> act) {
     auto* timer = new QTimer;
-    auto* waited = new int(0);
+    auto waited = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, [timer, waited, act] {
         auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
         if ((dialog != nullptr && dialog->isVisible()) || ++*waited > 500) {
             timer->stop();
             timer->deleteLater();
-            delete waited;
             if (dialog != nullptr) {
                 act(dialog);
             }
         }
     });
     timer->start(10);
+    return timer;
 }
 
 struct Message {

@@ -1,0 +1,276 @@
+// The add-device flow end to end: the real Device Management dialog, the catalogue and the store on a
+// temporary program folder, and the file it writes.
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+#include "ui/add_device_flow.h"
+#include "ui/camera_type_dialog.h"
+#include "ui/device_management_dialog.h"
+#include "ui/org_tree.h"
+#include "ui_test_support.h"
+
+using namespace vantrel;
+using vantrel::testing::MessageLog;
+using vantrel::testing::ProgramFolder;
+using vantrel::testing::WhenModal;
+
+namespace {
+
+struct Details {
+    QString name = QStringLiteral("Cam");
+    QString user = QStringLiteral("admin");
+    QString password = QStringLiteral("s3cret");
+    QString channels = QStringLiteral("4");
+    QString organization;  // empty: the root
+    std::vector<int> domes;  // channels (from 1) switched to speed dome
+};
+
+// Fills the next Device Management dialog and presses OK, or Cancel when cancel is set.
+QPointer<QTimer> AnswerDialog(const Details& details, bool cancel = false) {
+    return WhenModal<DeviceManagementDialog>([details, cancel](DeviceManagementDialog* dialog) {
+        if (cancel) {
+            dialog->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+            return;
+        }
+        if (!details.organization.isEmpty()) {
+            QList<QTreeWidgetItem*> found =
+                dialog->OrgTree()->findItems(details.organization, Qt::MatchExactly | Qt::MatchRecursive);
+            QVERIFY(!found.isEmpty());
+            dialog->OrgTree()->setCurrentItem(found.first());
+        }
+        dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(details.name);
+        dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->setText(details.user);
+        dialog->findChild<QLineEdit*>(QStringLiteral("password"))->setText(details.password);
+        dialog->findChild<QLineEdit*>(QStringLiteral("totalChannel"))->setText(details.channels);
+        if (!details.domes.empty()) {
+            std::vector<int> domes = details.domes;
+            WhenModal<CameraTypeDialog>([domes](CameraTypeDialog* camera) {
+                for (int channel : domes) {
+                    camera->findChild<QRadioButton*>(QStringLiteral("speedDome%1").arg(channel))->click();
+                }
+                camera->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+            });
+            dialog->findChild<QPushButton*>(QStringLiteral("editCameraType"))->click();
+        }
+        dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    });
+}
+
+std::vector<SelectedRow> Rows(std::initializer_list<std::pair<const char*, const char*>> rows) {
+    std::vector<SelectedRow> selected;
+    for (const auto& row : rows) {
+        selected.push_back({QString::fromLatin1(row.first), QString::fromLatin1(row.second)});
+    }
+    return selected;
+}
+
+// Counts the times Data.xml is put in place in a folder.
+class SaveCounter {
+public:
+    explicit SaveCounter(const QString& folder) {
+        fd_ = inotify_init1(IN_NONBLOCK);
+        inotify_add_watch(fd_, folder.toLocal8Bit().constData(), IN_MOVED_TO | IN_CLOSE_WRITE);
+    }
+    ~SaveCounter() { close(fd_); }
+    int Count() {
+        alignas(inotify_event) char buffer[8192];
+        for (;;) {
+            ssize_t length = read(fd_, buffer, sizeof buffer);
+            if (length <= 0) {
+                return count_;
+            }
+            for (char* p = buffer; p < buffer + length;) {
+                auto* event = reinterpret_cast<inotify_event*>(p);
+                if (event->len > 0 && std::strcmp(event->name, "Data.xml") == 0 && (event->mask & IN_MOVED_TO)) {
+                    ++count_;
+                }
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+    }
+
+private:
+    int fd_ = -1;
+    int count_ = 0;
+};
+
+}  // namespace
+
+class AddDeviceFlowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ProgramFolder> folder;
+    std::uint32_t north = 0;
+
+    // The devices as a fresh start of the program would see them.
+    const DeviceRecord* Stored(const char* name) {
+        folder->Reload();
+        std::uint32_t id = GetDeviceStore()->FindDeviceByName(name);
+        return id == 0 ? nullptr : GetCatalogue()->FindDevice(static_cast<std::int32_t>(id));
+    }
+
+    void Run(const std::vector<SelectedRow>& rows, int* asked = nullptr) {
+        RunAddDeviceFlow(nullptr, [rows, asked] {
+            if (asked != nullptr) {
+                ++*asked;
+            }
+            return rows;
+        });
+    }
+
+private slots:
+    void init() {
+        folder = std::make_unique<ProgramFolder>();
+        DeviceStore* store = GetDeviceStore();
+        north = store->AddOrganization(0, "North");
+        store->AddOrganization(north, "Harbour");
+        DeviceRecord existing{};
+        std::strcpy(existing.name, "Cam2");
+        std::strcpy(existing.host, "10.0.0.50");
+        existing.port = 8000;
+        existing.cameras = 1;
+        QVERIFY(store->AddDevices(&existing, sizeof existing) == 1);
+        QVERIFY(store->Save() == 1);
+        folder->Reload();
+    }
+    void cleanup() { folder.reset(); }
+
+    void noSelection_promptsAndOpensNothing() {
+        MessageLog log;
+        QPointer<QTimer> dialogWatch = AnswerDialog(Details{}, true);
+        int asked = 0;
+        Run({}, &asked);
+        delete dialogWatch.data();
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("Pleae select one device at least.")});
+        QCOMPARE(log.messages[0].caption, QStringLiteral("Prompt"));
+        QCOMPARE(asked, 1);
+    }
+
+    void noSelection_realMessageBoxHasPromptCaptionAndOk() {
+        QString caption;
+        QMessageBox::StandardButtons buttons;
+        WhenModal<QMessageBox>([&](QMessageBox* box) {
+            caption = box->windowTitle();
+            buttons = box->standardButtons();
+            box->button(QMessageBox::Ok)->click();
+        });
+        Run({});
+        QCOMPARE(caption, QStringLiteral("Prompt"));
+        QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    }
+
+    void cancel_addsAndWritesNothing() {
+        MessageLog log;
+        SaveCounter saves(folder->Path() + QStringLiteral("XML"));
+        AnswerDialog(Details{}, true);
+        Run(Rows({{"10.0.0.1", "8000"}}));
+        QVERIFY(log.messages.empty());
+        QCOMPARE(saves.Count(), 0);
+        QVERIFY(Stored("Cam1") == nullptr);
+    }
+
+    void oneRow_addedWithTheSharedDetails() {
+        MessageLog log;
+        SaveCounter saves(folder->Path() + QStringLiteral("XML"));
+        Details details;
+        details.name = QStringLiteral("  Cam  ");
+        details.organization = QStringLiteral("Harbour");
+        details.channels = QStringLiteral("6");
+        details.domes = {2, 6};
+        AnswerDialog(details);
+        Run(Rows({{"192.168.1.100", "5050"}}));
+        QVERIFY2(log.messages.empty(), qPrintable(log.Texts().join('\n')));
+        QCOMPARE(saves.Count(), 1);
+
+        const DeviceRecord* device = Stored("Cam1");
+        QVERIFY(device != nullptr);
+        QCOMPARE(QByteArray(device->host), QByteArray("192.168.1.100"));
+        QCOMPARE(device->port, 5050u);
+        QCOMPARE(QByteArray(device->username), QByteArray("admin"));
+        QCOMPARE(QByteArray(device->password), QByteArray("s3cret"));
+        QCOMPARE(device->cameras, 6u);
+        QCOMPARE(device->orgId, GetDeviceStore()->FindOrganizationByName(north, "Harbour"));
+        QCOMPARE(device->ddnsFlag, 0u);
+        QCOMPARE(device->ddnsPort, 0u);
+        QCOMPARE(QByteArray(device->ddnsHost), QByteArray());
+        std::int32_t types[16] = {};
+        QVERIFY(GetDeviceStore()->GetCameraTypes(device->id, types, 6) != 0);
+        QCOMPARE((std::vector<std::int32_t>(types, types + 6)), (std::vector<std::int32_t>{0, 1, 0, 0, 0, 1}));
+    }
+
+    void threeRows_runningNumbersSkipARefusedName() {
+        MessageLog log;
+        SaveCounter saves(folder->Path() + QStringLiteral("XML"));
+        AnswerDialog(Details{});
+        Run(Rows({{"10.0.0.2", "8000"}, {"10.0.0.5", "8000"}, {"10.0.0.7", ""}}));
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("The name of this device has existed!")});
+        QCOMPARE(log.messages[0].caption, QStringLiteral("Vantrel"));
+        QCOMPARE(saves.Count(), 1);
+        const DeviceRecord* first = Stored("Cam1");
+        QVERIFY(first != nullptr);
+        QCOMPARE(QByteArray(first->host), QByteArray("10.0.0.2"));
+        const DeviceRecord* third = Stored("Cam3");
+        QVERIFY(third != nullptr);
+        QCOMPARE(QByteArray(third->host), QByteArray("10.0.0.7"));
+        QCOMPARE(third->port, 0u);  // the port text was empty
+        QCOMPARE(QByteArray(Stored("Cam2")->host), QByteArray("10.0.0.50"));
+        QCOMPARE(GetDeviceStore()->CountDevices(), 3u);
+    }
+
+    void everyRowRefused_toldEachAndStillWrittenOnce() {
+        MessageLog log;
+        SaveCounter saves(folder->Path() + QStringLiteral("XML"));
+        Details details;
+        details.name = QStringLiteral("Other");
+        AnswerDialog(details);
+        Run(Rows({{"10.0.0.50", "8000"}, {"10.0.0.50", "8000"}}));
+        const QString repeated = QStringLiteral("IP or domain name of this device has existed!");
+        QCOMPARE(log.Texts(), (QStringList{repeated, repeated}));
+        QCOMPARE(saves.Count(), 1);
+        QCOMPARE(GetDeviceStore()->CountDevices(), 1u);
+    }
+
+    void sameAddressOtherPort_isAnotherDevice() {
+        MessageLog log;
+        AnswerDialog(Details{});
+        Run(Rows({{"10.0.0.50", "8001"}}));
+        QVERIFY(log.messages.empty());
+        QVERIFY(Stored("Cam1") != nullptr);
+    }
+
+    void saveFails_operatorToldWhichFile() {
+        MessageLog log;
+        QVERIFY(QDir(folder->Path() + QStringLiteral("XML")).removeRecursively());
+        AnswerDialog(Details{});
+        Run(Rows({{"10.0.0.1", "8000"}}));
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("Cannot write %1! The devices were not saved.")
+                                              .arg(folder->DatabasePath())});
+        QCOMPARE(log.messages[0].caption, QStringLiteral("ERROR"));
+    }
+
+    void parsePortText_takesLeadingDigits_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<unsigned>("port");
+        QTest::newRow("plain") << "5050" << 5050u;
+        QTest::newRow("empty") << "" << 0u;
+        QTest::newRow("no digit first") << "x80" << 0u;
+        QTest::newRow("digits then text") << "80abc" << 80u;
+        QTest::newRow("too large") << "9999999999" << 65535u;
+    }
+    void parsePortText_takesLeadingDigits() {
+        QFETCH(QString, text);
+        QFETCH(unsigned, port);
+        QCOMPARE(ParsePortText(text), port);
+    }
+};
+
+QTEST_MAIN(AddDeviceFlowTest)
+#include "add_device_flow_test.moc"
