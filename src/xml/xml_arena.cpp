@@ -8,7 +8,8 @@ namespace vantrel {
 namespace {
 
 constexpr std::size_t kFirstChunkSize = 1024;
-constexpr std::size_t kMaxChunkSize = 4 * 1024 * 1024;
+// small enough that the last, partly used chunk costs little; large enough to come from the heap cheaply
+constexpr std::size_t kMaxChunkSize = 256 * 1024;
 
 }  // namespace
 
