@@ -41,7 +41,9 @@ void CopyToField(char* field, std::size_t size, std::string_view text) {
             length = size - 1;
         }
     }
-    std::memcpy(field, text.data(), length);
+    if (length > 0) {
+        std::memcpy(field, text.data(), length);
+    }
     field[length] = '\0';
 }
 

@@ -14,6 +14,9 @@ namespace {
 constexpr const char* kSectionNames[] = {"GLOBAL", "DEVINFO", "ORGINFO", "IMGINFO", "MAPINFO"};
 
 std::string KeyPathFor(const std::string& databasePath) {
+    if (databasePath.empty()) {
+        return std::string();
+    }
     std::string::size_type slash = databasePath.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : databasePath.substr(0, slash + 1);
     return folder + kKeyFileName;
