@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "xml/xml_document.h"
+#include "xml/xml_node_ref.h"
+#include "xml/xml_parser.h"
+#include "xml_test_util.h"
+
+namespace vantrel {
+namespace {
+
+using test::ParseAndDescribe;
+
+struct ParseCase {
+    const char* name;
+    const char* input;
+    const char* tree;
+};
+
+// The tolerant state machine on well-formed and odd input, with AllOptions (as the store parses).
+TEST(XmlParse, StateMachineCases) {
+    const ParseCase cases[] = {
+        {"empty element, both quote kinds", "<DEV a='x\"y' b=\"p'q\"/>", "(E:DEV[a=x\"y,b=p'q])"},
+        {"valueless then valued", "<a x y=\"1\"/>", "(E:a[x,y=1])"},
+        {"equals without quote", "<a x=y z=\"1\"/>", "(E:a[x,y,z=1])"},
+        // the byte after a valueless name is stepped over unexamined, so ">" does not end the tag
+        {"valueless swallows the closing bracket", "<a x>b c</a>", "(E:a[x,b,c])"},
+        {"white space before the bracket", "<a x >b</a>", "(E:a[x](T'b'))"},
+        {"entity references stay", "<a v=\"&amp;&#65;\">&lt;x&gt;</a>", "(E:a[v=&amp;&#65;](T'&lt;x&gt;'))"},
+        {"wrong end tags still pop", "<a><b></a></b><c/>", "(E:a(E:b) E:c)"},
+        {"extra end tag at the root", "</x><a/>", "(E:a)"},
+        {"declaration", "<?xml version=\"1.0\" encoding=\"GB2312\"?><r/>", "(?xml[version=1.0,encoding=GB2312] E:r)"},
+        {"declaration, space before ?>", "<?xml version=\"1.0\" encoding=\"x\" ?>\r\n<r/>",
+         "(?xml[version=1.0,encoding=x] E:r)"},
+        {"bare declaration", "<?pi?><r/>", "(?pi E:r)"},
+        {"declaration closed by > alone keeps no children", "<?xml v=\"1\"><r/><?pi?>", "(?xml[v=1] E:r ?pi)"},
+        {"declaration without a later ? stops", "<?xml v=\"1\"><r/>", ""},
+        {"doctype without subset", "<!DOCTYPE r SYSTEM \"r.dtd\"><r/>", "(!DOCTYPE[r=r,SYSTEM=SYSTEM,~=r.dtd] E:r)"},
+        {"doctype subset parsed, then stop",
+         "<!DOCTYPE r [<!ENTITY e \"a>b\"><!ELEMENT r (#PCDATA)><!ATTLIST r a CDATA #IMPLIED>"
+         "<!NOTATION n SYSTEM 'n'><!FOO x y>]><r/>",
+         "(!DOCTYPE[r=r](ENTITY:e'\"a>b\"' ELEMENT:r'(#PCDATA)' ATTLIST:r'a CDATA #IMPLIED' NOTATION:n'SYSTEM 'n'' "
+         "ENTITY:x'y')'<!ENTITY e \"a>b\"><!ELEMENT r (#PCDATA)><!ATTLIST r a CDATA #IMPLIED><!NOTATION n SYSTEM "
+         "'n'><!FOO x y>')"},
+        {"parameter entity name keeps % and space", "<!DOCTYPE r [<!ENTITY % pe \"v\">]>",
+         "(!DOCTYPE[r=r](ENTITY:% pe'\"v\"')'<!ENTITY % pe \"v\">')"},
+        {"mixed: text before an end tag", "<a>x<b>y</b>z</a>", "(E:a(T'x' E:b(T'y') T'z'))"},
+        {"mixed: end tag after start tag drops text", "<a><b></b>lost<c/></a>", "(E:a(E:b E:c))"},
+        {"mixed: empty tag without attributes drops text", "<a><b/>lost<c/></a>", "(E:a(E:b E:c))"},
+        {"mixed: empty tag with attributes keeps text", "<a><b x=\"1\"/>kept<c/></a>", "(E:a(E:b[x=1] T'kept' E:c))"},
+        {"mixed: text after comment and section", "<a><!--c-->t1<![CDATA[d]]>t2</a>", "(E:a(C'c' T't1' D'd' T't2'))"},
+        {"top-level text after a declaration", "<?x?>hello<r/>", "(?x T'hello' E:r)"},
+        {"trimming", "<a v=\"  p q \"><!--  c  --><![CDATA[ \t d \n]]>text  \r\n</a>",
+         "(E:a[v=p q](C'c' D'd' T'text'))"},
+        {"white-space-only values trim to empty", "<a v=\"   \"><!--   --></a>", "(E:a[v=](C''))"},
+        {"include section", "<![INCLUDE[ <x> ]]><r/>", "(I'<x>' E:r)"},
+        {"unknown bang markup is skipped", "<!-x --><![FOO[<r/>", "(E:r)"},
+        {"keywords are case-sensitive", "<!doctype r><![cdata[x]]><r/>", "(ENTITY:r'' E:r)"},
+    };
+    for (const ParseCase& c : cases) EXPECT_EQ(ParseAndDescribe(c.input), c.tree) << c.name;
+}
+
+TEST(XmlParse, OptionsClearedSkipConstructs) {
+    const char* input = "<?xml v=\"1\"?><!DOCTYPE r [<!ENTITY e 'v'>]><!-- c --><r><![CDATA[ d ]]> t </r>";
+    EXPECT_EQ(ParseAndDescribe(input, 0), "(E:r(T't '))");
+    // without stopping, what follows the subset is parsed; without parsing, the subset stays raw and trimmed
+    EXPECT_EQ(ParseAndDescribe("<!DOCTYPE r [ <!ENTITY e 'v'> ]><r/>",
+                               XmlParseOptions::KeepDtd | XmlParseOptions::TrimInternalSubset),
+              "(!DOCTYPE[r=r]'<!ENTITY e 'v'>' E:r)");
+    EXPECT_EQ(ParseAndDescribe("<!DOCTYPE r [<!ENTITY e 'v'>]><r/>",
+                               XmlParseOptions::KeepDtd | XmlParseOptions::ParseInternalSubset),
+              "(!DOCTYPE[r=r](ENTITY:e''v'')'<!ENTITY e 'v'>' E:r)");
+}
+
+TEST(XmlParse, ReturnsWhereItStopped) {
+    std::string text = "<!DOCTYPE r [<!ENTITY e 'v'>]><r/>";
+    XmlNode* root = XmlNewNode(XmlNodeKind::Document);
+    root->parent = root;
+    const char* stop = XmlParse(text.data(), root, 4, XmlParseOptions::AllOptions);
+    EXPECT_EQ(stop, text.data() + text.find(']') + 1);
+    EXPECT_EQ(text, "<!DOCTYPE r [<!ENTITY e 'v'>]><r/>") << "the temporary NUL is put back";
+    XmlDestroyTree(root);
+
+    root = XmlNewNode(XmlNodeKind::Document);
+    root->parent = root;
+    std::string plain = "<a/>";
+    EXPECT_EQ(XmlParse(plain.data(), root, 4, XmlParseOptions::AllOptions), plain.data() + plain.size());
+    EXPECT_EQ(XmlParse(nullptr, root, 4, 0), nullptr);
+    EXPECT_EQ(XmlParse(plain.data(), nullptr, 4, 0), plain.data());
+    XmlDestroyTree(root);
+}
+
+// Every prefix of a document that uses each construct parses (under ASan: without reading past the end)
+// and keeps what was complete; spans whose end is missing keep length 0.
+TEST(XmlParse, TextEndingInsideEveryConstruct) {
+    const std::string full =
+        "<?xml version=\"1.0\"?><!DOCTYPE r PUBLIC 'p' \"s\" [<!ENTITY % pe 'x>y'><!ELEMENT r ANY>]>"
+        "<r a='1' b c=d><!-- c --><![CDATA[ d ]]><![INCLUDE[ i ]]>text<e/><f g=\"h\"/>tail</r>";
+    for (std::size_t length = 0; length <= full.size(); ++length) {
+        XmlDocument document;
+        document.parseOptions = XmlParseOptions::AllOptions & ~XmlParseOptions::StopAfterInternalSubset;
+        document.LoadText(full.substr(0, length));
+        ASSERT_NE(document.root, nullptr);
+        EXPECT_EQ(document.root->kind, XmlNodeKind::Document);
+    }
+    EXPECT_EQ(ParseAndDescribe("<a>text"), "(E:a(T''))");
+    EXPECT_EQ(ParseAndDescribe("<a v=\"abc"), "(E:a[v=])");
+    EXPECT_EQ(ParseAndDescribe("<a><!-- open"), "(E:a(C''))");
+    EXPECT_EQ(ParseAndDescribe("<!DOCTYPE r [<!ENTITY e 'v'>"), "(!DOCTYPE[r=r]'')");
+    EXPECT_EQ(ParseAndDescribe("<abc"), "(E:abc)");
+}
+
+TEST(XmlParse, CopiesNoText) {
+    XmlDocument document;
+    document.LoadText("<DEV name=\"Gate\"/>");
+    XmlNodeRef dev = document.Root().Child(0);
+    ASSERT_TRUE(dev.NameIs("DEV"));
+    std::memcpy(std::strstr(document.text, "Gate"), "Door", 4);
+    document.text[1] = 'X';
+    EXPECT_EQ(dev.Attribute("name").Value(), "Door");
+    EXPECT_EQ(dev.Name(), "XEV");
+    ASSERT_TRUE(dev.SetName("DEV"));
+    document.text[1] = 'Y';
+    EXPECT_EQ(dev.Name(), "DEV");
+}
+
+TEST(XmlParse, GrowsArraysKeepingOrder) {
+    std::string text = "<r";
+    for (int i = 0; i < 100; ++i) text += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    text += ">";
+    for (int i = 0; i < 1000; ++i) text += "<c n=\"" + std::to_string(i) + "\"/>";
+    text += "</r>";
+    XmlDocument document;
+    document.LoadText(text);
+    XmlNodeRef r = document.Root().Child(0);
+    ASSERT_EQ(r.AttributeCount(), 100u);
+    ASSERT_EQ(r.ChildCount(), 1000u);
+    for (std::uint32_t i = 0; i < 100; ++i) EXPECT_EQ(r.AttributeAt(i).ValueAsUnsigned(), i);
+    for (std::uint32_t i = 0; i < 1000; ++i) {
+        ASSERT_EQ(r.Child(i).Attribute("n").ValueAsUnsigned(), i);
+        ASSERT_EQ(r.Child(i).Get()->parent, r.Get());
+    }
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
+#include <sstream>
+#include <string>
+
+#include "common/generate_database.h"
+#include "xml/xml_document.h"
+#include "xml/xml_node_ref.h"
+#include "xml/xml_writer.h"
+
+namespace vantrel {
+namespace {
+
+constexpr std::uint32_t kKeepAll = XmlParseOptions::AllOptions & ~XmlParseOptions::StopAfterInternalSubset;
+
+std::string Rewrite(const std::string& text, XmlLayout layout, std::uint32_t options = kKeepAll,
+                    XmlLineEnd lineEnd = XmlLineEnd::Lf) {
+    XmlDocument document;
+    document.parseOptions = options;
+    document.LoadText(text);
+    return XmlWriteToString(document.Root(), layout, lineEnd);
+}
+
+struct WriteCase {
+    const char* input;
+    const char* indented;
+    const char* compact;
+};
+
+TEST(XmlWrite, EachNodeKindInBothLayouts) {
+    const WriteCase cases[] = {
+        {"<a/>", "<a/>\n", "<a/>"},
+        {"<a>only text</a>", "<a>only text</a>\n", "<a>only text</a>"},
+        {"<a x='1' y z=\"q\"/>", "<a x=\"1\" y z=\"q\"/>\n", "<a x=\"1\" y z=\"q\"/>"},
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?><r/>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r/>\n",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r/>"},
+        {"<r><!--c--><![CDATA[d]]><![INCLUDE[i]]></r>", "<r>\n\t<!--c-->\n\t<![CDATA[d]]>\n\t<![INCLUDE[i]]>\n</r>\n",
+         "<r><!--c--><![CDATA[d]]><![INCLUDE[i]]></r>"},
+        {"<a>x<b>y</b>z</a>", "<a>\n\tx\n\t<b>y</b>\n\tz\n</a>\n", "<a>x<b>y</b>z</a>"},
+        {"<a><b><c/></b></a>", "<a>\n\t<b>\n\t\t<c/>\n\t</b>\n</a>\n", "<a><b><c/></b></a>"},
+        {"<!DOCTYPE r SYSTEM \"s\" [<!ENTITY e \"v\"><!FOO x y><!ATTLIST r a CDATA #IMPLIED>]><r/>",
+         "<!DOCTYPE r SYSTEM \"s\"\n[\n\t<!ENTITY e \"v\">\n\t<!ENTITY x y>\n\t<!ATTLIST r a CDATA "
+         "#IMPLIED>\n]>\n<r/>\n",
+         "<!DOCTYPE r SYSTEM \"s\" [ <!ENTITY e \"v\"><!ENTITY x y><!ATTLIST r a CDATA #IMPLIED>]><r/>"},
+        {"", "", ""},
+        {"   \r\n ", "", ""},
+        // nothing is escaped either way
+        {"<a v=\"&amp;\">&lt;</a>", "<a v=\"&amp;\">&lt;</a>\n", "<a v=\"&amp;\">&lt;</a>"},
+    };
+    for (const WriteCase& c : cases) {
+        EXPECT_EQ(Rewrite(c.input, XmlLayout::Indented), c.indented) << c.input;
+        EXPECT_EQ(Rewrite(c.input, XmlLayout::Compact), c.compact) << c.input;
+    }
+    EXPECT_EQ(Rewrite("<!DOCTYPE r [ <!ENTITY e 'v'> ]><r/>", XmlLayout::Indented, XmlParseOptions::KeepDtd),
+              "<!DOCTYPE r [ <!ENTITY e 'v'> ]>\n<r/>\n");
+}
+
+TEST(XmlWrite, DataFileIsSixCrLfLines) {
+    XmlDocument document;
+    document.Reset();
+    XmlNodeRef devinfo = EnsureSection(document.Root(), "DEVINFO");
+    for (const char* name : {"Gate", "Door"}) {
+        XmlNodeRef dev = devinfo.AppendChild(XmlNodeKind::Element);
+        dev.SetName("DEV");
+        dev.Attribute("id").SetUnsigned(1);
+        dev.Attribute("name").SetValue(name);
+    }
+    EXPECT_EQ(XmlWriteToString(document.Root(), XmlLayout::Indented),
+              "<DATAROOT>\r\n\t<DEVINFO>\r\n\t\t<DEV id=\"1\" name=\"Gate\"/>\r\n\t\t<DEV id=\"1\" name=\"Door\"/>\r\n"
+              "\t</DEVINFO>\r\n</DATAROOT>\r\n");
+}
+
+TEST(XmlWrite, ValueBytesAreNotTouched) {
+    XmlDocument document;
+    document.Reset();
+    XmlNodeRef a = document.Root().AppendChild(XmlNodeKind::Element);
+    a.SetName("a");
+    a.Attribute("v").SetValue("line\nbreak\r\n\"q\"<&");
+    a.Attribute("empty");
+    // a value with a line feed must not gain a CR at every save
+    EXPECT_EQ(XmlWriteToString(document.Root(), XmlLayout::Indented),
+              "<a v=\"line\nbreak\r\n\"q\"<&\" empty=\"\"/>\r\n");
+}
+
+TEST(XmlWrite, NamelessElementIsAnonymous) {
+    XmlDocument document;
+    document.Reset();
+    XmlNodeRef a = document.Root().AppendChild(XmlNodeKind::Element);
+    a.AppendChild(XmlNodeKind::Element).SetName("c");
+    EXPECT_EQ(XmlWriteToString(document.Root(), XmlLayout::Compact), "<anonymous><c/></>");
+    EXPECT_EQ(XmlWriteToString(a.Child(0), XmlLayout::Compact), "<c/>") << "a single node writes itself";
+}
+
+TEST(XmlWrite, RoundTripsGivesIdenticalBytes) {
+    const std::string database = bench::GenerateDatabase({3, 4, 2});
+    EXPECT_EQ(Rewrite(database, XmlLayout::Indented, XmlParseOptions::AllOptions, XmlLineEnd::CrLf), database);
+    const char* odd[] = {
+        "<?xml version='1.0'?><!DOCTYPE r [<!ENTITY % p 'x'><!ELEMENT r ANY>]><r b=c a='1'>t<x/>u</r>",
+        "<r><!-- c --><![CDATA[ d ]]>text<e f='g'/>tail<h>i</h></r><z/>",
+    };
+    for (const char* input : odd) {
+        for (XmlLayout layout : {XmlLayout::Indented, XmlLayout::Compact}) {
+            std::string once = Rewrite(input, layout);
+            EXPECT_EQ(Rewrite(once, layout), once) << input;
+        }
+    }
+}
+
+TEST(XmlWrite, StreamOperatorLayoutAndState) {
+    XmlDocument document;
+    document.LoadText("<a><b/></a>");
+    std::ostringstream indented;
+    indented << document.Root();
+    EXPECT_EQ(indented.str(), "<a>\r\n\t<b/>\r\n</a>\r\n");
+    std::ostringstream compact;
+    compact.flags(std::ios::skipws);
+    compact << document.Root();
+    EXPECT_EQ(compact.str(), "<a><b/></a>");
+    std::ostringstream failed;
+    failed.setstate(std::ios::failbit);
+    failed << document.Root();
+    EXPECT_EQ(failed.str(), "");
+    std::ostringstream empty;
+    empty << XmlNodeRef();
+    EXPECT_TRUE(empty.good());
+    EXPECT_EQ(empty.str(), "");
+}
+
+// Accepts limit bytes, then fails.
+class FailingSink : public XmlSink {
+public:
+    explicit FailingSink(std::size_t limit) : limit_(limit) {}
+    bool Write(const char*, std::size_t size) override {
+        if (size > limit_)
+            return false;
+        limit_ -= size;
+        return true;
+    }
+
+private:
+    std::size_t limit_;
+};
+
+TEST(XmlWrite, WriteErrorsReachTheCaller) {
+    XmlDocument document;
+    document.LoadText(bench::GenerateDatabase({300, 16, 2}));
+    FailingSink sink(100000);
+    EXPECT_FALSE(XmlWrite(sink, document.Root(), XmlLayout::Indented));
+
+    int fd = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    XmlFdSink full(fd);
+    EXPECT_FALSE(XmlWrite(full, document.Root(), XmlLayout::Indented));
+    EXPECT_EQ(full.Error(), ENOSPC);
+    ::close(fd);
+
+    EXPECT_FALSE(XmlWriteFile("/nonexistent-folder/Data.xml", document.Root(), XmlLayout::Indented));
+}
+
+}  // namespace
+}  // namespace vantrel
