@@ -72,6 +72,7 @@ SearchDialog::SearchDialog(const SearchEndpointConfig& config, QWidget* parent) 
     list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
     list_->horizontalHeader()->setHighlightSections(false);
     list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    list_->horizontalHeader()->setMinimumSectionSize(kColumnWidths[0]);
     for (int column = 0; column < FoundDeviceModel::kColumnCount; ++column) {
         list_->setColumnWidth(column, kColumnWidths[column]);
     }
@@ -152,6 +153,10 @@ void SearchDialog::OpenEndpoint() {
 
 bool SearchDialog::EndpointOpen() const {
     return receiver_->IsOpen();
+}
+
+std::uint16_t SearchDialog::LocalPort() const {
+    return receiver_->LocalPort();
 }
 
 void SearchDialog::StartProbes() {

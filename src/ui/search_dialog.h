@@ -62,6 +62,8 @@ public:
     QTableView* List() const { return list_; }
     QLabel* StatusLine() const { return status_; }
     bool EndpointOpen() const;
+    // The endpoint's bound port, 0 while it is not open (useful with a configured local port of 0).
+    std::uint16_t LocalPort() const;
     // Probes sent so far (whether or not the send succeeded).
     int ProbesSent() const { return probesSent_; }
 

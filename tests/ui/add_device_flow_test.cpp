@@ -28,7 +28,7 @@ struct Details {
     QString user = QStringLiteral("admin");
     QString password = QStringLiteral("s3cret");
     QString channels = QStringLiteral("4");
-    QString organization;  // empty: the root
+    QString organization;    // empty: the root
     std::vector<int> domes;  // channels (from 1) switched to speed dome
 };
 
@@ -251,8 +251,9 @@ private slots:
         QVERIFY(QDir(folder->Path() + QStringLiteral("XML")).removeRecursively());
         AnswerDialog(Details{});
         Run(Rows({{"10.0.0.1", "8000"}}));
-        QCOMPARE(log.Texts(), QStringList{QStringLiteral("Cannot write %1! The devices were not saved.")
-                                              .arg(folder->DatabasePath())});
+        QCOMPARE(
+            log.Texts(),
+            QStringList{QStringLiteral("Cannot write %1! The devices were not saved.").arg(folder->DatabasePath())});
         QCOMPARE(log.messages[0].caption, QStringLiteral("ERROR"));
     }
 

@@ -5,9 +5,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
 #include <QString>
 #include <QTemporaryDir>
-#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>

@@ -1,0 +1,219 @@
+// The program's speed with a large database and a flood of replies: start-up to the first shown window,
+// a burst of 10,000 replies listed (with the longest stall of the window's thread), and the add flow for
+// 100 rows. Opens the real search window, so it refuses to run outside a network namespace that has
+// nothing but loopback (run it under `unshare -n`).
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QWindow>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "app/paths/module_paths.h"
+#include "catalogue/device_catalogue.h"
+#include "common/generate_database.h"
+#include "discovery/search_reply_builder.h"
+#include "store/device_store.h"
+#include "ui/add_device_flow.h"
+#include "ui/device_management_dialog.h"
+#include "ui/found_device_model.h"
+#include "ui/messages.h"
+#include "ui/search_dialog.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace vantrel;
+
+bool OnlyLoopback() {
+    struct if_nameindex* interfaces = if_nameindex();
+    if (interfaces == nullptr) {
+        return false;
+    }
+    bool onlyLoopback = true;
+    for (struct if_nameindex* i = interfaces; i->if_index != 0; ++i) {
+        onlyLoopback = onlyLoopback && std::strcmp(i->if_name, "lo") == 0;
+    }
+    if_freenameindex(interfaces);
+    return onlyLoopback;
+}
+
+// A program folder <temp>/<devices>/ with XML/Data.xml of that many devices, made the program's folder.
+void UseProgramFolder(int devices) {
+    static std::string base = [] {
+        char pattern[] = "/tmp/vantrel-ui-bench-XXXXXX";
+        return std::string(mkdtemp(pattern)) + "/";
+    }();
+    std::string folder = base + std::to_string(devices) + "/";
+    if (!std::filesystem::exists(folder + "XML/Data.xml")) {
+        std::filesystem::create_directories(folder + "XML");
+        std::ofstream(folder + "XML/Data.xml", std::ios::binary)
+            << (devices > 0 ? bench::GenerateDatabase({devices, 16, 8}) : std::string());
+    }
+    ReleaseCatalogue();
+    OverrideModuleFolder(folder);
+}
+
+void WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
+    auto until = Clock::now() + limit;
+    while (!done() && Clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+}
+
+SearchEndpointConfig LoopbackConfig() {
+    SearchEndpointConfig config;
+    config.destinationAddress = INADDR_LOOPBACK;
+    config.destinationPort = 9;  // nothing listens; the probes go nowhere
+    config.localAddress = INADDR_LOOPBACK;
+    config.localPort = 0;
+    return config;
+}
+
+void BM_StartupToFirstWindow(benchmark::State& state) {
+    if (!OnlyLoopback()) {
+        state.SkipWithError("run under unshare -n");
+        return;
+    }
+    UseProgramFolder(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        auto start = Clock::now();
+        auto window = std::make_unique<SearchDialog>(LoopbackConfig());
+        window->show();
+        bool painted = false;
+        WaitUntil(
+            [&] {
+                return painted = window->isVisible() && window->windowHandle() != nullptr &&
+                                 window->windowHandle()->isExposed();
+            },
+            std::chrono::seconds(30));
+        QCoreApplication::processEvents();  // the first paint
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        if (!painted) {
+            state.SkipWithError("window never shown");
+        }
+        window.reset();
+        ReleaseCatalogue();
+    }
+}
+BENCHMARK(BM_StartupToFirstWindow)->Arg(0)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_BurstOfReplies(benchmark::State& state) {
+    if (!OnlyLoopback()) {
+        state.SkipWithError("run under unshare -n");
+        return;
+    }
+    const int replies = static_cast<int>(state.range(0));
+    UseProgramFolder(0);
+    std::vector<std::vector<unsigned char>> datagrams;
+    for (int i = 0; i < replies; ++i) {
+        FoundDevice device;
+        device.address = htonl(0x0A000000u + static_cast<std::uint32_t>(i) + 1);
+        device.subnetMask = htonl(0xFFFF0000u);
+        device.gateway = htonl(0x0A000001u);
+        device.port = 8000;
+        datagrams.push_back(BuildSearchReply(device));
+    }
+    double longestStallMs = 0;
+    int listed = 0;
+    for (auto _ : state) {
+        SearchDialog window(LoopbackConfig());
+        window.show();
+        QCoreApplication::processEvents();
+        sockaddr_in target{};
+        target.sin_family = AF_INET;
+        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        target.sin_port = htons(window.LocalPort());
+
+        QElapsedTimer sinceTick;
+        qint64 stall = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            stall = std::max(stall, sinceTick.nsecsElapsed());
+            sinceTick.restart();
+        });
+        ticker.start(1);
+        sinceTick.start();
+
+        auto start = Clock::now();
+        std::thread sender([&] {
+            int fd = socket(AF_INET, SOCK_DGRAM, 0);
+            for (const auto& datagram : datagrams) {
+                sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&target), sizeof target);
+            }
+            close(fd);
+        });
+        WaitUntil([&] { return window.Model()->rowCount() >= replies; }, std::chrono::seconds(30));
+        auto end = Clock::now();
+        sender.join();
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        ticker.stop();
+        longestStallMs = std::max(longestStallMs, static_cast<double>(stall) / 1e6);
+        listed = window.Model()->rowCount();
+    }
+    state.counters["rows"] = listed;
+    state.counters["longest_stall_ms"] = longestStallMs;
+}
+BENCHMARK(BM_BurstOfReplies)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_AddFlow(benchmark::State& state) {
+    const int rows = static_cast<int>(state.range(0));
+    UseProgramFolder(static_cast<int>(state.range(1)));
+    GetCatalogue()->LoadAll();
+    int refused = 0;
+    SetMessageRecorder([&](const QString&, const QString&) { ++refused; });
+    int round = 0;
+    for (auto _ : state) {
+        ++round;
+        std::vector<SelectedRow> selected;
+        for (int i = 0; i < rows; ++i) {
+            selected.push_back(
+                {QStringLiteral("10.%1.%2.%3").arg(round).arg(i / 250).arg(i % 250 + 1), QStringLiteral("8000")});
+        }
+        QString name = QStringLiteral("Bench%1-").arg(round);
+        // answers the dialog at the first turn of its event loop
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<DeviceManagementDialog*>(QApplication::activeModalWidget());
+            if (dialog != nullptr) {
+                answer.stop();
+                dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(name);
+                dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+            }
+        });
+        answer.start(0);
+        RunAddDeviceFlow(nullptr, [&] { return selected; });
+    }
+    SetMessageRecorder(nullptr);
+    state.counters["refused"] = refused;
+    ReleaseCatalogue();
+}
+BENCHMARK(BM_AddFlow)->Args({100, 10000})->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
