@@ -216,7 +216,7 @@ double FreshLoadMilliseconds(Load load) {
 }
 
 void ReportFreshLoads() {
-    constexpr int kRuns = 7;
+    constexpr int kRuns = 15;
     for (int devices : {1000, 10000}) {
         const std::string& path = DatabasePath(devices);
         std::vector<double> ours, pugi;

@@ -82,7 +82,7 @@ void* XmlArena::AllocateFromChunk(std::size_t size) {
     return block;
 }
 
-void* XmlArena::Allocate(std::size_t size) {
+void* XmlArena::AllocateSlow(std::size_t size) {
     std::size_t rounded = RoundUp(size);
     if (rounded > kLargeLimit) {
         auto* block = static_cast<LargeBlock*>(std::malloc(sizeof(LargeBlock) + rounded));

@@ -20,7 +20,23 @@ public:
     static std::size_t RoundUp(std::size_t size);
 
     // A block of at least size bytes, 8-byte aligned; null when out of memory.
-    void* Allocate(std::size_t size);
+    void* Allocate(std::size_t size) {
+        // fast path for records and short arrays: a reused block or the next bytes of the chunk
+        if (size - 1 < kSmallLimit) {
+            std::size_t rounded = (size + kSmallStep - 1) & ~(kSmallStep - 1);
+            FreeBlock*& list = free_[rounded / kSmallStep - 1];
+            if (FreeBlock* block = list) {
+                list = block->next;
+                return block;
+            }
+            if (static_cast<std::size_t>(limit_ - cursor_) >= rounded) {
+                void* block = cursor_;
+                cursor_ += rounded;
+                return block;
+            }
+        }
+        return AllocateSlow(size);
+    }
     // Gives back a block from Allocate with the size it was requested with (or its RoundUp); null is fine.
     void Release(void* block, std::size_t size);
 
@@ -43,6 +59,7 @@ private:
     static constexpr int kClassCount = 32 + 9;             // 8..256 by 8, then 512..64K by powers of two
 
     static int ClassOf(std::size_t roundedSize);
+    void* AllocateSlow(std::size_t size);
     void* AllocateFromChunk(std::size_t size);
 
     Chunk* chunks_ = nullptr;

@@ -48,7 +48,9 @@ inline char* FindText(char* p, const char* what) {
     return std::strstr(p, what);
 }
 
-void Trim(char*& start, std::uint32_t& length) {
+inline void Trim(char*& start, std::uint32_t& length) {
+    if (length == 0 || (!IsSpace(start[0]) && !IsSpace(start[length - 1])))
+        return;
     char* end = start + length;
     while (start < end && IsSpace(*start)) ++start;
     while (end > start && IsSpace(end[-1])) --end;
@@ -315,8 +317,11 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
             }
             char* valueStart = p + 1;
             attribute->value = valueStart;
-            char* close = Find(valueStart, *p);
-            if (close == nullptr) {
+            // values are short: a plain loop beats a library call here
+            char quote = *p;
+            char* close = valueStart;
+            while (*close != quote && *close != '\0') ++close;
+            if (*close == '\0') {
                 p = end_;
                 CommitAttributes(node);
                 return State::Stop;
