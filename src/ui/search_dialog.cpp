@@ -224,7 +224,17 @@ void SearchDialog::DrainPending() {
     }
     if (!fresh.empty()) {
         model_->Append(fresh);
+        FitNumberColumn();
         UpdateStatus();
+    }
+}
+
+// The number column starts at its given 20 pixels and widens only when the row numbers would no longer fit.
+void SearchDialog::FitNumberColumn() {
+    const int kCellPadding = 8;
+    int needed = list_->fontMetrics().horizontalAdvance(QString::number(model_->rowCount())) + kCellPadding;
+    if (needed > list_->columnWidth(FoundDeviceModel::kNumber)) {
+        list_->setColumnWidth(FoundDeviceModel::kNumber, needed);
     }
 }
 

@@ -83,6 +83,7 @@ private:
     // On the window's thread: append what arrived, at most kMaxRowsPerBatch rows per call.
     void DrainPending();
     void UpdateStatus();
+    void FitNumberColumn();
     void ShowAbout();
 
     FoundDeviceModel* model_ = nullptr;

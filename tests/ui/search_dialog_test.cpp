@@ -167,6 +167,9 @@ private slots:
             SearchDialog window;
             window.show();
             QTRY_COMPARE_WITH_TIMEOUT(window.Model()->rowCount(), 3000, 15000);
+            // the number column has widened so that "3000" is readable
+            QVERIFY(window.List()->columnWidth(0) >
+                    window.List()->fontMetrics().horizontalAdvance(QStringLiteral("3000")));
         }
         for (int round = 0; round < 5; ++round) {
             auto window = std::make_unique<SearchDialog>();
