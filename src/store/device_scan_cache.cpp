@@ -54,6 +54,30 @@ void DeviceScanCache::Build(XmlNode* section) {
     valid_ = true;
 }
 
+void DeviceScanCache::BeforeRemoval(const XmlNode* parent, std::uint32_t index) {
+    if (!valid_) {
+        return;
+    }
+    const XmlNode* top = parent->children[index];
+    for (const XmlNode* node = section_; node != nullptr; node = node->parent) {
+        if (node == top) {
+            Invalidate();
+            return;
+        }
+        if (node->parent == node) {
+            break;
+        }
+    }
+    if (parent != section_) {
+        return;
+    }
+    if (index < entries_.size() && entries_[index].node == top) {
+        entries_.erase(entries_.begin() + index);
+    } else {
+        Invalidate();
+    }
+}
+
 void DeviceScanCache::Append(XmlNode* section, XmlNode* child) {
     if (!valid_ || section != section_ || section->childCount != entries_.size() + 1 ||
         section->children[section->childCount - 1] != child) {

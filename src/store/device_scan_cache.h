@@ -41,6 +41,8 @@ public:
     void Build(XmlNode* section);
     // Adds the section's newest child; drops the cache unless it was valid just before that child.
     void Append(XmlNode* section, XmlNode* child);
+    // Called before parent's child at index is removed with everything below it.
+    void BeforeRemoval(const XmlNode* parent, std::uint32_t index);
     void Invalidate() {
         valid_ = false;
         entries_.clear();

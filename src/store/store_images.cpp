@@ -35,6 +35,9 @@ MapItem ItemOf(XmlNodeRef node, std::uint32_t parentId, std::uint32_t kind) {
 // Every "id" text on the map section and below it; reads add nothing.
 std::unordered_set<std::string> IdsOnMap(XmlNodeRef map) {
     std::unordered_set<std::string> ids;
+    if (!map.IsValid()) {
+        return ids;
+    }
     XmlAttributeRef own = map.FindAttribute("id");
     if (own.IsValid()) {
         ids.insert(own.Value());

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <optional>
 
 #include "password/password.h"
 #include "store/store_text.h"
@@ -92,12 +94,60 @@ XmlNodeRef XmlDeviceStore::Global() {
     return global.NameIs("GLOBAL") ? global : XmlNodeRef();
 }
 
-void XmlDeviceStore::ForgetCachedNodes() {
-    std::fill(std::begin(sections_), std::end(sections_), nullptr);
-    idIndex_.clear();
-    idAdded_.clear();
-    idIndexBuilt_ = false;
-    scan_.Invalidate();
+void XmlDeviceStore::RemoveSubtree(XmlNode* parent, std::uint32_t index) {
+    if (parent == nullptr || index >= parent->childCount) {
+        return;
+    }
+    XmlNode* top = parent->children[index];
+    for (XmlNode*& section : sections_) {
+        if (section != nullptr && (section == top || IsStrictDescendant(section, top))) {
+            section = nullptr;
+        }
+    }
+    scan_.BeforeRemoval(parent, index);
+    if (idIndexBuilt_) {
+        auto forget = [this](XmlNode* node) {
+            if (!NodeNameIs(node, "DEV") && !NodeNameIs(node, "ORG")) {
+                return;
+            }
+            std::optional<std::uint32_t> id = CanonicalId(node);
+            if (!id) {
+                return;
+            }
+            auto byId = [](const std::pair<std::uint32_t, XmlNode*>& entry, std::uint32_t wanted) {
+                return entry.first < wanted;
+            };
+            for (auto it = std::lower_bound(idIndex_.begin(), idIndex_.end(), *id, byId);
+                 it != idIndex_.end() && it->first == *id; ++it) {
+                if (it->second == node) {
+                    it->second = nullptr;
+                }
+            }
+            auto added = idAdded_.equal_range(*id);
+            for (auto it = added.first; it != added.second;) {
+                it = it->second == node ? idAdded_.erase(it) : std::next(it);
+            }
+        };
+        forget(top);
+        XmlWalkStack stack;
+        stack.Push(top);
+        while (!stack.Empty()) {
+            XmlWalkStack::Frame& frame = stack.Top();
+            if (frame.next >= frame.node->childCount) {
+                stack.Pop();
+                continue;
+            }
+            XmlNode* child = frame.node->children[frame.next++];
+            if (child == nullptr) {
+                continue;
+            }
+            forget(child);
+            if (child->childCount > 0) {
+                stack.Push(child);
+            }
+        }
+    }
+    XmlNodeRef(parent).RemoveChild(index);
 }
 
 std::uint32_t XmlDeviceStore::LargestIdInDocument() const {
@@ -218,7 +268,7 @@ XmlNodeRef XmlDeviceStore::FindById(XmlNodeRef section, const char* name, std::u
     XmlNode* best = nullptr;
     std::vector<std::uint32_t> bestPath;
     for (XmlNode* candidate : candidates) {
-        if (!NodeNameIs(candidate, name) || !IsStrictDescendant(candidate, section.Get())) {
+        if (candidate == nullptr || !NodeNameIs(candidate, name) || !IsStrictDescendant(candidate, section.Get())) {
             continue;
         }
         if (best == nullptr) {
@@ -290,8 +340,7 @@ bool XmlDeviceStore::RemoveFirstByAttribute(XmlNodeRef start, const char* elemen
             if (protectParents && child.ChildCount() > 0) {
                 return false;
             }
-            XmlNodeRef(frame.node).RemoveChild(index);
-            ForgetCachedNodes();
+            RemoveSubtree(frame.node, index);
             return true;
         }
         if (frame.depthLeft != 0 && child.ChildCount() > 0) {

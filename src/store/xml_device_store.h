@@ -95,8 +95,9 @@ private:
                                 const std::string& value, std::uint32_t depthLimit, bool protectParents);
     // Repeats the removal (any element, "id") while an element with that "id" is left below start.
     void RemoveAllWithId(XmlNodeRef start, const std::string& idText);
-    // Every removal passes here: cached sections and the identifier index may point at removed nodes.
-    void ForgetCachedNodes();
+    // Every removal passes here, so that no cached section, scan entry or index entry points into the
+    // removed subtree.
+    void RemoveSubtree(XmlNode* parent, std::uint32_t index);
 
     // The scan cache for this device section, built when it is out of date.
     std::vector<DeviceScanEntry>& DeviceScan(XmlNodeRef devices);

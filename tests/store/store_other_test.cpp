@@ -215,3 +215,32 @@ TEST_F(StoreMap, DeviceTreeCarriesEntries) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(StoreOrgs, RemovingAnElementThatHoldsASectionMakesANewSection) {
+    XmlDeviceStore& store = OpenWith(
+        "<DATAROOT><ORGINFO><ORG id=\"7\" name=\"odd\"><IMGINFO><IMG id=\"8\"/></IMGINFO>"
+        "<DEVINFO><DEV id=\"9\" name=\"inside\"/></DEVINFO></ORG></ORGINFO></DATAROOT>");
+    EXPECT_EQ(store.CountImages(), 1u);
+    EXPECT_EQ(store.FindDeviceByName("inside"), 9u);
+    EXPECT_EQ(store.GetChannelId(9, 0), 0u);
+    ASSERT_EQ(store.RemoveOrganization(7), 1);
+    EXPECT_EQ(store.CountImages(), 0u);
+    EXPECT_EQ(store.FindDeviceByName("inside"), 0u);
+    EXPECT_EQ(store.CountDevices(), 0u);
+    std::uint32_t id = Add(MakeDevice("inside", 1));
+    EXPECT_EQ(id, 1u) << "no counter and no identifier left in the document";
+    EXPECT_EQ(store.FindDeviceByName("inside"), id);
+    EXPECT_EQ(Text(),
+              "<DATAROOT>\n\t<ORGINFO/>\n\t<IMGINFO/>\n\t<DEVINFO>\n"
+              "\t\t<DEV id=\"1\" ip=\"0\" name=\"inside\" host=\"192.168.1.10\" port=\"80\" cameras=\"1\" "
+              "ddnsFlag=\"0\" DDNSHost=\"\" DDNSPort=\"0\" desc=\"\" username=\"admin\" OrgId=\"0\" password=\"" +
+                  EnsureSection(store.Document().Root(), "DEVINFO").Child(0).Attribute("password").Value() +
+                  "\">\n"
+                  "\t\t\t<DEV id=\"2\" type=\"0\" name=\"inside_1\" channel=\"0\" desc=\"\"/>\n"
+                  "\t\t\t<DEV id=\"3\" type=\"1\" name=\"inside_alarm1\" channel=\"0\" desc=\"\"/>\n"
+                  "\t\t</DEV>\n\t</DEVINFO>\n\t<GLOBAL index=\"4\"/>\n</DATAROOT>\n");
+}
+
+}  // namespace
