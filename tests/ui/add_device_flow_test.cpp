@@ -257,6 +257,20 @@ private slots:
         QCOMPARE(log.messages[0].caption, QStringLiteral("ERROR"));
     }
 
+    void freshProgramFolder_firstAddCreatesTheDatabase() {
+        folder = std::make_unique<ProgramFolder>();  // XML/ but no Data.xml yet
+        QVERIFY(!QFile::exists(folder->DatabasePath()));
+        folder->Reload();
+        MessageLog log;
+        AnswerDialog(Details{});
+        Run(Rows({{"10.0.0.1", "8000"}}));
+        QVERIFY2(log.messages.empty(), qPrintable(log.Texts().join('\n')));
+        QVERIFY(QFile::exists(folder->DatabasePath()));
+        const DeviceRecord* device = Stored("Cam1");
+        QVERIFY(device != nullptr);
+        QCOMPARE(QByteArray(device->password), QByteArray("s3cret"));
+    }
+
     void parsePortText_takesLeadingDigits_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<unsigned>("port");

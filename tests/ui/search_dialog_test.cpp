@@ -14,8 +14,10 @@
 
 #include "discovery/search_reply_builder.h"
 #include "netns_lab.h"
+#include "ui/about_dialog.h"
 #include "ui/device_management_dialog.h"
 #include "ui/found_device_model.h"
+#include "ui/resources.h"
 #include "ui/search_dialog.h"
 #include "ui_test_support.h"
 
@@ -120,6 +122,9 @@ private slots:
         QVERIFY(!window.findChild<QPushButton*>(QStringLiteral("closeButton"))->isVisible());
         QCOMPARE(window.List()->selectionMode(), QAbstractItemView::ExtendedSelection);
         QCOMPARE(window.StatusLine()->text(), QStringLiteral("0 devices found"));
+        QCOMPARE(AboutMenuText(), QString::fromUtf8("关于 Vantrel(&A)..."));
+        AboutDialog about(&window);
+        QVERIFY(about.findChild<QLabel*>(QStringLiteral("aboutText"))->text().startsWith(QStringLiteral("Vantrel")));
     }
 
     void replies_listedOnceEachAndProbesRepeated() {
