@@ -6,9 +6,7 @@
 // only ever changed there.
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QTimer>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
