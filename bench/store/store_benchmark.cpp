@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "common/generate_database.h"
+#include "common/xml_save_loop.h"
 #include "store/xml_device_store.h"
 #include "xml/xml_document.h"
-#include "xml/xml_writer.h"
 
 namespace {
 
@@ -81,15 +81,7 @@ void StoreOpen(benchmark::State& state) {
 
 void XmlWrite(benchmark::State& state) {
     const std::string& path = DatabasePath(static_cast<int>(state.range(0)));
-    std::string out = path + ".out";
-    XmlDocument document;
-    document.LoadFile(path.c_str());
-    for (auto _ : state) {
-        if (!vantrel::XmlWriteFile(out.c_str(), document.Root(), vantrel::XmlLayout::Indented)) {
-            state.SkipWithError("write failed");
-        }
-    }
-    std::remove(out.c_str());
+    vantrel::bench::TimeIndentedSave(state, path, path + ".out");
 }
 
 void StoreSave(benchmark::State& state) {

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "common/generate_database.h"
+#include "common/xml_save_loop.h"
 #include "xml/xml_document.h"
 #include "xml/xml_node_ref.h"
-#include "xml/xml_writer.h"
 
 namespace {
 
@@ -154,15 +154,7 @@ void PugiDestroy(benchmark::State& state) {
 
 void VantrelSave(benchmark::State& state) {
     const std::string& path = DatabasePath(static_cast<int>(state.range(0)));
-    std::string out = OutputPath();
-    XmlDocument document;
-    document.LoadFile(path.c_str());
-    for (auto _ : state) {
-        if (!vantrel::XmlWriteFile(out.c_str(), document.Root(), vantrel::XmlLayout::Indented)) {
-            state.SkipWithError("write failed");
-        }
-    }
-    std::remove(out.c_str());
+    vantrel::bench::TimeIndentedSave(state, path, OutputPath());
 }
 
 void PugiSave(benchmark::State& state) {

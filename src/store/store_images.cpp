@@ -42,23 +42,13 @@ std::unordered_set<std::string> IdsOnMap(XmlNodeRef map) {
     if (own.IsValid()) {
         ids.insert(own.Value());
     }
-    XmlWalkStack stack;
-    stack.Push(map.Get());
-    while (!stack.Empty()) {
-        XmlWalkStack::Frame& frame = stack.Top();
-        if (frame.next >= frame.node->childCount) {
-            stack.Pop();
-            continue;
-        }
-        XmlNodeRef child(frame.node->children[frame.next++]);
-        XmlAttributeRef id = child.FindAttribute("id");
+    XmlVisitDescendants(map.Get(), [&ids](XmlNode* node) {
+        XmlAttributeRef id = XmlNodeRef(node).FindAttribute("id");
         if (id.IsValid()) {
             ids.insert(id.Value());
         }
-        if (child.ChildCount() > 0) {
-            stack.Push(child.Get());
-        }
-    }
+        return true;
+    });
     return ids;
 }
 

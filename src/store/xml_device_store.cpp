@@ -129,23 +129,10 @@ void XmlDeviceStore::RemoveSubtree(XmlNode* parent, std::uint32_t index) {
             }
         };
         forget(top);
-        XmlWalkStack stack;
-        stack.Push(top);
-        while (!stack.Empty()) {
-            XmlWalkStack::Frame& frame = stack.Top();
-            if (frame.next >= frame.node->childCount) {
-                stack.Pop();
-                continue;
-            }
-            XmlNode* child = frame.node->children[frame.next++];
-            if (child == nullptr) {
-                continue;
-            }
+        XmlVisitDescendants(top, [&](XmlNode* child) {
             forget(child);
-            if (child->childCount > 0) {
-                stack.Push(child);
-            }
-        }
+            return true;
+        });
     }
     XmlNodeRef(parent).RemoveChild(index);
 }
@@ -155,27 +142,14 @@ std::uint32_t XmlDeviceStore::LargestIdInDocument() const {
     if (document_.root == nullptr) {
         return 0;
     }
-    XmlWalkStack stack;
-    stack.Push(document_.root);
-    while (!stack.Empty()) {
-        XmlWalkStack::Frame& frame = stack.Top();
-        if (frame.next >= frame.node->childCount) {
-            stack.Pop();
-            continue;
-        }
-        const XmlNode* child = frame.node->children[frame.next++];
-        if (child == nullptr) {
-            continue;
-        }
+    XmlVisitDescendants(document_.root, [&largest](const XmlNode* child) {
         if (child->kind == XmlNodeKind::Element) {
             if (std::optional<std::uint32_t> id = CanonicalId(child)) {
                 largest = std::max(largest, *id);
             }
         }
-        if (child->childCount > 0) {
-            stack.Push(child);
-        }
-    }
+        return true;
+    });
     return largest;
 }
 
@@ -216,27 +190,14 @@ void XmlDeviceStore::BuildIdIndex() {
     if (document_.root == nullptr) {
         return;
     }
-    XmlWalkStack stack;
-    stack.Push(document_.root);
-    while (!stack.Empty()) {
-        XmlWalkStack::Frame& frame = stack.Top();
-        if (frame.next >= frame.node->childCount) {
-            stack.Pop();
-            continue;
-        }
-        XmlNode* child = frame.node->children[frame.next++];
-        if (child == nullptr) {
-            continue;
-        }
+    XmlVisitDescendants(document_.root, [this](XmlNode* child) {
         if (NodeNameIs(child, "DEV") || NodeNameIs(child, "ORG")) {
             if (std::optional<std::uint32_t> id = CanonicalId(child)) {
                 idIndex_.emplace_back(*id, child);
             }
         }
-        if (child->childCount > 0) {
-            stack.Push(child);
-        }
-    }
+        return true;
+    });
     // a file written by this program lists its ids in ascending order already
     auto byId = [](const std::pair<std::uint32_t, XmlNode*>& a, const std::pair<std::uint32_t, XmlNode*>& b) {
         return a.first < b.first;

@@ -171,25 +171,16 @@ XmlNodeRef XmlNodeRef::FindDescendant(const char* name) const {
     if (!IsValid() || name == nullptr || node_->childCount == 0)
         return XmlNodeRef();
     std::size_t nameLength = std::strlen(name);
-    XmlWalkStack stack;
-    stack.Push(node_);
-    while (!stack.Empty()) {
-        XmlWalkStack::Frame& frame = stack.Top();
-        if (frame.next >= frame.node->childCount) {
-            stack.Pop();
-            continue;
-        }
-        XmlNode* child = frame.node->children[frame.next++];
-        if (child == nullptr)
-            continue;
+    XmlNode* found = nullptr;
+    XmlVisitDescendants(node_, [&](XmlNode* child) {
         if (child->name != nullptr && child->nameLength == nameLength &&
             std::memcmp(child->name, name, nameLength) == 0) {
-            return XmlNodeRef(child);
+            found = child;
+            return false;
         }
-        if (child->childCount > 0)
-            stack.Push(child);
-    }
-    return XmlNodeRef();
+        return true;
+    });
+    return XmlNodeRef(found);
 }
 
 XmlNodeRef XmlNodeRef::FindChildByName(const char* text) const {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "xml/xml_arena.h"
@@ -103,6 +104,24 @@ private:
             pending_.push_back(attribute);
         return attribute;
     }
+    // Ends the current element at the next ">" (p left on it); with no ">" left, parsing stops.
+    State PopAtTagClose(char*& p) {
+        char* close = Find(p, '>');
+        if (close == nullptr) {
+            p = end_;
+            return State::Stop;
+        }
+        Pop();
+        p = close;
+        return State::Scan;
+    }
+    // A DOCTYPE word [start, end) becomes an attribute whose name and value are both the word.
+    void AddWordAttribute(char* start, char* end) {
+        if (XmlAttribute* attribute = AddAttribute()) {
+            attribute->name = attribute->value = start;
+            attribute->nameLength = attribute->valueLength = SpanLength(start, end);
+        }
+    }
     // Gives node the attributes collected for it, in an array of exactly their number.
     void CommitAttributes(XmlNode* node) {
         if (pending_.empty())
@@ -133,6 +152,7 @@ private:
     State Doctype(char*& p);
     State DoctypeWords(char*& p, XmlNode* doctype, bool keep);
     State MarkupDeclaration(char*& p);
+    std::optional<State> SpaceAfterDeclarationWord(char*& p);
 
     XmlNode* current_;
     XmlArena* arena_;
@@ -223,16 +243,8 @@ Parser::State Parser::Tag(char*& p) {
                     p += 1;
                     return State::Scan;
             }
-        case '/': {
-            char* close = Find(p, '>');
-            if (close == nullptr) {
-                p = end_;
-                return State::Stop;
-            }
-            Pop();
-            p = close;
-            return State::Scan;
-        }
+        case '/':
+            return PopAtTagClose(p);
         default:
             if (IsName(*p)) {
                 XmlNode* node = AddNode(XmlNodeKind::Element);
@@ -261,16 +273,8 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
 
     State next = State::Stop;
     enum class After { TagEnd, DeclarationEnd, Done } after = After::Done;
-    if (delimiter == '/') {
-        char* close = Find(p, '>');
-        if (close == nullptr) {
-            p = end_;
-            return State::Stop;
-        }
-        Pop();
-        p = close;
-        return State::Scan;
-    }
+    if (delimiter == '/')
+        return PopAtTagClose(p);
     if (!IsSpace(delimiter)) {
         if (!declaration)
             return State::Content;
@@ -390,16 +394,8 @@ Parser::State Parser::Content(char*& p) {
     if (*p == '\0')
         return State::Stop;
     if (*p == '<') {
-        if (p[1] == '/') {
-            char* close = Find(p + 1, '>');
-            if (close == nullptr) {
-                p = end_;
-                return State::Stop;
-            }
-            Pop();
-            p = close;
-            return State::Scan;
-        }
+        if (p[1] == '/')
+            return PopAtTagClose(p);
         ++p;
         return State::Tag;
     }
@@ -477,12 +473,8 @@ Parser::State Parser::Section(char*& p, std::uint32_t keep, XmlNodeKind kind, st
 // The words after the keyword: the root name, then names and quoted strings.
 Parser::State Parser::DoctypeWords(char*& p, XmlNode* doctype, bool keep) {
     char* wordEnd = SkipName(p);
-    if (keep) {
-        if (XmlAttribute* attribute = AddAttribute()) {
-            attribute->name = attribute->value = p;
-            attribute->nameLength = attribute->valueLength = SpanLength(p, wordEnd);
-        }
-    }
+    if (keep)
+        AddWordAttribute(p, wordEnd);
     p = wordEnd;
     if (*p == '\0')
         return State::Stop;
@@ -492,12 +484,8 @@ Parser::State Parser::DoctypeWords(char*& p, XmlNode* doctype, bool keep) {
     for (;;) {
         if (IsName(*p)) {
             wordEnd = SkipName(p);
-            if (keep) {
-                if (XmlAttribute* attribute = AddAttribute()) {
-                    attribute->name = attribute->value = p;
-                    attribute->nameLength = attribute->valueLength = SpanLength(p, wordEnd);
-                }
-            }
+            if (keep)
+                AddWordAttribute(p, wordEnd);
             p = wordEnd;
             if (*p == '\0')
                 return State::Stop;
@@ -588,6 +576,21 @@ Parser::State Parser::Doctype(char*& p) {
     return State::Scan;
 }
 
+// p is just past a word of a markup declaration, which goes on only when white space follows: then p moves past
+// it and nothing is given. Otherwise gives what to return: Stop at the end of the text, else Scan with the
+// declaration dropped and the byte after the word passed over.
+std::optional<Parser::State> Parser::SpaceAfterDeclarationWord(char*& p) {
+    if (*p == '\0')
+        return State::Stop;
+    if (!IsSpace(*p)) {
+        Pop();
+        ++p;
+        return State::Scan;
+    }
+    p = SkipSpace(p);
+    return std::nullopt;
+}
+
 // p is on the first byte of the keyword after "<!".
 Parser::State Parser::MarkupDeclaration(char*& p) {
     char* keywordEnd = SkipName(p);
@@ -604,14 +607,8 @@ Parser::State Parser::MarkupDeclaration(char*& p) {
         return State::Stop;
     current_ = node;
     p = keywordEnd;
-    if (*p == '\0')
-        return State::Stop;
-    if (!IsSpace(*p)) {
-        Pop();
-        ++p;
-        return State::Scan;
-    }
-    p = SkipSpace(p);
+    if (std::optional<State> done = SpaceAfterDeclarationWord(p))
+        return *done;
     if (!IsName(*p) && *p != '%') {
         Pop();
         return State::Scan;
@@ -623,14 +620,8 @@ Parser::State Parser::MarkupDeclaration(char*& p) {
     node->name = nameStart;
     node->nameLength = SpanLength(nameStart, nameEnd);
     p = nameEnd;
-    if (*p == '\0')
-        return State::Stop;
-    if (!IsSpace(*p)) {
-        Pop();
-        ++p;
-        return State::Scan;
-    }
-    p = SkipSpace(p);
+    if (std::optional<State> done = SpaceAfterDeclarationWord(p))
+        return *done;
     char* valueStart = p;
     node->value = valueStart;
     char* close = nullptr;

@@ -40,4 +40,26 @@ private:
     std::size_t size_ = 0;
 };
 
+// Visits every node below top in document order, parents before their children, passing over empty
+// child slots; top itself is not visited. The walk stops early as soon as visit returns false.
+template <typename Visit>
+void XmlVisitDescendants(const XmlNode* top, Visit&& visit) {
+    XmlWalkStack stack;
+    stack.Push(top);
+    while (!stack.Empty()) {
+        XmlWalkStack::Frame& frame = stack.Top();
+        if (frame.next >= frame.node->childCount) {
+            stack.Pop();
+            continue;
+        }
+        XmlNode* child = frame.node->children[frame.next++];
+        if (child == nullptr)
+            continue;
+        if (!visit(child))
+            return;
+        if (child->childCount > 0)
+            stack.Push(child);
+    }
+}
+
 }  // namespace vantrel
