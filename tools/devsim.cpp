@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/datagram_send.h"
 #include "discovery/found_device.h"
 #include "discovery/search_protocol.h"
 #include "discovery/search_reply_builder.h"
@@ -30,6 +31,8 @@ volatile std::sig_atomic_t stopSignalled = 0;
 void OnStopSignal(int) {
     stopSignalled = 1;
 }
+
+constexpr const char* kTool = "vantrel-devsim";
 
 const char kUsage[] =
     "Usage: vantrel-devsim [OPTION]...\n"
@@ -71,8 +74,7 @@ struct Options {
 };
 
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "vantrel-devsim: %s\nTry 'vantrel-devsim --help'.\n", problem.c_str());
-    return 1;
+    return ReportUsageProblem(kTool, problem);
 }
 
 bool ParseDevice(const std::string& text, FoundDevice& device) {
@@ -130,26 +132,11 @@ struct Pending {
 };
 
 bool SendTo(int fd, const Pending& pending) {
-    iovec part{const_cast<unsigned char*>(pending.datagram.data()), pending.datagram.size()};
-    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message{};
-    message.msg_name = const_cast<sockaddr_in*>(&pending.to);
-    message.msg_namelen = sizeof pending.to;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    if (pending.interfaceIndex > 0) {
-        // the limited broadcast leaves by the interface the probe came in by
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = IPPROTO_IP;
-        header->cmsg_type = IP_PKTINFO;
-        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_ifindex = pending.interfaceIndex;
-        std::memcpy(CMSG_DATA(header), &info, sizeof info);
-    }
-    return sendmsg(fd, &message, 0) >= 0;
+    in_pktinfo info{};
+    info.ipi_ifindex = pending.interfaceIndex;
+    // the limited broadcast leaves by the interface the probe came in by
+    const in_pktinfo* via = pending.interfaceIndex > 0 ? &info : nullptr;
+    return SendDatagramVia(fd, pending.datagram.data(), pending.datagram.size(), pending.to, via) >= 0;
 }
 
 }  // namespace
@@ -165,12 +152,7 @@ int main(int argc, char** argv) {
 
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (option == "--version") {
-            std::printf("vantrel-devsim %s\n", VANTREL_VERSION);
+        if (HandleInfoOption(option, kTool, kUsage)) {
             return 0;
         }
         if (option == "--quiet") {

@@ -20,6 +20,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr const char* kTool = "vantrel-scan";
+
 const char kUsage[] =
     "Usage: vantrel-scan [OPTION]...\n"
     "Searches the local network for video devices the way Vantrel's search window does: broadcasts the\n"
@@ -87,8 +89,7 @@ private:
 };
 
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "vantrel-scan: %s\nTry 'vantrel-scan --help'.\n", problem.c_str());
-    return 1;
+    return ReportUsageProblem(kTool, problem);
 }
 
 bool ParseSeconds(const std::string& text, double& seconds) {
@@ -132,12 +133,7 @@ int main(int argc, char** argv) {
     bool stats = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (option == "--version") {
-            std::printf("vantrel-scan %s\n", VANTREL_VERSION);
+        if (HandleInfoOption(option, kTool, kUsage)) {
             return 0;
         }
         if (option == "--json") {

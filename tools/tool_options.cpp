@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 bool ParseUnsigned(const std::string& text, unsigned long long maximum, unsigned long long& value) {
@@ -26,4 +27,21 @@ bool ParseAddress(const std::string& text, std::uint32_t& networkOrder) {
     }
     networkOrder = address.s_addr;
     return true;
+}
+
+int ReportUsageProblem(const char* tool, const std::string& problem) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", tool, problem.c_str(), tool);
+    return 1;
+}
+
+bool HandleInfoOption(const std::string& option, const char* tool, const char* usage) {
+    if (option == "--help") {
+        std::fputs(usage, stdout);
+        return true;
+    }
+    if (option == "--version") {
+        std::printf("%s %s\n", tool, VANTREL_VERSION);
+        return true;
+    }
+    return false;
 }

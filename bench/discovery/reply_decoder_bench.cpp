@@ -19,33 +19,36 @@ std::vector<std::vector<unsigned char>> Replies(std::size_t count) {
     return replies;
 }
 
-void BM_DecodeReply(benchmark::State& state) {
+// runs perReply(decoder, reply, payload) once per iteration, cycling through 1024 replies
+template <typename PerReply>
+void RunOverReplies(benchmark::State& state, PerReply perReply) {
     const auto replies = Replies(1024);
     const ReplyDecoder decoder;
     ReplyPayload payload{};
     std::size_t i = 0;
     for (auto _ : state) {
-        const auto& reply = replies[i++ & 1023];
-        benchmark::DoNotOptimize(decoder.Decode(reply.data(), reply.size(), payload.data()));
-        benchmark::ClobberMemory();
+        perReply(decoder, replies[i++ & 1023], payload);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+void BM_DecodeReply(benchmark::State& state) {
+    RunOverReplies(state,
+                   [](const ReplyDecoder& decoder, const std::vector<unsigned char>& reply, ReplyPayload& payload) {
+                       benchmark::DoNotOptimize(decoder.Decode(reply.data(), reply.size(), payload.data()));
+                       benchmark::ClobberMemory();
+                   });
 }
 BENCHMARK(BM_DecodeReply);
 
 // what the search does per reply: decode and build the entry with its address text
 void BM_DecodeAndMakeFoundDevice(benchmark::State& state) {
-    const auto replies = Replies(1024);
-    const ReplyDecoder decoder;
-    ReplyPayload payload{};
-    std::size_t i = 0;
-    for (auto _ : state) {
-        const auto& reply = replies[i++ & 1023];
-        if (decoder.Decode(reply.data(), reply.size(), payload.data()) == 1) {
-            benchmark::DoNotOptimize(MakeFoundDevice(payload.data()));
-        }
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+    RunOverReplies(state,
+                   [](const ReplyDecoder& decoder, const std::vector<unsigned char>& reply, ReplyPayload& payload) {
+                       if (decoder.Decode(reply.data(), reply.size(), payload.data()) == 1) {
+                           benchmark::DoNotOptimize(MakeFoundDevice(payload.data()));
+                       }
+                   });
 }
 BENCHMARK(BM_DecodeAndMakeFoundDevice);
 

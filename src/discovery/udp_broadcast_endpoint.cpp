@@ -13,6 +13,8 @@
 #include <system_error>
 #include <vector>
 
+#include "discovery/datagram_send.h"
+
 namespace {
 
 // a receive that fails for another reason than "nothing there" waits this long before the socket is polled
@@ -20,6 +22,14 @@ namespace {
 constexpr int kPauseAfterFailedReceiveMs = 10;
 // datagrams taken in one go before the stop event is looked at again
 constexpr int kReceivesPerWakeUp = 256;
+
+// closes fd if it is open and marks it closed
+void CloseDescriptor(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
 
 sockaddr_in MakeAddress(std::uint32_t hostOrderAddress, std::uint16_t hostOrderPort) {
     sockaddr_in address{};
@@ -98,14 +108,8 @@ UdpBroadcastEndpoint::~UdpBroadcastEndpoint() {
 int UdpBroadcastEndpoint::Fail(const char* what, int error) {
     lastError = error;
     lastErrorText = std::string(what) + ": " + std::strerror(error);
-    if (stopEventFd >= 0) {
-        ::close(stopEventFd);
-        stopEventFd = -1;
-    }
-    if (socketFd >= 0) {
-        ::close(socketFd);
-        socketFd = -1;
-    }
+    CloseDescriptor(stopEventFd);
+    CloseDescriptor(socketFd);
     return -1;
 }
 
@@ -158,14 +162,8 @@ void UdpBroadcastEndpoint::Close() {
         receiver.join();
     }
     // the socket is closed only after the join, so the receiver never sees its descriptor reused
-    if (socketFd >= 0) {
-        ::close(socketFd);
-        socketFd = -1;
-    }
-    if (stopEventFd >= 0) {
-        ::close(stopEventFd);
-        stopEventFd = -1;
-    }
+    CloseDescriptor(socketFd);
+    CloseDescriptor(stopEventFd);
 }
 
 void UdpBroadcastEndpoint::ReceiveLoop(int fd, int stopFd) {
@@ -214,6 +212,10 @@ int UdpBroadcastEndpoint::Send(const void* data, std::size_t length) {
     if (destination.sin_addr.s_addr == htonl(INADDR_BROADCAST)) {
         return SendBroadcastEveryInterface(data, length);
     }
+    return SendToDestination(data, length);
+}
+
+int UdpBroadcastEndpoint::SendToDestination(const void* data, std::size_t length) {
     const ssize_t sent =
         sendto(socketFd, data, length, 0, reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
     if (sent < 0) {
@@ -227,34 +229,14 @@ int UdpBroadcastEndpoint::SendBroadcastEveryInterface(const void* data, std::siz
     const std::vector<BroadcastInterface> interfaces = ListBroadcastInterfaces(socketFd);
     if (interfaces.empty()) {
         // let the routing table decide, as a plain broadcast would
-        const ssize_t sent =
-            sendto(socketFd, data, length, 0, reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
-        if (sent < 0) {
-            lastError = errno;
-            return -1;
-        }
-        return static_cast<int>(sent);
+        return SendToDestination(data, length);
     }
     int succeeded = 0;
     for (const auto& interface : interfaces) {
-        iovec part{const_cast<void*>(data), length};
-        alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        msghdr message{};
-        message.msg_name = &destination;
-        message.msg_namelen = sizeof destination;
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = IPPROTO_IP;
-        header->cmsg_type = IP_PKTINFO;
-        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
         in_pktinfo info{};
         info.ipi_ifindex = interface.index;
         info.ipi_spec_dst = interface.address;
-        std::memcpy(CMSG_DATA(header), &info, sizeof info);
-        if (sendmsg(socketFd, &message, 0) < 0) {
+        if (SendDatagramVia(socketFd, data, length, destination, &info) < 0) {
             lastError = errno;
         } else {
             ++succeeded;

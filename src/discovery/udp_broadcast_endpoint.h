@@ -66,6 +66,8 @@ protected:
 private:
     void ReceiveLoop(int fd, int stopFd);
     int SendBroadcastEveryInterface(const void* data, std::size_t length);
+    // One sendto to the destination; the routing table picks the interface.
+    int SendToDestination(const void* data, std::size_t length);
     int Fail(const char* what, int error);
 
     int socketFd = -1;

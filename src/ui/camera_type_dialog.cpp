@@ -7,6 +7,7 @@
 #include <QRadioButton>
 #include <algorithm>
 
+#include "ui/dialog_buttons.h"
 #include "ui/dialog_units.h"
 #include "ui/ui_text_table.h"
 
@@ -30,16 +31,9 @@ CameraTypeDialog::CameraTypeDialog(QWidget* parent) : QDialog(parent) {
     DialogUnits du(font());
 
     // children are created in the template's order, which is also the order the text lookup visits them
-    okButton_ = new QPushButton(QStringLiteral("OK"), this);
-    okButton_->setObjectName(QStringLiteral("okButton"));
-    okButton_->setGeometry(du.Rect(25, 248, 50, 14));
-    okButton_->setDefault(true);
-    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-
-    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
-    cancelButton_->setGeometry(du.Rect(95, 248, 50, 14));
-    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+    const OkCancelButtons buttons = AddOkCancelButtons(this, du.Rect(25, 248, 50, 14), du.Rect(95, 248, 50, 14));
+    okButton_ = buttons.ok;
+    cancelButton_ = buttons.cancel;
 
     struct Heading {
         const char* text;

@@ -10,6 +10,7 @@
 
 #include "catalogue/device_catalogue.h"
 #include "ui/camera_type_dialog.h"
+#include "ui/dialog_buttons.h"
 #include "ui/dialog_units.h"
 #include "ui/messages.h"
 #include "ui/org_tree.h"
@@ -62,15 +63,9 @@ DeviceManagementDialog::DeviceManagementDialog(QWidget* parent) : QDialog(parent
     UseWindowBackground(this);
     DialogUnits du(font());
 
-    okButton_ = new QPushButton(QStringLiteral("OK"), this);
-    okButton_->setObjectName(QStringLiteral("okButton"));
-    okButton_->setGeometry(du.Rect(184, 203, 42, 14));
-    okButton_->setDefault(true);
-    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
-    cancelButton_->setGeometry(du.Rect(234, 203, 45, 14));
-    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+    const OkCancelButtons buttons = AddOkCancelButtons(this, du.Rect(184, 203, 42, 14), du.Rect(234, 203, 45, 14));
+    okButton_ = buttons.ok;
+    cancelButton_ = buttons.cancel;
 
     orgTree_ = new OrgTreeCtrl(this);
     orgTree_->setObjectName(QStringLiteral("orgTree"));
