@@ -81,9 +81,6 @@ bool ParseSearchTarget(const std::string& given, SearchTarget& target, std::stri
     SearchTarget parsed;
     const std::size_t slash = text.find('/');
     const std::size_t dash = text.find('-');
-    if (slash != std::string::npos && dash != std::string::npos) {
-        return Refuse(problem, text, "give either a network (address/prefix) or a range (first-last), not both");
-    }
     if (slash != std::string::npos) {
         const std::string addressText = Trimmed(text.substr(0, slash));
         const std::string prefixText = Trimmed(text.substr(slash + 1));
