@@ -11,6 +11,7 @@
 #include <string>
 
 #include "collecting_endpoint.h"
+#include "devsim_process.h"
 #include "netns_lab.h"
 
 namespace vantrel {
@@ -18,32 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-std::string Devsim() {
-    return ToolPath("vantrel-devsim");
-}
-
-// Starts simulated devices in a namespace and waits until they listen.
-::testing::AssertionResult StartDevices(ChildProcess& devices, const std::string& inNamespace,
-                                        const std::vector<std::string>& arguments) {
-    std::vector<std::string> all = {Devsim()};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    if (!devices.Start(inNamespace, all) || !devices.WaitForLine("listening", 5s)) {
-        return ::testing::AssertionFailure() << "vantrel-devsim did not start in " << inNamespace;
-    }
-    return ::testing::AssertionSuccess();
-}
-
-std::set<std::string> Addresses(const std::string& first, int count) {
-    in_addr address{};
-    inet_pton(AF_INET, first.c_str(), &address);
-    std::set<std::string> texts;
-    for (int i = 0; i < count; ++i) {
-        in_addr next{htonl(ntohl(address.s_addr) + static_cast<std::uint32_t>(i))};
-        texts.insert(inet_ntoa(next));
-    }
-    return texts;
-}
 
 // A host joined to one device network.
 class OneNetwork : public ::testing::Test {
