@@ -156,8 +156,8 @@ void BM_SessionBurstAcrossVeth(benchmark::State& state) {
             do {
                 const auto takeStart = Clock::now();
                 batch = session.TakePending(500);
-                longestTakeMs = std::max(
-                    longestTakeMs, std::chrono::duration<double, std::milli>(Clock::now() - takeStart).count());
+                longestTakeMs = std::max(longestTakeMs,
+                                         std::chrono::duration<double, std::milli>(Clock::now() - takeStart).count());
                 taken += std::count_if(batch.rows.begin(), batch.rows.end(),
                                        [&](const FoundRow& row) { return row.number > taken; });
             } while (batch.more);

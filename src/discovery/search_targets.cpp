@@ -134,7 +134,8 @@ bool ParseSearchTarget(const std::string& given, SearchTarget& target, std::stri
     if (parsed.kind == SearchTarget::Kind::kUnicastRange && parsed.ProbeCount() > kMaxUnicastTargets) {
         return Refuse(problem, text,
                       "the range holds " + std::to_string(parsed.ProbeCount()) + " addresses; at most " +
-                          std::to_string(kMaxUnicastTargets) + " are probed one by one (use a network/prefix for "
+                          std::to_string(kMaxUnicastTargets) +
+                          " are probed one by one (use a network/prefix for "
                           "a directed broadcast)");
     }
     target = std::move(parsed);

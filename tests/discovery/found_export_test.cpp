@@ -62,8 +62,12 @@ TEST(FoundExport, csv_quotes_fields_with_separators_quotes_or_line_breaks) {
         const char* field;
     };
     const Case cases[] = {
-        {"plain", "plain"},     {"a,b", "\"a,b\""},         {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"two\nlines", "\"two\nlines\""}, {"cr\rhere", "\"cr\rhere\""}, {"\"", "\"\"\"\""},
+        {"plain", "plain"},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\nlines", "\"two\nlines\""},
+        {"cr\rhere", "\"cr\rhere\""},
+        {"\"", "\"\"\"\""},
         {"semi;colon", "semi;colon"},
     };
     for (const Case& c : cases) {
@@ -71,9 +75,8 @@ TEST(FoundExport, csv_quotes_fields_with_separators_quotes_or_line_breaks) {
         std::memset(row.adapterName, 0, sizeof row.adapterName);
         std::strncpy(row.adapterName, c.adapter, sizeof row.adapterName - 1);
         const std::string csv = FoundRowsToCsv({row}, 1);
-        EXPECT_NE(csv.find(",false," + std::string(c.field) + ",10.1.0.1,"), std::string::npos)
-            << c.adapter << "\n"
-            << csv;
+        EXPECT_NE(csv.find(",false," + std::string(c.field) + ",10.1.0.1,"), std::string::npos) << c.adapter << "\n"
+                                                                                                << csv;
     }
     FoundRow unknown = Row(1, "10.1.0.20", 8000);
     unknown.adapterAddress = 0;
@@ -100,10 +103,10 @@ TEST(FoundExport, json_keeps_the_scan_fields_first_and_escapes_texts) {
     const Case cases[] = {
         {"q\"b\\s", "\"q\\\"b\\\\s\""},
         {"tab\tnl\n", "\"tab\\u0009nl\\u000a\""},
-        {"caf\xC3\xA9", "\"caf\xC3\xA9\""},           // UTF-8 passes
-        {"bad\xFFx", "\"bad\\ufffdx\""},              // a stray byte does not
-        {"cut\xE2\x82", "\"cut\\ufffd\\ufffd\""},     // nor a cut sequence
-        {"over\xC0\xAF", "\"over\\ufffd\\ufffd\""},   // nor an overlong one
+        {"caf\xC3\xA9", "\"caf\xC3\xA9\""},                   // UTF-8 passes
+        {"bad\xFFx", "\"bad\\ufffdx\""},                      // a stray byte does not
+        {"cut\xE2\x82", "\"cut\\ufffd\\ufffd\""},             // nor a cut sequence
+        {"over\xC0\xAF", "\"over\\ufffd\\ufffd\""},           // nor an overlong one
         {"sur\xED\xA0\x80", "\"sur\\ufffd\\ufffd\\ufffd\""},  // nor a surrogate
     };
     for (const Case& c : cases) {

@@ -131,8 +131,7 @@ TEST_F(ReplyTableTest, full_list_refuses_new_devices_but_keeps_updating_listed_o
         EXPECT_EQ(outcome, i <= 3 ? ReplyTable::Outcome::kListed : ReplyTable::Outcome::kOverLimit) << i;
     }
     EXPECT_EQ(small.Ingest(Reply("10.0.0.2", 80, kT0 + 9 * kMs).datagram, adapters), ReplyTable::Outcome::kUpdated);
-    EXPECT_EQ(small.Ingest(Reply("10.0.0.5", 80, kT0 + 9 * kMs).datagram, adapters),
-              ReplyTable::Outcome::kOverLimit);
+    EXPECT_EQ(small.Ingest(Reply("10.0.0.5", 80, kT0 + 9 * kMs).datagram, adapters), ReplyTable::Outcome::kOverLimit);
 
     SessionStatus status;
     small.FillStatus(status);
@@ -200,10 +199,9 @@ TEST_F(ReplyTableTest, addresses_no_device_can_have_are_rejected_and_counted) {
         bool listed;
     };
     const Case cases[] = {
-        {"0.0.0.0", false},         {"0.1.2.3", false},         {"255.255.255.255", false},
-        {"224.0.0.1", false},       {"239.255.255.250", false}, {"127.0.0.1", false},
-        {"127.255.255.254", false}, {"1.0.0.0", true},          {"10.0.0.1", true},
-        {"126.255.255.255", true},  {"128.0.0.1", true},        {"223.255.255.255", true},
+        {"0.0.0.0", false},         {"0.1.2.3", false},        {"255.255.255.255", false}, {"224.0.0.1", false},
+        {"239.255.255.250", false}, {"127.0.0.1", false},      {"127.255.255.254", false}, {"1.0.0.0", true},
+        {"10.0.0.1", true},         {"126.255.255.255", true}, {"128.0.0.1", true},        {"223.255.255.255", true},
         {"169.254.1.1", true},  // link-local: a device without DHCP, still to be found
     };
     table.BeginRound(1, {});

@@ -73,8 +73,8 @@ TEST_F(TwoAdapters, each_row_names_its_adapter_and_a_device_outside_that_subnet_
     ASSERT_TRUE(StartDevices(wiredDevices, wired,
                              {"--device", "10.1.0.100,255.255.255.0,10.1.0.254,8000", "--device",
                               "192.168.1.108,255.255.255.0,192.168.1.1,37777"}));
-    ASSERT_TRUE(StartDevices(labDevices, other, {"--device", "10.2.0.100,255.255.255.0,10.2.0.254,8000",
-                                                 "--reply-to", "broadcast"}));
+    ASSERT_TRUE(StartDevices(labDevices, other,
+                             {"--device", "10.2.0.100,255.255.255.0,10.2.0.254,8000", "--reply-to", "broadcast"}));
     NetnsScope inHost(host);
     ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
     SearchSession session(OneProbe());
@@ -124,7 +124,8 @@ TEST_F(TwoAdapters, sender_check_tells_a_device_answering_for_itself_from_one_an
 TEST_F(TwoAdapters, confidence_counts_the_probes_each_device_answered) {
     ChildProcess flaky;
     ChildProcess steady;
-    ASSERT_TRUE(StartDevices(flaky, wired, {"--devices", "2", "--first-address", "10.1.0.50", "--answer-probes", "1,3"}));
+    ASSERT_TRUE(
+        StartDevices(flaky, wired, {"--devices", "2", "--first-address", "10.1.0.50", "--answer-probes", "1,3"}));
     ASSERT_TRUE(StartDevices(steady, other, {"--devices", "1", "--first-address", "10.2.0.50", "--repeat", "2"}));
     NetnsScope inHost(host);
     ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
@@ -198,7 +199,7 @@ protected:
         router = lab.AddNamespace("router");
         devices = lab.AddNamespace("dev");
         ASSERT_FALSE(host.empty() || router.empty() || devices.empty()) << lab.Error();
-        ASSERT_TRUE(lab.Link(host, "10.1.0.1/24", router, "10.1.0.254/24")) << lab.Error();    // va0 - vb0
+        ASSERT_TRUE(lab.Link(host, "10.1.0.1/24", router, "10.1.0.254/24")) << lab.Error();     // va0 - vb0
         ASSERT_TRUE(lab.Link(router, "10.2.0.254/24", devices, "10.2.0.2/24")) << lab.Error();  // va1 - vb1
         ASSERT_TRUE(lab.Run("ip -n " + host + " route add 10.2.0.0/24 via 10.1.0.254")) << lab.Error();
         ASSERT_TRUE(lab.Run("ip -n " + devices + " route add default via 10.2.0.254")) << lab.Error();
@@ -330,8 +331,7 @@ TEST_F(ScanWithDatabase, registered_devices_are_marked_in_table_csv_and_json) {
 
     ASSERT_EQ(Scan({"--csv", "--database", databasePath}, output, errors), 0) << errors;
     EXPECT_NE(output.find("\r\n2,10.1.0.21,8000,255.255.255.0,192.168.1.1,true,va0,"), std::string::npos) << output;
-    EXPECT_NE(output.find("\r\n3,10.1.0.22,8000,255.255.255.0,192.168.1.1,false,va0,"), std::string::npos)
-        << output;
+    EXPECT_NE(output.find("\r\n3,10.1.0.22,8000,255.255.255.0,192.168.1.1,false,va0,"), std::string::npos) << output;
 
     ASSERT_EQ(Scan({"--json", "--database", databasePath}, output, errors), 0) << errors;
     EXPECT_NE(output.find("\"address\": \"10.1.0.21\", \"port\": 8000, \"subnetMask\": \"255.255.255.0\", "

@@ -89,8 +89,7 @@ private:
             }
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
-            const ssize_t n =
-                recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+            const ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n < 0 || !IsSearchProbe(buffer, static_cast<std::size_t>(n))) {
                 continue;
             }
@@ -182,9 +181,8 @@ TEST(SearchSession, probes_follow_the_schedule_and_the_round_finishes) {
 }
 
 TEST(SearchSession, hand_off_calls_back_once_per_burst_and_gives_rows_in_batches) {
-    LoopbackDevice device([](int number) {
-        return number == 1 ? Numbered("10.0.1.", 250) : std::vector<std::string>{"10.0.2.1"};
-    });
+    LoopbackDevice device(
+        [](int number) { return number == 1 ? Numbered("10.0.1.", 250) : std::vector<std::string>{"10.0.2.1"}; });
     SearchSession session(LoopbackOptions(device.Port(), {0}));
     std::atomic<int> calls{0};
     session.SetPendingCallback([&] { ++calls; });

@@ -26,8 +26,7 @@ TEST(SearchTargets, networks_ranges_and_single_addresses_are_understood) {
         {"10.1.2.10 - 10.1.3.5", SearchTarget::Kind::kUnicastRange, "10.1.2.10-10.1.3.5", 0x0A01020Au, 0x0A010305u},
         {"10.1.2.7-10.1.2.7", SearchTarget::Kind::kUnicastRange, "10.1.2.7-10.1.2.7", 0x0A010207u, 0x0A010207u},
         {"10.1.2.7", SearchTarget::Kind::kUnicastRange, "10.1.2.7", 0x0A010207u, 0x0A010207u},
-        {"10.0.0.0-10.0.255.255", SearchTarget::Kind::kUnicastRange, "10.0.0.0-10.0.255.255", 0x0A000000u,
-         0x0A00FFFFu},
+        {"10.0.0.0-10.0.255.255", SearchTarget::Kind::kUnicastRange, "10.0.0.0-10.0.255.255", 0x0A000000u, 0x0A00FFFFu},
     };
     for (const Case& c : cases) {
         SearchTarget target;
