@@ -25,6 +25,29 @@ inline ::testing::AssertionResult StartDevices(ChildProcess& devices, const std:
     return ::testing::AssertionSuccess();
 }
 
+// Runs vantrel-scan with these options in a namespace; gives its exit status, output and errors.
+inline int RunScan(const std::string& inNamespace, const std::vector<std::string>& options, std::string& output,
+                   std::string& errors) {
+    std::vector<std::string> arguments = {ToolPath("vantrel-scan")};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    return RunInNamespace(inNamespace, arguments, output, errors);
+}
+
+// A host (10.1.0.1/24 on va0) joined to one device network (10.1.0.2/24 on vb0).
+class OneDeviceNetwork : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host = lab.AddNamespace("host");
+        devices = lab.AddNamespace("dev");
+        ASSERT_FALSE(host.empty() || devices.empty()) << lab.Error();
+        ASSERT_TRUE(lab.Link(host, "10.1.0.1/24", devices, "10.1.0.2/24")) << lab.Error();
+    }
+
+    NetnsLab lab;
+    std::string host;
+    std::string devices;
+};
+
 // count dotted-decimal addresses counting up from first
 inline std::set<std::string> Addresses(const std::string& first, int count) {
     in_addr address{};

@@ -20,20 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// A host joined to one device network.
-class OneNetwork : public ::testing::Test {
-protected:
-    void SetUp() override {
-        host = lab.AddNamespace("host");
-        devices = lab.AddNamespace("dev");
-        ASSERT_FALSE(host.empty() || devices.empty()) << lab.Error();
-        ASSERT_TRUE(lab.Link(host, "10.1.0.1/24", devices, "10.1.0.2/24")) << lab.Error();
-    }
-
-    NetnsLab lab;
-    std::string host;
-    std::string devices;
-};
+using OneNetwork = OneDeviceNetwork;
 
 TEST_F(OneNetwork, broadcast_probe_crosses_the_link_and_each_device_is_listed_once) {
     ChildProcess simulator;
@@ -104,7 +91,7 @@ TEST_F(OneNetwork, open_fails_while_another_program_holds_port_5050) {
 
     std::string output;
     std::string errors;
-    EXPECT_EQ(RunInNamespace(host, {ToolPath("vantrel-scan"), "--time", "0.2"}, output, errors), 2);
+    EXPECT_EQ(RunScan(host, {"--time", "0.2"}, output, errors), 2);
     EXPECT_NE(errors.find("5050"), std::string::npos) << errors;
 
     close(holder);
@@ -136,7 +123,7 @@ TEST_F(OneNetwork, scan_tool_lists_devices_as_table_and_json) {
         StartDevices(simulator, devices, {"--devices", "3", "--first-address", "10.1.0.20", "--malformed", "6"}));
     std::string table;
     std::string errors;
-    ASSERT_EQ(RunInNamespace(host, {ToolPath("vantrel-scan"), "--time", "1"}, table, errors), 0) << errors;
+    ASSERT_EQ(RunScan(host, {"--time", "1"}, table, errors), 0) << errors;
     EXPECT_EQ(table,
               "NO     IP Address       Port Number  Subnet Mask      Default Gateway\n"
               "1      10.1.0.20        8000         255.255.255.0    192.168.1.1\n"
@@ -144,7 +131,7 @@ TEST_F(OneNetwork, scan_tool_lists_devices_as_table_and_json) {
               "3      10.1.0.22        8000         255.255.255.0    192.168.1.1\n");
 
     std::string json;
-    ASSERT_EQ(RunInNamespace(host, {ToolPath("vantrel-scan"), "--time", "0.5", "--json"}, json, errors), 0) << errors;
+    ASSERT_EQ(RunScan(host, {"--time", "0.5", "--json"}, json, errors), 0) << errors;
     // the fields vantrel-scan always had come first, in their order; the newer ones follow
     EXPECT_NE(json.find("{\"no\": 3, \"address\": \"10.1.0.22\", \"port\": 8000, \"subnetMask\": \"255.255.255.0\", "
                         "\"gateway\": \"192.168.1.1\", \"registered\": false, "),

@@ -61,10 +61,28 @@ protected:
         ASSERT_TRUE(lab.Link(host, "10.2.0.1/24", other, "10.2.0.2/24")) << lab.Error();
     }
 
+    // One search from the host; its rows by address (none when it could not run), its final status in status.
+    std::map<std::string, FoundRow> SearchFromHost(const SearchSessionOptions& options) {
+        NetnsScope inHost(host);
+        if (!inHost.Entered()) {
+            ADD_FAILURE() << "cannot enter network namespace " << host;
+            return {};
+        }
+        SearchSession session(options);
+        if (!session.Start()) {
+            ADD_FAILURE() << session.Status().problem;
+            return {};
+        }
+        EXPECT_TRUE(WaitForState(session, SearchState::kFinished, std::chrono::seconds(5)));
+        status = session.Status();
+        return ByAddress(session.Rows());
+    }
+
     NetnsLab lab;
     std::string host;
     std::string wired;
     std::string other;
+    SessionStatus status;
 };
 
 TEST_F(TwoAdapters, each_row_names_its_adapter_and_a_device_outside_that_subnet_is_marked) {
@@ -75,13 +93,8 @@ TEST_F(TwoAdapters, each_row_names_its_adapter_and_a_device_outside_that_subnet_
                               "192.168.1.108,255.255.255.0,192.168.1.1,37777"}));
     ASSERT_TRUE(StartDevices(labDevices, other,
                              {"--device", "10.2.0.100,255.255.255.0,10.2.0.254,8000", "--reply-to", "broadcast"}));
-    NetnsScope inHost(host);
-    ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
-    SearchSession session(OneProbe());
-    ASSERT_TRUE(session.Start()) << session.Status().problem;
-    ASSERT_TRUE(WaitForState(session, SearchState::kFinished, 5s));
+    std::map<std::string, FoundRow> rows = SearchFromHost(OneProbe());
 
-    std::map<std::string, FoundRow> rows = ByAddress(session.Rows());
     ASSERT_EQ(rows.size(), 3u);
     const FoundRow& inSubnet = rows["10.1.0.100"];
     EXPECT_STREQ(inSubnet.adapterName, "va0");
@@ -105,13 +118,8 @@ TEST_F(TwoAdapters, sender_check_tells_a_device_answering_for_itself_from_one_an
                              {"--device", "10.1.0.41,255.255.255.0,10.1.0.254,8000", "--device",
                               "10.1.0.2,255.255.255.0,10.1.0.254,8000", "--source", "announced"}));
     ASSERT_TRUE(StartDevices(forger, other, {"--device", "10.2.0.77,255.255.255.0,10.2.0.254,8000"}));
-    NetnsScope inHost(host);
-    ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
-    SearchSession session(OneProbe());
-    ASSERT_TRUE(session.Start()) << session.Status().problem;
-    ASSERT_TRUE(WaitForState(session, SearchState::kFinished, 5s));
+    std::map<std::string, FoundRow> rows = SearchFromHost(OneProbe());
 
-    std::map<std::string, FoundRow> rows = ByAddress(session.Rows());
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_FALSE(rows["10.1.0.41"].senderMismatch);
     EXPECT_EQ(DottedDecimal(rows["10.1.0.41"].senderAddress), "10.1.0.41");
@@ -127,17 +135,12 @@ TEST_F(TwoAdapters, confidence_counts_the_probes_each_device_answered) {
     ASSERT_TRUE(
         StartDevices(flaky, wired, {"--devices", "2", "--first-address", "10.1.0.50", "--answer-probes", "1,3"}));
     ASSERT_TRUE(StartDevices(steady, other, {"--devices", "1", "--first-address", "10.2.0.50", "--repeat", "2"}));
-    NetnsScope inHost(host);
-    ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
     SearchSessionOptions options;
     options.probeDelaysMs = {0, 200, 400};
     options.settleMs = 300;
-    SearchSession session(options);
-    ASSERT_TRUE(session.Start()) << session.Status().problem;
-    ASSERT_TRUE(WaitForState(session, SearchState::kFinished, 5s));
+    std::map<std::string, FoundRow> rows = SearchFromHost(options);
 
-    EXPECT_EQ(session.Status().probesSent, 3u);
-    std::map<std::string, FoundRow> rows = ByAddress(session.Rows());
+    EXPECT_EQ(status.probesSent, 3u);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows["10.1.0.50"].probesSeen, 2u);
     EXPECT_EQ(rows["10.1.0.51"].probesSeen, 2u);
@@ -149,19 +152,14 @@ TEST_F(TwoAdapters, confidence_counts_the_probes_each_device_answered) {
 TEST_F(TwoAdapters, listed_limit_stops_the_list_and_the_status_says_so) {
     ChildProcess many;
     ASSERT_TRUE(StartDevices(many, wired, {"--devices", "300", "--first-address", "10.1.1.1", "--quiet"}));
-    NetnsScope inHost(host);
-    ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
     SearchSessionOptions options = OneProbe();
     options.maxListed = 100;
-    SearchSession session(options);
-    ASSERT_TRUE(session.Start()) << session.Status().problem;
-    ASSERT_TRUE(WaitForState(session, SearchState::kFinished, 5s));
-    const SessionStatus status = session.Status();
+    std::map<std::string, FoundRow> rows = SearchFromHost(options);
+    EXPECT_EQ(rows.size(), 100u);
     EXPECT_EQ(status.listed, 100u);
     EXPECT_TRUE(status.listedLimitReached);
     EXPECT_EQ(status.notListed, 200u);
     EXPECT_EQ(DescribeStatus(status), "100 devices found; list full at 100 devices, 200 more not listed");
-    EXPECT_EQ(session.Rows().back().number, 100u);
 }
 
 TEST(NoNetwork, no_probe_sent_says_why_in_the_session_and_in_the_scan_tool) {
@@ -185,7 +183,7 @@ TEST(NoNetwork, no_probe_sent_says_why_in_the_session_and_in_the_scan_tool) {
     }
     std::string output;
     std::string errors;
-    EXPECT_EQ(RunInNamespace(alone, {ToolPath("vantrel-scan"), "--time", "0.2"}, output, errors), 2);
+    EXPECT_EQ(RunScan(alone, {"--time", "0.2"}, output, errors), 2);
     EXPECT_EQ(output, "") << "no table when nothing was searched";
     EXPECT_NE(errors.find("the search probe could not be sent: network unreachable"), std::string::npos) << errors;
 }
@@ -211,12 +209,11 @@ protected:
         ASSERT_TRUE(StartDevices(simulator, devices, {"--devices", "3", "--first-address", "10.2.0.100"}));
     }
 
-    std::string Scan(const std::vector<std::string>& options, int expectedStatus = 0) {
-        std::vector<std::string> arguments = {ToolPath("vantrel-scan"), "--time", "0.8"};
-        arguments.insert(arguments.end(), options.begin(), options.end());
+    std::string Scan(std::vector<std::string> options) {
+        options.insert(options.begin(), {"--time", "0.8"});
         std::string output;
         std::string errors;
-        EXPECT_EQ(RunInNamespace(host, arguments, output, errors), expectedStatus) << errors;
+        EXPECT_EQ(RunScan(host, options, output, errors), 0) << errors;
         return output;
     }
 
@@ -274,21 +271,19 @@ TEST_F(Routed, scan_tool_takes_ranges_and_refuses_bad_networks) {
 
     std::string output;
     std::string errors;
-    EXPECT_EQ(RunInNamespace(host, {ToolPath("vantrel-scan"), "--network", "10.2.0.0/33"}, output, errors), 1);
+    EXPECT_EQ(RunScan(host, {"--network", "10.2.0.0/33"}, output, errors), 1);
     EXPECT_NE(errors.find("invalid value for --network: '10.2.0.0/33': the prefix length"), std::string::npos)
         << errors;
-    EXPECT_EQ(RunInNamespace(host, {ToolPath("vantrel-scan"), "--network", "10.0.0.0-10.2.0.0"}, output, errors), 1);
+    EXPECT_EQ(RunScan(host, {"--network", "10.0.0.0-10.2.0.0"}, output, errors), 1);
     EXPECT_NE(errors.find("at most 65536"), std::string::npos) << errors;
 }
 
-// One device network; a Data.xml in a temporary folder.
-class ScanWithDatabase : public ::testing::Test {
+// One device network with three devices; a Data.xml in a temporary folder.
+class ScanWithDatabase : public OneDeviceNetwork {
 protected:
     void SetUp() override {
-        host = lab.AddNamespace("host");
-        devices = lab.AddNamespace("dev");
-        ASSERT_FALSE(host.empty() || devices.empty()) << lab.Error();
-        ASSERT_TRUE(lab.Link(host, "10.1.0.1/24", devices, "10.1.0.2/24")) << lab.Error();
+        OneDeviceNetwork::SetUp();
+        ASSERT_FALSE(HasFatalFailure());
         ASSERT_TRUE(StartDevices(simulator, devices, {"--devices", "3", "--first-address", "10.1.0.20"}));
         databasePath = folder.Path() + "Data.xml";
         const std::unique_ptr<DeviceStore> store = OpenDeviceStore(databasePath);
@@ -305,15 +300,11 @@ protected:
         ASSERT_EQ(store->Save(), 1);
     }
 
-    int Scan(const std::vector<std::string>& options, std::string& output, std::string& errors) {
-        std::vector<std::string> arguments = {ToolPath("vantrel-scan"), "--time", "0.8"};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        return RunInNamespace(host, arguments, output, errors);
+    int Scan(std::vector<std::string> options, std::string& output, std::string& errors) {
+        options.insert(options.begin(), {"--time", "0.8"});
+        return RunScan(host, options, output, errors);
     }
 
-    NetnsLab lab;
-    std::string host;
-    std::string devices;
     ChildProcess simulator;
     TempFolder folder;
     std::string databasePath;
