@@ -100,7 +100,7 @@ bool SearchSession::Start() {
         }
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    const SessionStatus previous = Status(lock);
+    const SessionStatus previous = StatusLocked();
     table_->BeginRound(previous.round + 1, targets_);
     roundTargets_ = targets_;
     const std::int64_t lastAdapterReload = schedule_->lastAdapterReloadNs;
@@ -152,10 +152,10 @@ std::vector<FoundRow> SearchSession::Rows() const {
 
 SessionStatus SearchSession::Status() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return Status(lock);
+    return StatusLocked();
 }
 
-SessionStatus SearchSession::Status(const std::lock_guard<std::mutex>&) const {
+SessionStatus SearchSession::StatusLocked() const {
     SessionStatus status;
     table_->FillStatus(status);
     status.state = state_;

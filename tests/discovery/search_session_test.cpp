@@ -262,26 +262,6 @@ TEST(SearchSession, refresh_drops_answers_of_the_earlier_round_still_waiting_in_
     }
 }
 
-TEST(SearchSession, registered_set_marks_rows_as_they_arrive) {
-    LoopbackDevice device([](int) { return Numbered("10.0.3.", 4); });
-    SearchSession session(LoopbackOptions(device.Port(), {0}));
-    auto registered = std::make_shared<RegisteredDevices>();
-    registered->Add("10.0.3.2", 8000);
-    registered->Add("10.0.3.4", 8000);
-    registered->Add("10.0.3.3", 8001);
-    session.SetRegistered(registered);
-    ASSERT_TRUE(session.Start());
-    ASSERT_TRUE(WaitUntil([&] { return session.Status().state == SearchState::kFinished; }, 3s));
-    std::set<std::string> marked;
-    for (const FoundRow& row : session.Rows()) {
-        if (row.registered) {
-            marked.insert(row.device.addressText);
-        }
-    }
-    EXPECT_EQ(marked, (std::set<std::string>{"10.0.3.2", "10.0.3.4"}));
-    EXPECT_EQ(DescribeStatus(session.Status()), "4 devices found (2 already registered)");
-}
-
 TEST(SearchSession, range_sweep_is_paced_and_close_ends_it_promptly) {
     // every 127.1.x.y reaches a socket bound to all addresses on loopback
     LoopbackDevice device([](int) { return std::vector<std::string>{}; }, INADDR_ANY);
