@@ -316,7 +316,8 @@ std::int64_t SearchSession::SendDue(std::int64_t nowNs) {
             return finishAt;
         }
         schedule.done = true;
-        if (schedule.probesSent > 0) {
+        // a round none of whose probes could be sent stays kCannotSend, with its reason
+        if (state_ == SearchState::kSearching) {
             state_ = SearchState::kFinished;
         }
         return 0;
