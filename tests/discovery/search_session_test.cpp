@@ -180,6 +180,14 @@ TEST(SearchSession, probes_follow_the_schedule_and_the_round_finishes) {
     EXPECT_EQ(session.Rows()[0].round, 2u);
 }
 
+TEST(SearchSession, round_without_probes_finishes_with_nothing_found) {
+    SearchSession session(LoopbackOptions(9, {}));
+    ASSERT_TRUE(session.Start());
+    ASSERT_TRUE(WaitUntil([&] { return session.Status().state == SearchState::kFinished; }, 2s));
+    EXPECT_EQ(session.Status().probesSent, 0u);
+    EXPECT_EQ(DescribeStatus(session.Status()), "0 devices found");
+}
+
 TEST(SearchSession, hand_off_calls_back_once_per_burst_and_gives_rows_in_batches) {
     LoopbackDevice device(
         [](int number) { return number == 1 ? Numbered("10.0.1.", 250) : std::vector<std::string>{"10.0.2.1"}; });
