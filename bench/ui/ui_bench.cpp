@@ -24,9 +24,9 @@
 #include <string>
 #include <thread>
 
-#include "app/paths/module_paths.h"
 #include "catalogue/device_catalogue.h"
 #include "common/generate_database.h"
+#include "context/program_context.h"
 #include "discovery/search_reply_builder.h"
 #include "store/device_store.h"
 #include "ui/add_device_flow.h"
@@ -53,7 +53,9 @@ bool OnlyLoopback() {
     return onlyLoopback;
 }
 
-// A program folder <temp>/<devices>/ with XML/Data.xml of that many devices, made the program's folder.
+std::unique_ptr<ProgramContext> gContext;
+
+// A program folder <temp>/<devices>/ with XML/Data.xml of that many devices, with the current context over it.
 void UseProgramFolder(int devices) {
     static std::string base = [] {
         char pattern[] = "/tmp/vantrel-ui-bench-XXXXXX";
@@ -65,8 +67,9 @@ void UseProgramFolder(int devices) {
         std::ofstream(folder + "XML/Data.xml", std::ios::binary)
             << (devices > 0 ? bench::GenerateDatabase({devices, 16, 8}) : std::string());
     }
-    ReleaseCatalogue();
-    OverrideModuleFolder(folder);
+    gContext.reset();
+    gContext = std::make_unique<ProgramContext>(PathsBeside(folder));
+    SetCurrentContext(gContext.get());
 }
 
 void WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
@@ -93,7 +96,7 @@ void BM_StartupToFirstWindow(benchmark::State& state) {
     UseProgramFolder(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         auto start = Clock::now();
-        auto window = std::make_unique<SearchDialog>(LoopbackConfig());
+        auto window = std::make_unique<SearchDialog>(*gContext, LoopbackConfig());
         window->show();
         bool painted = false;
         WaitUntil(
@@ -132,7 +135,7 @@ void BM_BurstOfReplies(benchmark::State& state) {
     double longestStallMs = 0;
     int listed = 0;
     for (auto _ : state) {
-        SearchDialog window(LoopbackConfig());
+        SearchDialog window(*gContext, LoopbackConfig());
         window.show();
         QCoreApplication::processEvents();
         sockaddr_in target{};
@@ -197,7 +200,7 @@ void BM_AddFlow(benchmark::State& state) {
             }
         });
         answer.start(0);
-        RunAddDeviceFlow(nullptr, [&] { return selected; });
+        RunAddDeviceFlow(nullptr, *gContext, [&] { return selected; });
     }
     SetMessageRecorder(nullptr);
     state.counters["refused"] = refused;

@@ -1,6 +1,7 @@
 // Vantrel: runs the search window modally and ends when it closes.
 #include <QApplication>
 
+#include "context/program_context.h"
 #include "ui/messages.h"
 #include "ui/search_dialog.h"
 
@@ -8,9 +9,11 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
     QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
-    vantrel::InstallCatalogueMessages();
+    vantrel::ProgramContext context(vantrel::PathsBesideProgram());
+    vantrel::SetCurrentContext(&context);
+    vantrel::InstallCatalogueMessages(context);
     {
-        vantrel::SearchDialog window;
+        vantrel::SearchDialog window(context);
         window.exec();
     }
     return 0;

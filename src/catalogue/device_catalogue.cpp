@@ -11,24 +11,6 @@
 namespace vantrel {
 namespace {
 
-CatalogueMessageSink& MessageSink() {
-    static CatalogueMessageSink sink;
-    return sink;
-}
-
-void Tell(const char* text) {
-    if (MessageSink()) {
-        MessageSink()(text);
-    } else {
-        std::fprintf(stderr, "%s\n", text);
-    }
-}
-
-DeviceCatalogue*& Instance() {
-    static DeviceCatalogue* instance = nullptr;
-    return instance;
-}
-
 // One organization being loaded: its children as the store gave them, and how far the walk has come.
 struct PendingOrganization {
     std::int32_t id = 0;
@@ -71,15 +53,8 @@ bool ReadChildren(DeviceStore& store, PendingOrganization& pending) {
 
 }  // namespace
 
-StoreAccess ProcessStoreAccess() {
-    return StoreAccess{&GetDeviceStore, &ReleaseDeviceStore};
-}
-
-void SetCatalogueMessageSink(CatalogueMessageSink sink) {
-    MessageSink() = std::move(sink);
-}
-
-DeviceCatalogue::DeviceCatalogue(StoreAccess store) : store_(std::move(store)) {}
+DeviceCatalogue::DeviceCatalogue(StoreAccess store, CatalogueMessageSink sink)
+    : store_(std::move(store)), sink_(std::move(sink)) {}
 
 DeviceCatalogue::~DeviceCatalogue() {
     devicesById_.clear();
@@ -92,6 +67,14 @@ DeviceCatalogue::~DeviceCatalogue() {
 
 DeviceStore* DeviceCatalogue::Store() const {
     return store_.get ? store_.get() : nullptr;
+}
+
+void DeviceCatalogue::Tell(const char* text) const {
+    if (sink_) {
+        sink_(text);
+    } else {
+        std::fprintf(stderr, "%s\n", text);
+    }
 }
 
 void DeviceCatalogue::LoadOrganization(std::int32_t orgId, const char* name) {
@@ -223,18 +206,6 @@ const DeviceRecord* DeviceCatalogue::FindDevice(std::int32_t deviceId) const {
 const OrgEntry* DeviceCatalogue::FindOrganization(std::int32_t orgId) const {
     auto found = organizationsById_.find(orgId);
     return found == organizationsById_.end() ? nullptr : &found->second;
-}
-
-DeviceCatalogue* GetCatalogue() {
-    if (Instance() == nullptr) {
-        Instance() = new (std::nothrow) DeviceCatalogue();
-    }
-    return Instance();
-}
-
-void ReleaseCatalogue() {
-    delete Instance();
-    Instance() = nullptr;
 }
 
 }  // namespace vantrel

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "catalogue/records/records.h"
+#include "records/records.h"
 
 namespace vantrel {
 
@@ -27,21 +27,19 @@ struct OrgDeviceList {
     std::vector<std::int32_t> deviceIds;  // in the order loaded or added
 };
 
-// How the catalogue reaches the store; the default is the process-wide store.
+// How the catalogue reaches the store: get opens it on first use, release destroys it unsaved.
 struct StoreAccess {
     std::function<DeviceStore*()> get;
     std::function<void()> release;
 };
-StoreAccess ProcessStoreAccess();
 
 // Receives every message meant for the operator ("The name of this device has existed!", ...). The program
 // shows a modal message box; without a receiver the text goes to standard error.
 using CatalogueMessageSink = std::function<void(const char* text)>;
-void SetCatalogueMessageSink(CatalogueMessageSink sink);
 
 class DeviceCatalogue {
 public:
-    explicit DeviceCatalogue(StoreAccess store = ProcessStoreAccess());
+    explicit DeviceCatalogue(StoreAccess store, CatalogueMessageSink sink = nullptr);
     // Frees the device copies and releases the store without saving.
     virtual ~DeviceCatalogue();
 
@@ -72,16 +70,13 @@ public:
 private:
     void Remember(const DeviceRecord& record);
     DeviceStore* Store() const;
+    void Tell(const char* text) const;
 
     std::map<std::int32_t, std::unique_ptr<DeviceRecord>> devicesById_;
     std::map<std::int32_t, OrgEntry> organizationsById_;
     std::map<std::int32_t, OrgDeviceList> devicesByOrganization_;
     StoreAccess store_;
+    CatalogueMessageSink sink_;
 };
-
-// The single catalogue, created empty on the first call; nullptr when it cannot be allocated (a later call retries).
-DeviceCatalogue* GetCatalogue();
-// Destroys the single catalogue (and with it the store, unsaved) and empties the pointer; nothing when there is none.
-void ReleaseCatalogue();
 
 }  // namespace vantrel

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "catalogue/device_catalogue.h"
+#include "context/program_context.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/dialog_buttons.h"
 #include "ui/dialog_units.h"
@@ -56,7 +57,8 @@ QLabel* MakeLabel(QWidget* parent, const char* text, const QRect& geometry) {
 
 }  // namespace
 
-DeviceManagementDialog::DeviceManagementDialog(QWidget* parent) : QDialog(parent) {
+DeviceManagementDialog::DeviceManagementDialog(ProgramContext& context, QWidget* parent)
+    : QDialog(parent), context_(context) {
     setObjectName(QStringLiteral("deviceManagementDialog"));
     setWindowTitle(QStringLiteral("Device Management"));
     setFont(TemplateFont(font()));
@@ -119,7 +121,7 @@ void DeviceManagementDialog::setVisible(bool visible) {
 void DeviceManagementDialog::InitDialog() {
     UpdateData(false);
     orgTree_->clear();
-    FillOrgTree(orgTree_, nullptr, 0, GetCatalogue());
+    FillOrgTree(orgTree_, nullptr, 0, context_.Catalogue());
     QTreeWidgetItem* root = orgTree_->topLevelItem(0);
     if (root != nullptr) {
         root->setText(0, QStringLiteral("Organization"));

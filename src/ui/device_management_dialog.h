@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "catalogue/records/records.h"
+#include "records/records.h"
 
 class QLineEdit;
 class QPushButton;
@@ -17,12 +17,14 @@ class QTreeWidgetItem;
 namespace vantrel {
 
 class OrgTreeCtrl;
+class ProgramContext;
 
 class DeviceManagementDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit DeviceManagementDialog(QWidget* parent = nullptr);
+    // The organization tree comes from the context's catalogue.
+    explicit DeviceManagementDialog(ProgramContext& context, QWidget* parent = nullptr);
 
     std::int32_t channelCount = 8;
     QString deviceName;  // trimmed after OK
@@ -59,6 +61,7 @@ private:
     bool UpdateData(bool saveAndValidate);
     bool CheckTextField(const QString& text, const char* fieldName, int reservedBytes);
 
+    ProgramContext& context_;
     OrgTreeCtrl* orgTree_ = nullptr;
     QLineEdit* channelEdit_ = nullptr;
     QLineEdit* nameEdit_ = nullptr;

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "catalogue/device_catalogue.h"
+#include "context/program_context.h"
 
 namespace vantrel {
 namespace {
@@ -33,8 +33,8 @@ void SetMessageRecorder(MessageRecorder recorder) {
     Recorder() = std::move(recorder);
 }
 
-void InstallCatalogueMessages() {
-    SetCatalogueMessageSink(
+void InstallCatalogueMessages(ProgramContext& context) {
+    context.SetMessageSink(
         [](const char* text) { ShowMessage(nullptr, QString::fromUtf8(text), QString::fromLatin1(kProgramCaption)); });
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "catalogue/device_catalogue.h"
+#include "context/program_context.h"
 #include "discovery/search_protocol.h"
 #include "discovery/udp_broadcast_endpoint.h"
 #include "ui/about_dialog.h"
@@ -48,9 +49,11 @@ constexpr int kColumnWidths[] = {20, 120, 90, 120, 120};
 
 }  // namespace
 
-SearchDialog::SearchDialog(QWidget* parent) : SearchDialog(SearchEndpointConfig(), parent) {}
+SearchDialog::SearchDialog(ProgramContext& context, QWidget* parent)
+    : SearchDialog(context, SearchEndpointConfig(), parent) {}
 
-SearchDialog::SearchDialog(const SearchEndpointConfig& config, QWidget* parent) : QDialog(parent) {
+SearchDialog::SearchDialog(ProgramContext& context, const SearchEndpointConfig& config, QWidget* parent)
+    : QDialog(parent), context_(context) {
     setObjectName(QStringLiteral("searchDialog"));
     setWindowTitle(QStringLiteral("Vantrel"));
     setWindowIcon(ProgramIcon());
@@ -119,7 +122,7 @@ SearchDialog::~SearchDialog() {
     probeTimer_.stop();
     // no entry may arrive once the members start to go; queued hand-offs die with this object
     receiver_->Close();
-    ReleaseCatalogue();
+    context_.ReleaseCatalogue();
 }
 
 void SearchDialog::setVisible(bool visible) {
@@ -131,7 +134,7 @@ void SearchDialog::setVisible(bool visible) {
 }
 
 void SearchDialog::InitDialog() {
-    if (DeviceCatalogue* catalogue = GetCatalogue()) {
+    if (DeviceCatalogue* catalogue = context_.Catalogue()) {
         catalogue->LoadAll();
     }
     OpenEndpoint();
@@ -273,7 +276,7 @@ std::vector<SelectedRow> SearchDialog::SelectedRows() const {
 }
 
 void SearchDialog::OnAdd() {
-    RunAddDeviceFlow(this, [this] { return SelectedRows(); });
+    RunAddDeviceFlow(this, context_, [this] { return SelectedRows(); });
 }
 
 void SearchDialog::ShowAbout() {

@@ -23,6 +23,7 @@ class QTableView;
 namespace vantrel {
 
 class FoundDeviceModel;
+class ProgramContext;
 
 // Where the window's endpoint sends and listens; addresses and ports in host byte order.
 struct SearchEndpointConfig {
@@ -41,8 +42,8 @@ public:
     // Rows appended per turn of the event loop, so that a burst of replies never stalls the window.
     static constexpr std::size_t kMaxRowsPerBatch = 500;
 
-    explicit SearchDialog(QWidget* parent = nullptr);
-    SearchDialog(const SearchEndpointConfig& config, QWidget* parent = nullptr);
+    explicit SearchDialog(ProgramContext& context, QWidget* parent = nullptr);
+    SearchDialog(ProgramContext& context, const SearchEndpointConfig& config, QWidget* parent = nullptr);
     // Stops the receiver thread first, then releases the catalogue.
     ~SearchDialog() override;
 
@@ -84,6 +85,7 @@ private:
     void FitNumberColumn();
     void ShowAbout();
 
+    ProgramContext& context_;
     FoundDeviceModel* model_ = nullptr;
     QTableView* list_ = nullptr;
     QLabel* status_ = nullptr;

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/paths/module_paths.h"
+#include "paths/module_paths.h"
 
 namespace vantrel {
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "xml/xml_file_report.h"
 #include "xml/xml_node.h"
 #include "xml/xml_parser.h"
 
@@ -30,6 +31,11 @@ public:
     // empty file leaves an empty Document root instead. True when the file gave at least one byte.
     bool LoadFile(const char* path);
 
+    // Like LoadFile, but never follows a symbolic link, never blocks on a FIFO or device, refuses files
+    // larger than maxBytes, and reports what it found: a file that is not a regular file, too large or not
+    // completely readable gives an empty Document root with the status saying why.
+    XmlFileReport LoadFileChecked(const char* path, std::uint64_t maxBytes = kMaxXmlFileSize);
+
     // Like LoadFile, over a copy of the given bytes (the copy is cut at its first NUL).
     // Empty input gives an empty Document root and false.
     bool LoadText(std::string_view text);
@@ -48,5 +54,8 @@ private:
     // Parses the current text (may be null) into a fresh root, or leaves an empty root.
     bool ParseText(std::size_t count);
 };
+
+// Deepest nesting of elements below top (an element directly below top is at depth 1); iterative.
+std::uint32_t XmlElementDepth(const XmlNode* top);
 
 }  // namespace vantrel

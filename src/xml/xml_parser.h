@@ -45,4 +45,11 @@ const char* XmlParse(char* text, XmlNode* parent, std::int32_t growthStep, std::
 // unreadable or empty file, null arguments or a chunk size below 2.
 bool XmlReadFile(const char* path, char** text, std::size_t* count, std::size_t chunkSize);
 
+struct XmlFileReport;
+// The checked form behind XmlDocument::LoadFileChecked: opens with O_NOFOLLOW | O_NONBLOCK, reads only a
+// regular file of at most maxBytes, and fills report (status, errno, fstat, size; a NUL byte marks the text
+// damaged). On Read the text is as XmlReadFile gives it; otherwise text is null and count 0.
+void XmlReadFileChecked(const char* path, std::uint64_t maxBytes, char** text, std::size_t* count,
+                        std::size_t chunkSize, XmlFileReport& report);
+
 }  // namespace vantrel

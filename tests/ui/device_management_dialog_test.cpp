@@ -66,7 +66,7 @@ private slots:
     void cleanup() { folder.reset(); }
 
     void opening_showsDefaultsAndTheTopLevel() {
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.show();
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Device Management"));
         QCOMPARE(Field(dialog, "totalChannel")->text(), QStringLiteral("8"));
@@ -172,7 +172,7 @@ private slots:
         QFETCH(int, rows);
         QFETCH(QString, message);
         MessageLog log;
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.SetRowCount(rows);
         dialog.show();
         Type(dialog, "deviceName", name);
@@ -195,7 +195,7 @@ private slots:
     }
 
     void ok_trimsTheNameAndFillsTheRecord() {
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.show();
         dialog.OrgTree()->setCurrentItem(FindItem(dialog.OrgTree(), QStringLiteral("Harbour")));
         Type(dialog, "deviceName", QStringLiteral("  Cam\t "));
@@ -221,7 +221,7 @@ private slots:
     }
 
     void choosingAnOrganization_keepsWhatWasTyped() {
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.show();
         Type(dialog, "deviceName", QStringLiteral("Cam"));
         Type(dialog, "userName", QStringLiteral("admin"));
@@ -249,7 +249,7 @@ private slots:
     void editCameraType_countOutOfRange_toldWithoutOpening() {
         QFETCH(QString, channels);
         MessageLog log;
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.show();
         Type(dialog, "totalChannel", channels);
         QTest::mouseClick(Button(dialog, "editCameraType"), Qt::LeftButton);
@@ -259,7 +259,7 @@ private slots:
     }
 
     void editCameraType_okKeepsChoicesCancelLeavesThem() {
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.show();
         Type(dialog, "totalChannel", QStringLiteral("4"));
         int shownRows = 0;

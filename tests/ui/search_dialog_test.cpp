@@ -106,7 +106,7 @@ private slots:
     void window_layoutAndTexts() {
         NetnsScope inHost(host);
         QVERIFY(inHost.Entered());
-        SearchDialog window;
+        SearchDialog window(folder->Context());
         window.show();
         QCOMPARE(window.windowTitle(), QStringLiteral("Vantrel"));
         QVERIFY(!window.windowIcon().isNull());
@@ -132,7 +132,7 @@ private slots:
         QVERIFY(StartDevices(simulator, {"--devices", "5", "--repeat", "3", "--malformed", "4"}));
         NetnsScope inHost(host);
         QVERIFY(inHost.Entered());
-        SearchDialog window;
+        SearchDialog window(folder->Context());
         window.show();
         QVERIFY(window.EndpointOpen());
         QTRY_COMPARE_WITH_TIMEOUT(window.Model()->rowCount(), 5, 5000);
@@ -150,7 +150,7 @@ private slots:
         QVERIFY(StartDevices(simulator, {"--devices", "3", "--delay", "100"}));
         NetnsScope inHost(host);
         QVERIFY(inHost.Entered());
-        SearchDialog window;
+        SearchDialog window(folder->Context());
         window.show();
         QTRY_COMPARE_WITH_TIMEOUT(window.Model()->rowCount(), 3, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(window.ProbesSent(), 3, 3000);
@@ -169,7 +169,7 @@ private slots:
         NetnsScope inHost(host);
         QVERIFY(inHost.Entered());
         {
-            SearchDialog window;
+            SearchDialog window(folder->Context());
             window.show();
             QTRY_COMPARE_WITH_TIMEOUT(window.Model()->rowCount(), 3000, 15000);
             // the number column has widened so that "3000" is readable
@@ -177,7 +177,7 @@ private slots:
                     window.List()->fontMetrics().horizontalAdvance(QStringLiteral("3000")));
         }
         for (int round = 0; round < 5; ++round) {
-            auto window = std::make_unique<SearchDialog>();
+            auto window = std::make_unique<SearchDialog>(folder->Context());
             window->show();
             QTRY_VERIFY_WITH_TIMEOUT(window->Model()->rowCount() > 0, 5000);
             window->close();
@@ -194,7 +194,7 @@ private slots:
         port5050.sin_family = AF_INET;
         port5050.sin_port = htons(5050);
         QCOMPARE(bind(holder, reinterpret_cast<sockaddr*>(&port5050), sizeof port5050), 0);
-        SearchDialog window;
+        SearchDialog window(folder->Context());
         window.show();
         QVERIFY(!window.EndpointOpen());
         QVERIFY2(window.StatusLine()->text().contains(QStringLiteral("5050")), qPrintable(window.StatusLine()->text()));
@@ -211,7 +211,7 @@ private slots:
         NetnsScope inHost(host);
         QVERIFY(inHost.Entered());
         MessageLog log;
-        SearchDialog window;
+        SearchDialog window(folder->Context());
         window.show();
         QTRY_COMPARE_WITH_TIMEOUT(window.Model()->rowCount(), 4, 5000);
         QItemSelectionModel* selection = window.List()->selectionModel();
@@ -228,7 +228,7 @@ private slots:
         QVERIFY2(log.messages.empty(), qPrintable(log.Texts().join('\n')));
         QCOMPARE(window.Model()->rowCount(), 4);  // the list is left as it was
 
-        std::unique_ptr<DeviceStore> saved = OpenDeviceStore(GetDatabasePath());
+        std::unique_ptr<DeviceStore> saved = OpenDeviceStore(folder->Context().Paths().DatabasePath());
         QCOMPARE(saved->CountDevices(), 2u);
         std::vector<DeviceRecord> records(2);
         QVERIFY(saved->LoadDevices(records.data(), 2 * sizeof(DeviceRecord)) == 1);

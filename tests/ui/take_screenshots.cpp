@@ -13,8 +13,8 @@
 #include <QTreeWidget>
 #include <cstdio>
 
-#include "app/paths/module_paths.h"
 #include "catalogue/device_catalogue.h"
+#include "context/program_context.h"
 #include "store/device_store.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/device_management_dialog.h"
@@ -52,8 +52,9 @@ int main(int argc, char* argv[]) {
     const QString folder = QString::fromLocal8Bit(argv[1]);
     QTemporaryDir program;
     QDir(program.path()).mkdir(QStringLiteral("XML"));
-    vantrel::OverrideModuleFolder(program.path().toStdString());
-    vantrel::DeviceStore* store = vantrel::GetDeviceStore();
+    vantrel::ProgramContext context(vantrel::PathsBeside(program.path().toStdString()));
+    vantrel::SetCurrentContext(&context);
+    vantrel::DeviceStore* store = context.Store();
     std::uint32_t headOffice = store->AddOrganization(0, "Head Office");
     store->AddOrganization(headOffice, "Reception");
     std::uint32_t warehouse = store->AddOrganization(headOffice, "Warehouse");
@@ -62,10 +63,10 @@ int main(int argc, char* argv[]) {
     store->AddOrganization(branch, "Car Park");
     store->AddOrganization(0, "Depot");
     store->Save();
-    vantrel::ReleaseDeviceStore();
+    context.ReleaseStore();
 
     bool ok = true;
-    vantrel::SearchDialog window;
+    vantrel::SearchDialog window(context);
     window.move(40, 40);
     window.show();
     QElapsedTimer waited;
@@ -79,7 +80,7 @@ int main(int argc, char* argv[]) {
     }
     ok = Save(&window, folder + QStringLiteral("/search-window.png")) && ok;
 
-    vantrel::DeviceManagementDialog devices(&window);
+    vantrel::DeviceManagementDialog devices(context, &window);
     devices.move(80, 80);
     devices.show();
     devices.OrgTree()->expandAll();

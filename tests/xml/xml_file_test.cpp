@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
@@ -107,6 +108,46 @@ TEST_F(XmlFile, SaveAndLoadAgain) {
     EXPECT_EQ(loaded.root, nullptr);
     EXPECT_EQ(loaded.text, nullptr);
     EXPECT_FALSE(loaded.Root().IsValid());
+}
+
+// Whatever stands at the database's path, the checked load returns at once and says what it found.
+TEST_F(XmlFile, CheckedLoadReportsWhatStandsAtThePath) {
+    XmlDocument document;
+    XmlFileReport report = document.LoadFileChecked(path_.c_str());
+    EXPECT_EQ(report.status, XmlFileStatus::Missing);
+    EXPECT_TRUE(document.Root().IsValid());
+
+    ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
+    report = document.LoadFileChecked(path_.c_str());  // would block without O_NONBLOCK
+    EXPECT_EQ(report.status, XmlFileStatus::NotRegularFile);
+    std::remove(path_.c_str());
+
+    ASSERT_EQ(symlink("/dev/zero", path_.c_str()), 0);
+    EXPECT_EQ(document.LoadFileChecked(path_.c_str()).status, XmlFileStatus::NotRegularFile);
+    std::remove(path_.c_str());
+
+    ASSERT_EQ(mkdir(path_.c_str(), 0700), 0);
+    EXPECT_EQ(document.LoadFileChecked(path_.c_str()).status, XmlFileStatus::NotRegularFile);
+    rmdir(path_.c_str());
+
+    WriteBytes("<DATAROOT><DEVINFO><DEV id=\"1\"><DEV id=\"2\"/></DEV></DEVINFO></DATAROOT>");
+    report = document.LoadFileChecked(path_.c_str(), 16);
+    EXPECT_EQ(report.status, XmlFileStatus::TooLarge);
+    EXPECT_EQ(document.Root().ChildCount(), 0u) << "nothing of a refused file is kept";
+    report = document.LoadFileChecked(path_.c_str());
+    EXPECT_TRUE(report.Clean());
+    EXPECT_EQ(report.depth, 4u);
+    EXPECT_TRUE(S_ISREG(report.info.st_mode));
+}
+
+TEST_F(XmlFile, CheckedLoadMarksANulByteAsDamage) {
+    WriteBytes(std::string("<DATAROOT><DEVINFO/>\0<IMGINFO/></DATAROOT>", 42));
+    XmlDocument document;
+    XmlFileReport report = document.LoadFileChecked(path_.c_str());
+    EXPECT_EQ(report.status, XmlFileStatus::Read);
+    EXPECT_TRUE(report.damaged);
+    EXPECT_EQ(report.problemOffset, 20u);
+    EXPECT_FALSE(report.Clean());
 }
 
 TEST(XmlNewNode, ArraysByKind) {
