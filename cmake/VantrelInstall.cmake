@@ -50,8 +50,9 @@ endforeach()
 add_custom_target(vantrel_man_pages ALL DEPENDS ${man_pages})
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# The Debian package: dpkg-shlibdeps finds the libraries the programs link; the icons of the windows are
-# SVG, drawn by a Qt plugin that no program links, so its package is named here.
+# The Debian package: dpkg-shlibdeps finds the libraries the programs link. Named here: the icons of the windows
+# are SVG, drawn by a Qt plugin that no program links; the first word of the about item is Chinese, which no
+# font of a stock desktop draws (without one the program shows the item in English).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantrel)
 set(CPACK_PACKAGE_VENDOR "Vantrel developers")
@@ -69,7 +70,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARGET vantrel)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, fonts-wqy-microhei | fonts-noto-cjk")
 endif()
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

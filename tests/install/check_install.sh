@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs a build into a staging folder as a package build does (prefix /usr, DESTDIR) and checks the tree:
-# exactly the expected files and nothing writable beside the programs; programs that run from there and link
-# nothing by a build path; a desktop entry and metainfo that name what was installed; man pages that groff
+# exactly the expected files and nothing writable beside the programs; programs that run from there without a
+# display and link nothing by a build path; a desktop entry and metainfo that name what was installed; man pages that groff
 # reads without a warning and whose OPTIONS are exactly the options the program's --help lists.
 # Usage: check_install.sh BUILD_DIR VERSION APP_ID PROGRAM...
 set -euo pipefail
@@ -9,7 +9,8 @@ build=$1 version=$2 appId=$3
 shift 3
 programs=("$@")
 stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
+home=$(mktemp -d)
+trap 'rm -rf "$stage" "$home"' EXIT
 failures=0
 fail() {
     echo "FAIL: $*" >&2
@@ -20,6 +21,11 @@ has() {
     shift
     for p in "$@"; do [ "$p" = "$wanted" ] && return 0; done
     return 1
+}
+
+# No display and a home of its own: --help and --version must need neither a window nor the user's files.
+headless() {
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_DATA_HOME -u VANTREL_DATA_DIR HOME="$home" "$@"
 }
 
 if ! log=$(DESTDIR="$stage" cmake --install "$build" --prefix /usr 2>&1); then
@@ -55,11 +61,19 @@ for p in "${programs[@]}"; do
     if readelf -d "$exe" | grep -q -E '\((RPATH|RUNPATH)\)'; then
         fail "$p carries a run path: $(readelf -d "$exe" | grep -E 'R(UN)?PATH')"
     fi
-    # the window program has no command line yet: starting it would open its window
-    [ "$p" = vantrel ] && continue
-    got=$("$exe" --version) || fail "$p --version failed"
+    got=$(headless "$exe" --version) || fail "$p --version failed"
     [ "$got" = "$p $version" ] || fail "$p --version says '$got', not '$p $version'"
 done
+
+# -- the installed window program: its data folder is the user's one, named by --help, made only when it runs
+if has vantrel "${programs[@]}"; then
+    help=$(headless "$root/bin/vantrel" --help) || fail "vantrel --help failed"
+    grep -q -F "Data folder: $home/.local/share/vantrel/ (the user's data folder)" <<<"$help" ||
+        fail "vantrel --help does not name the user's data folder: $(grep 'Data folder' <<<"$help")"
+    [ ! -e "$home/.local" ] || fail "vantrel --help created $home/.local"
+    headless "$root/bin/vantrel" --no-such-option 2>/dev/null && status=0 || status=$?
+    [ "$status" -eq 2 ] || fail "vantrel with a bad option exits with $status, not 2"
+fi
 
 # -- desktop entry and metainfo name what was installed
 desktop=$root/share/applications/$appId.desktop
@@ -96,10 +110,9 @@ for p in "${programs[@]}"; do
     upper=$(tr '[:lower:]' '[:upper:]' <<<"$p")
     grep -q "^\.TH $upper 1 .*\"Vantrel $version\"" <<<"$text" || fail "$p.1 does not head itself $upper(1), Vantrel $version"
     grep -q "^$p \\\\- " <<<"$(sed -n '/^\.SH NAME/,/^\.SH/p' <<<"$text")" || fail "$p.1 has no NAME line for $p"
-    [ "$p" = vantrel ] && continue
     documented=$(awk '/^\.SH /{inside = ($2 == "OPTIONS")} inside && previous == ".TP" {print} {previous = $0}' \
         <<<"$text" | sed 's/\\-/-/g' | options_of)
-    listed=$("$root/bin/$p" --help | options_of)
+    listed=$(headless "$root/bin/$p" --help | options_of)
     if [ "$documented" != "$listed" ]; then
         fail "$p.1 OPTIONS differ from $p --help (< man page, > --help):"
         diff <(echo "$documented") <(echo "$listed") | grep '^[<>]' >&2 || true
