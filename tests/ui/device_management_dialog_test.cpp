@@ -373,8 +373,16 @@ private slots:
             DeviceManagementDialog dialog(folder->Context());
             dialog.show();
             QCOMPARE(dialog.font().pointSize(), points);
+            CameraTypeDialog cameras(&dialog);
+            cameras.channelCount = 2;
+            cameras.show();
             // every text fits its control at that size
-            for (QLabel* label : dialog.findChildren<QLabel*>()) {
+            QList<QLabel*> labels = dialog.findChildren<QLabel*>();
+            labels += cameras.findChildren<QLabel*>();
+            for (QLabel* label : labels) {
+                if (!label->isVisible()) {
+                    continue;
+                }
                 QVERIFY2(label->sizeHint().width() <= label->width(),
                          qPrintable(QStringLiteral("%1 at %2 points: %3 > %4")
                                         .arg(label->text())
