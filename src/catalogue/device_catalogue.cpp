@@ -116,6 +116,14 @@ void DeviceCatalogue::LoadOrganization(std::int32_t orgId, const char* name) {
     }
 }
 
+void DeviceCatalogue::ReloadOrganizations() {
+    if (Store() == nullptr) {
+        return;
+    }
+    organizationsById_.clear();
+    LoadOrganization(0, "");
+}
+
 void DeviceCatalogue::Remember(const DeviceRecord& record) {
     auto id = static_cast<std::int32_t>(record.id);
     auto inserted = devicesById_.emplace(id, nullptr);

@@ -52,6 +52,9 @@ public:
     // be read gets no entry, nor does anything beneath it; a child id met a second time (a cycle or a repeated id
     // in the file) is left out, so that the tree stays a tree.
     void LoadOrganization(std::int32_t orgId, const char* name);
+    // Forgets the organization tree and loads it again from the root, after the store's organizations were
+    // changed; the devices stay as they are. Without a store the tree is left as it was.
+    void ReloadOrganizations();
 
     // The new device's id, or 0 when it was not added: organization unknown (no message), name, address or
     // DDNS settings already registered, or the store failed ("XML failed!", also when there is no store).

@@ -17,6 +17,7 @@ class QTreeWidgetItem;
 namespace vantrel {
 
 class OrgTreeCtrl;
+class OrgTreeEditor;
 class ProgramContext;
 
 class DeviceManagementDialog : public QDialog {
@@ -44,6 +45,7 @@ public:
 
     // The controls, for tests.
     OrgTreeCtrl* OrgTree() const { return orgTree_; }
+    OrgTreeEditor* OrgEditor() const { return orgEditor_; }
 
     void setVisible(bool visible) override;
 
@@ -63,6 +65,7 @@ private:
 
     ProgramContext& context_;
     OrgTreeCtrl* orgTree_ = nullptr;
+    OrgTreeEditor* orgEditor_ = nullptr;
     QLineEdit* channelEdit_ = nullptr;
     QLineEdit* nameEdit_ = nullptr;
     QLineEdit* passwordEdit_ = nullptr;

@@ -22,6 +22,9 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& caption);
 using MessageRecorder = std::function<void(const QString& text, const QString& caption)>;
 void SetMessageRecorder(MessageRecorder recorder);
 
+// Asks text under caption with Yes and No, No being the default; true when the operator chose Yes.
+bool AskYesNo(QWidget* parent, const QString& text, const QString& caption);
+
 // Routes the context's messages for the operator to ShowMessage with kProgramCaption.
 void InstallCatalogueMessages(ProgramContext& context);
 

@@ -1,6 +1,8 @@
 #include "ui/resources.h"
 
+#include <QGlyphRun>
 #include <QPalette>
+#include <QTextLayout>
 #include <QWidget>
 
 static void InitResourceFile() {
@@ -17,6 +19,27 @@ void EnsureResources() {
 }
 
 }  // namespace
+
+QString TextOrFallback(const QString& text, const QString& fallback, const QFont& font) {
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    while (layout.createLine().isValid()) {
+    }
+    layout.endLayout();
+    // the runs come from the fonts the text was shaped with, fallbacks included; glyph 0 is "missing"
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        for (quint32 glyph : run.glyphIndexes()) {
+            if (glyph == 0) {
+                return fallback;
+            }
+        }
+    }
+    return text;
+}
+
+QString AboutMenuItemText(const QFont& font) {
+    return TextOrFallback(AboutMenuText(), QStringLiteral("About Vantrel(&A)..."), font);
+}
 
 QIcon ProgramIcon() {
     EnsureResources();

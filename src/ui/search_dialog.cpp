@@ -289,7 +289,7 @@ void SearchDialog::contextMenuEvent(QContextMenuEvent* event) {
     menu.addAction(QStringLiteral("Add"), this, &SearchDialog::OnAdd);
     menu.addAction(QStringLiteral("Refresh"), this, &SearchDialog::Refresh);
     menu.addSeparator();
-    QString about = AboutMenuText();
+    QString about = AboutMenuItemText(menu.font());
     if (!about.isEmpty()) {
         menu.addAction(about, this, &SearchDialog::ShowAbout);
     }
