@@ -1,5 +1,8 @@
 #include "xml/xml_arena.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -10,12 +13,49 @@ namespace {
 constexpr std::size_t kFirstChunkSize = 1024;
 // small enough that the last, partly used chunk costs little; large enough to come from the heap cheaply
 constexpr std::size_t kMaxChunkSize = 256 * 1024;
+// From here on a tree's memory is mapped in huge-page-sized steps: one fault per step instead of one per page.
+constexpr std::uint64_t kMapThreshold = 1024 * 1024;
+constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+
+std::size_t RoundUpTo(std::size_t size, std::size_t step) {
+    return (size + step - 1) / step * step;
+}
 
 }  // namespace
+
+void* XmlMapBlock(std::size_t size, std::size_t* mapped) {
+    *mapped = 0;
+    if (size == 0 || size > SIZE_MAX - 2 * kHugePage)
+        return nullptr;
+    std::size_t length = RoundUpTo(size, kHugePage);
+    // over-map by one huge page and trim, so that the block starts on a huge-page boundary
+    std::size_t span = length + kHugePage;
+    void* start = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (start == MAP_FAILED)
+        return nullptr;
+    auto address = reinterpret_cast<std::uintptr_t>(start);
+    std::uintptr_t aligned = RoundUpTo(address, kHugePage);
+    if (aligned > address)
+        ::munmap(start, aligned - address);
+    std::size_t tail = span - (aligned - address) - length;
+    if (tail > 0)
+        ::munmap(reinterpret_cast<void*>(aligned + length), tail);
+#ifdef MADV_HUGEPAGE
+    ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+#endif
+    *mapped = length;
+    return reinterpret_cast<void*>(aligned);
+}
+
+void XmlUnmapBlock(void* block, std::size_t mapped) {
+    if (block != nullptr && mapped > 0)
+        ::munmap(block, mapped);
+}
 
 struct XmlArena::Chunk {
     Chunk* next;
     std::size_t size;
+    bool mapped;
 };
 
 struct XmlArena::LargeBlock {
@@ -25,12 +65,21 @@ struct XmlArena::LargeBlock {
     std::size_t padding;  // keeps the payload 16-byte aligned
 };
 
-XmlArena::XmlArena() : nextChunkSize_(kFirstChunkSize) {}
+XmlArena::XmlArena(std::uint64_t expectedBytes) : nextChunkSize_(kFirstChunkSize) {
+    if (expectedBytes >= kMapThreshold && expectedBytes < SIZE_MAX / 2) {
+        mapChunks_ = true;
+        nextChunkSize_ = static_cast<std::size_t>(expectedBytes);
+    }
+}
 
 XmlArena::~XmlArena() {
     while (chunks_ != nullptr) {
         Chunk* next = chunks_->next;
-        std::free(chunks_);
+        if (chunks_->mapped) {
+            XmlUnmapBlock(chunks_, chunks_->size);
+        } else {
+            std::free(chunks_);
+        }
         chunks_ = next;
     }
     while (large_ != nullptr) {
@@ -60,23 +109,42 @@ int XmlArena::ClassOf(std::size_t roundedSize) {
     return index;
 }
 
-void* XmlArena::AllocateFromChunk(std::size_t size) {
-    if (static_cast<std::size_t>(limit_ - cursor_) < size) {
-        // The unused tail of the old chunk is not lost for good: it stays reserved until the arena dies.
-        std::size_t chunkSize = nextChunkSize_;
-        while (chunkSize < size + sizeof(Chunk)) chunkSize *= 2;
-        auto* chunk = static_cast<Chunk*>(std::malloc(chunkSize));
-        if (chunk == nullptr)
-            return nullptr;
-        chunk->next = chunks_;
-        chunk->size = chunkSize;
-        chunks_ = chunk;
-        reserved_ += chunkSize;
-        cursor_ = reinterpret_cast<char*>(chunk) + ((sizeof(Chunk) + 15) & ~std::size_t{15});
-        limit_ = reinterpret_cast<char*>(chunk) + chunkSize;
-        if (nextChunkSize_ < kMaxChunkSize)
-            nextChunkSize_ *= 2;
+bool XmlArena::AddChunk(std::size_t size) {
+    // The unused tail of the old chunk is not lost for good: it stays reserved until the arena dies.
+    std::size_t chunkSize = nextChunkSize_;
+    while (chunkSize < size + sizeof(Chunk)) chunkSize *= 2;
+    Chunk* chunk = nullptr;
+    if (mapChunks_) {
+        std::size_t mapped = 0;
+        chunk = static_cast<Chunk*>(XmlMapBlock(chunkSize, &mapped));
+        chunkSize = mapped;
+    } else {
+        chunk = static_cast<Chunk*>(std::malloc(chunkSize));
     }
+    if (chunk == nullptr)
+        return false;
+    if (chunks_ != nullptr && chunks_->mapped)
+        reserved_ += chunks_->size;  // the chunk left behind counts whole from now on
+    chunk->next = chunks_;
+    chunk->size = chunkSize;
+    chunk->mapped = mapChunks_;
+    chunks_ = chunk;
+    if (!mapChunks_)
+        reserved_ += chunkSize;
+    cursor_ = reinterpret_cast<char*>(chunk) + ((sizeof(Chunk) + 15) & ~std::size_t{15});
+    limit_ = reinterpret_cast<char*>(chunk) + chunkSize;
+    if (mapChunks_) {
+        // an estimate that fell short: grow in halves of it rather than by the whole again
+        nextChunkSize_ = nextChunkSize_ / 2 > kHugePage ? nextChunkSize_ / 2 : kHugePage;
+    } else if (nextChunkSize_ < kMaxChunkSize) {
+        nextChunkSize_ *= 2;
+    }
+    return true;
+}
+
+void* XmlArena::AllocateFromChunk(std::size_t size) {
+    if (static_cast<std::size_t>(limit_ - cursor_) < size && !AddChunk(size))
+        return nullptr;
     void* block = cursor_;
     cursor_ += size;
     return block;
@@ -103,6 +171,13 @@ void* XmlArena::AllocateSlow(std::size_t size) {
         return block;
     }
     return AllocateFromChunk(rounded);
+}
+
+std::uint64_t XmlArena::BytesReserved() const {
+    // of the current mapped chunk only what was handed out so far: the rest is not even touched yet
+    if (chunks_ != nullptr && chunks_->mapped)
+        return reserved_ + static_cast<std::uint64_t>(cursor_ - reinterpret_cast<char*>(chunks_));
+    return reserved_;
 }
 
 void XmlArena::Release(void* block, std::size_t size) {

@@ -1,8 +1,8 @@
 #pragma once
 
-// Block allocator behind one XML tree. Records, pointer arrays and owned copies come from large chunks;
-// released blocks go to free lists by size class and are handed out again, and everything is returned to
-// the system at once when the arena is destroyed. Not thread-safe, like the tree itself.
+// Internal to the XML library. Block allocator behind one XML tree. Records, arrays and owned copies come
+// from large chunks; released blocks go to free lists by size class and are handed out again, and everything
+// is returned to the system at once when the arena is destroyed. Not thread-safe, like the tree itself.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,9 @@ namespace vantrel {
 
 class XmlArena {
 public:
-    XmlArena();
+    // expectedBytes: what the tree is likely to need (0: unknown, start small). A large expectation is
+    // served from one block of mapped memory that is only touched as it is used.
+    explicit XmlArena(std::uint64_t expectedBytes = 0);
     ~XmlArena();
     XmlArena(const XmlArena&) = delete;
     XmlArena& operator=(const XmlArena&) = delete;
@@ -40,8 +42,8 @@ public:
     // Gives back a block from Allocate with the size it was requested with (or its RoundUp); null is fine.
     void Release(void* block, std::size_t size);
 
-    // Bytes taken from the system: chunks plus large blocks.
-    std::uint64_t BytesReserved() const { return reserved_; }
+    // Bytes taken from the system: chunks plus large blocks (of a mapped chunk, the part in use).
+    std::uint64_t BytesReserved() const;
 
     // The tree root that owns this arena, if any (destroying that root destroys the arena).
     const void* owner = nullptr;
@@ -61,14 +63,22 @@ private:
     static int ClassOf(std::size_t roundedSize);
     void* AllocateSlow(std::size_t size);
     void* AllocateFromChunk(std::size_t size);
+    bool AddChunk(std::size_t size);
 
     Chunk* chunks_ = nullptr;
     char* cursor_ = nullptr;
     char* limit_ = nullptr;
     std::size_t nextChunkSize_;
+    bool mapChunks_ = false;  // chunks come from XmlMapBlock instead of malloc
     LargeBlock* large_ = nullptr;
     FreeBlock* free_[kClassCount] = {};
     std::uint64_t reserved_ = 0;
 };
+
+// A zero-filled block of at least size bytes straight from the system, laid out for huge pages where the
+// system offers them (the text of a large file, the chunks of its tree); null when out of memory. *mapped
+// receives the size to give back to XmlUnmapBlock.
+void* XmlMapBlock(std::size_t size, std::size_t* mapped);
+void XmlUnmapBlock(void* block, std::size_t mapped);
 
 }  // namespace vantrel

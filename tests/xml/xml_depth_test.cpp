@@ -43,7 +43,7 @@ TEST(XmlDepth, NestedDoctypesAreBounded) {
     for (int i = 0; i < kNesting; ++i) text += "]>";
     text += "<r/>";
     XmlDocument document;
-    document.parseOptions = XmlParseOptions::AllOptions & ~XmlParseOptions::StopAfterInternalSubset;
+    document.SetParseOptions(XmlParseOptions::AllOptions & ~XmlParseOptions::StopAfterInternalSubset);
     document.LoadText(text);
     int levels = 0;
     XmlNodeRef n = document.Root();
@@ -53,7 +53,10 @@ TEST(XmlDepth, NestedDoctypesAreBounded) {
     }
     EXPECT_EQ(levels, kMaxDoctypeNesting);
     EXPECT_TRUE(document.Root().Child(document.Root().ChildCount() - 1).NameIs("r"));
-    EXPECT_EQ(std::string(document.text), text) << "every temporary NUL was put back";
+    // the outermost subset spans every inner "]" that a nested parse set to NUL for a while
+    const std::size_t open = 13;  // "<!DOCTYPE r ["
+    const std::size_t outerEnd = kNesting * open + (kNesting - 1) * 2;
+    EXPECT_EQ(document.Root().Child(0).ValueView(), text.substr(open, outerEnd - open));
 }
 
 }  // namespace
