@@ -23,7 +23,7 @@ std::size_t RoundUpTo(std::size_t size, std::size_t step) {
 
 }  // namespace
 
-void* XmlMapBlock(std::size_t size, std::size_t* mapped) {
+void* XmlMapBlock(std::size_t size, std::size_t* mapped, std::size_t hugeBytes) {
     *mapped = 0;
     if (size == 0 || size > SIZE_MAX - 2 * kHugePage)
         return nullptr;
@@ -41,7 +41,9 @@ void* XmlMapBlock(std::size_t size, std::size_t* mapped) {
     if (tail > 0)
         ::munmap(reinterpret_cast<void*>(aligned + length), tail);
 #ifdef MADV_HUGEPAGE
-    ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+    std::size_t huge = hugeBytes < length ? hugeBytes / kHugePage * kHugePage : length;
+    if (huge > 0)
+        ::madvise(reinterpret_cast<void*>(aligned), huge, MADV_HUGEPAGE);
 #endif
     *mapped = length;
     return reinterpret_cast<void*>(aligned);

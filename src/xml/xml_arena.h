@@ -42,6 +42,19 @@ public:
     // Gives back a block from Allocate with the size it was requested with (or its RoundUp); null is fine.
     void Release(void* block, std::size_t size);
 
+    // Records can be written in place at the start of the current chunk's free space and taken afterwards,
+    // as long as nothing else is allocated meanwhile. FreeSpace gives that space and its size in bytes;
+    // FreshSpace starts a new chunk with at least size free bytes (null when out of memory; the old tail
+    // stays unused); TakeSpace takes size bytes, a multiple of 8 of at most kExactLimit, from its start.
+    char* FreeSpace(std::size_t* available) const {
+        *available = static_cast<std::size_t>(limit_ - cursor_);
+        return cursor_;
+    }
+    char* FreshSpace(std::size_t size) { return AddChunk(size) ? cursor_ : nullptr; }
+    void TakeSpace(std::size_t size) { cursor_ += size; }
+    // Sizes up to here are kept exactly (in steps of 8) when blocks are given back.
+    static constexpr std::size_t kExactLimit = 1024;
+
     // Bytes taken from the system: chunks plus large blocks (of a mapped chunk, the part in use).
     std::uint64_t BytesReserved() const;
 
@@ -56,9 +69,9 @@ private:
     };
 
     static constexpr std::size_t kSmallStep = 8;
-    static constexpr std::size_t kSmallLimit = 256;        // exact classes of 8 bytes up to here
-    static constexpr std::size_t kLargeLimit = 64 * 1024;  // above: one system block each
-    static constexpr int kClassCount = 32 + 9;             // 8..256 by 8, then 512..64K by powers of two
+    static constexpr std::size_t kSmallLimit = kExactLimit;  // exact classes of 8 bytes up to here
+    static constexpr std::size_t kLargeLimit = 64 * 1024;    // above: one system block each
+    static constexpr int kClassCount = 128 + 6;              // 8..1024 by 8, then 2K..64K by powers of two
 
     static int ClassOf(std::size_t roundedSize);
     void* AllocateSlow(std::size_t size);
@@ -77,8 +90,9 @@ private:
 
 // A zero-filled block of at least size bytes straight from the system, laid out for huge pages where the
 // system offers them (the text of a large file, the chunks of its tree); null when out of memory. *mapped
-// receives the size to give back to XmlUnmapBlock.
-void* XmlMapBlock(std::size_t size, std::size_t* mapped);
+// receives the size to give back to XmlUnmapBlock. Only the whole huge pages within the first hugeBytes are
+// asked for as such: a block known to be filled to its size need not pay for a huge page it only begins.
+void* XmlMapBlock(std::size_t size, std::size_t* mapped, std::size_t hugeBytes = SIZE_MAX);
 void XmlUnmapBlock(void* block, std::size_t mapped);
 
 }  // namespace vantrel

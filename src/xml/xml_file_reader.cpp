@@ -55,7 +55,8 @@ bool XmlTextBuffer::Reserve(std::size_t wanted) {
     char* grown = nullptr;
     std::size_t grownMapped = 0;
     if (wanted + 1 >= kMapThreshold) {
-        grown = static_cast<char*>(XmlMapBlock(wanted + 1, &grownMapped));
+        // a file's text fills its block: the last, partly used huge page would be paid for in full
+        grown = static_cast<char*>(XmlMapBlock(wanted + 1, &grownMapped, wanted));
     } else {
         grown = static_cast<char*>(std::malloc(wanted + 1));
     }

@@ -54,8 +54,18 @@ inline char* SkipSpace(char* p) {
     return p;
 }
 inline char* SkipName(char* p) {
-    while (IsName(*p)) ++p;
-    return p;
+    // names and values are short but many: four bytes a round
+    for (;;) {
+        if (!IsName(p[0]))
+            return p;
+        if (!IsName(p[1]))
+            return p + 1;
+        if (!IsName(p[2]))
+            return p + 2;
+        if (!IsName(p[3]))
+            return p + 3;
+        p += 4;
+    }
 }
 // Position of what at or after p, or null when the text ends first.
 inline char* FindText(char* p, const char* what) {
@@ -93,6 +103,9 @@ void SetValue(XmlNode* node, char* start, const char* end, bool trim) {
 
 std::string_view NameOf(const XmlNode* node) {
     return node->name != nullptr ? std::string_view(node->name, node->nameLength) : std::string_view();
+}
+std::string_view NameOf(const XmlAttribute* attribute) {
+    return std::string_view(attribute->name, attribute->nameLength);
 }
 
 bool IsMarkupDeclaration(XmlNodeKind kind) {
@@ -181,11 +194,16 @@ private:
 
     XmlNode* AddNode(XmlNodeKind kind, const char* at) {
         CheckPlace(at, kind);
-        XmlNode* node = XmlNewNodeIn(arena_, kind, false);
-        if (node == nullptr)
+        void* memory = arena_->Allocate(sizeof(XmlNode));
+        if (memory == nullptr)
             return nullptr;
+        auto* node = new (memory) XmlNode();
+        node->kind = kind;
+        node->arena = arena_;
         node->parent = current_;
-        if (!XmlAppendChildSlot(current_, node, step_)) {
+        if (current_->childCount < current_->childCapacity) {
+            current_->children[current_->childCount++] = node;
+        } else if (!XmlAppendChildSlot(current_, node, step_)) {
             arena_->Release(node, sizeof(XmlNode));
             return nullptr;
         }
@@ -205,24 +223,63 @@ private:
         }
     }
     void Restore(XmlNode* saved) { current_ = saved; }
-    XmlAttribute* AddAttribute() {
-        pending_.emplace_back();
-        return &pending_.back();
+    // The attributes of one tag are written straight into the arena's free space, where they stay as the
+    // node's array when the tag ends: nothing else is allocated while a tag's attributes are read.
+    void BeginAttributes() {
+        std::size_t available = 0;
+        pending_ = reinterpret_cast<XmlAttribute*>(arena_->FreeSpace(&available));
+        pendingCount_ = 0;
+        pendingCapacity_ = available / sizeof(XmlAttribute);
+    }
+    // Null only when out of memory. Runs once per attribute of the whole file: kept inline.
+#if defined(__GNUC__)
+    __attribute__((always_inline))
+#endif
+    XmlAttribute*
+    AddAttribute() {
+        if (pendingCount_ == pendingCapacity_ && !GrowAttributes())
+            return nullptr;
+        return new (&pending_[pendingCount_++]) XmlAttribute();
+    }
+    bool GrowAttributes() {
+        std::size_t wanted = (pendingCount_ * 2 + 16) * sizeof(XmlAttribute);
+        if (pendingCount_ * sizeof(XmlAttribute) >= XmlArena::kExactLimit) {
+            // a long list moves to a block of its own, grown like any array
+            std::size_t bytes = XmlArena::RoundUp(wanted);
+            auto* grown = static_cast<XmlAttribute*>(arena_->Allocate(bytes));
+            if (grown == nullptr)
+                return false;
+            std::memcpy(static_cast<void*>(grown), pending_, pendingCount_ * sizeof(XmlAttribute));
+            if (pendingOwnBlock_)
+                arena_->Release(pending_, pendingCapacity_ * sizeof(XmlAttribute));
+            pending_ = grown;
+            pendingCapacity_ = bytes / sizeof(XmlAttribute);
+            pendingOwnBlock_ = true;
+            return true;
+        }
+        auto* fresh = reinterpret_cast<XmlAttribute*>(arena_->FreshSpace(wanted));
+        if (fresh == nullptr)
+            return false;
+        if (pendingCount_ > 0)
+            std::memcpy(static_cast<void*>(fresh), pending_, pendingCount_ * sizeof(XmlAttribute));
+        pending_ = fresh;
+        std::size_t available = 0;
+        arena_->FreeSpace(&available);
+        pendingCapacity_ = available / sizeof(XmlAttribute);
+        return true;
     }
     // Gives node the attributes collected for it, in an array of exactly their number.
     void CommitAttributes(XmlNode* node) {
-        if (pending_.empty())
-            return;
-        std::size_t count = pending_.size();
-        std::size_t bytes = XmlArena::RoundUp(count * sizeof(XmlAttribute));
-        auto* array = static_cast<XmlAttribute*>(arena_->Allocate(bytes));
-        if (array != nullptr) {
-            std::memcpy(static_cast<void*>(array), pending_.data(), count * sizeof(XmlAttribute));
-            node->attributes = array;
+        std::size_t count = pendingCount_;
+        if (count > 0) {
+            node->attributes = pending_;
             node->attributeCount = static_cast<std::uint32_t>(count);
-            node->attributeCapacity = static_cast<std::uint32_t>(bytes / sizeof(XmlAttribute));
+            node->attributeCapacity = static_cast<std::uint32_t>(pendingOwnBlock_ ? pendingCapacity_ : count);
+            if (!pendingOwnBlock_)
+                arena_->TakeSpace(count * sizeof(XmlAttribute));
         }
-        pending_.clear();
+        pendingCount_ = 0;
+        pendingOwnBlock_ = false;
     }
     // p is on the "/" of an end tag: pops the current parent at the tag's ">" and gives the byte after it;
     // null (parse stopped, p at the end) when the text ends first. The name in the tag changes nothing.
@@ -269,7 +326,10 @@ private:
     std::uint32_t depth_;  // elements open above the current parent, itself included
     const char* textStart_ = nullptr;
     XmlParseResult& result_;
-    std::vector<XmlAttribute> pending_;
+    XmlAttribute* pending_ = nullptr;
+    std::size_t pendingCount_ = 0;
+    std::size_t pendingCapacity_ = 0;
+    bool pendingOwnBlock_ = false;  // the list outgrew the in-place space
 };
 
 char* Parser::Run(char* p) {
@@ -400,6 +460,7 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
     char* nameEnd = SkipName(p);
     node->name = p;
     node->nameLength = SpanLength(p, nameEnd);
+    BeginAttributes();
     char delimiter = *nameEnd;
     p = nameEnd;
     if (delimiter == '\0')
@@ -439,8 +500,11 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
                 break;
             }
             XmlAttribute* attribute = AddAttribute();
+            if (attribute == nullptr) {
+                after = After::TagEnd;
+                break;
+            }
             char* attributeEnd = SkipName(p);
-            std::string_view attributeName(p, static_cast<std::size_t>(attributeEnd - p));
             attribute->name = p;
             attribute->nameLength = SpanLength(p, attributeEnd);
             char byteAfter = *attributeEnd;
@@ -456,7 +520,7 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
             if (byteAfter != '=' && *p != '=') {
                 // no value; the byte after the name was stepped over unexamined
                 if (!declaration) {
-                    Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", attributeName);
+                    Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", NameOf(attribute));
                 } else if (!IsSpace(byteAfter)) {
                     Damage(attributeEnd, XmlDamage::BadMarkup, what);
                 }
@@ -470,7 +534,7 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
             p = SkipSpace(p);
             if (*p != '"' && *p != '\'') {
                 Damage(attributeStart, declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
-                       declaration ? what : "has no quoted value", attributeName);
+                       declaration ? what : "has no quoted value", NameOf(attribute));
                 if (IsName(*p))
                     continue;
                 after = After::TagEnd;
@@ -482,11 +546,25 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
             const unsigned char* stops = *p == '"' ? kDoubleQuoted.table : kSingleQuoted.table;
             char* close = valueStart;
             for (;;) {
-                while (stops[static_cast<unsigned char>(*close)] == 0) ++close;
+                while (stops[static_cast<unsigned char>(close[0])] == 0) {
+                    if (stops[static_cast<unsigned char>(close[1])] != 0) {
+                        close += 1;
+                        break;
+                    }
+                    if (stops[static_cast<unsigned char>(close[2])] != 0) {
+                        close += 2;
+                        break;
+                    }
+                    if (stops[static_cast<unsigned char>(close[3])] != 0) {
+                        close += 3;
+                        break;
+                    }
+                    close += 4;
+                }
                 if (stops[static_cast<unsigned char>(*close)] == 1)
                     break;
                 // "<" inside a value: a quote is missing, and the value swallowed markup
-                Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", attributeName);
+                Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", NameOf(attribute));
                 ++close;
             }
             if (*close == '\0') {
@@ -719,11 +797,10 @@ Parser::State Parser::Doctype(char*& p) {
         current_ = doctype;
     }
     bool closed = false;
+    BeginAttributes();
     State words = DoctypeWords(p, keep, closed);
     if (doctype != nullptr)
         CommitAttributes(doctype);
-    else
-        pending_.clear();
     if (words == State::Stop)
         return State::Stop;
 

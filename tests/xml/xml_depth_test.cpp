@@ -20,7 +20,9 @@ TEST(XmlDepth, DeepDocumentIsParsedSearchedWrittenAndDestroyed) {
     for (int i = 0; i < kDepth; ++i) text += "</a>";
 
     auto* document = new XmlDocument();
-    document->LoadText(text);
+    XmlFileReport report = document->LoadTextChecked(text);
+    EXPECT_TRUE(report.Clean()) << report.problem;
+    EXPECT_EQ(report.depth, static_cast<std::uint32_t>(kDepth + 1)) << "the store refuses to write past 256";
     XmlNodeRef leaf = document->Root().FindDescendant("leaf");
     ASSERT_TRUE(leaf.IsValid());
     int depth = 0;
@@ -34,6 +36,12 @@ TEST(XmlDepth, DeepDocumentIsParsedSearchedWrittenAndDestroyed) {
     top.RemoveChild(0);
     EXPECT_EQ(top.ChildCount(), 0u);
     delete document;
+
+    // cut off: every level is still open, and the report says so without walking the tree again
+    XmlDocument cut;
+    report = cut.LoadTextChecked(text.substr(0, kDepth * 3));
+    EXPECT_EQ(report.damage, XmlDamage::UnclosedElement);
+    EXPECT_EQ(report.depth, static_cast<std::uint32_t>(kDepth));
 }
 
 TEST(XmlDepth, NestedDoctypesAreBounded) {
