@@ -1,10 +1,8 @@
 #include "xml/xml_document.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
-#include "xml/xml_arena.h"
 #include "xml/xml_file_reader.h"
 #include "xml/xml_node.h"
 #include "xml/xml_parser.h"
@@ -44,11 +42,7 @@ std::uint64_t XmlDocument::TreeBytes() const {
 }
 
 void XmlDocument::FreeText() {
-    if (textMapped_ > 0) {
-        XmlUnmapBlock(text_, textMapped_);
-    } else {
-        std::free(text_);
-    }
+    XmlFreeTextBlock(text_, textMapped_);
     text_ = nullptr;
     textMapped_ = 0;
 }

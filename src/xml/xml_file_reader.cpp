@@ -72,12 +72,16 @@ bool XmlTextBuffer::Reserve(std::size_t wanted) {
     return true;
 }
 
-void XmlTextBuffer::Free() {
+void XmlFreeTextBlock(char* data, std::size_t mapped) {
     if (mapped > 0) {
         XmlUnmapBlock(data, mapped);
     } else {
         std::free(data);
     }
+}
+
+void XmlTextBuffer::Free() {
+    XmlFreeTextBlock(data, mapped);
     data = nullptr;
     capacity = 0;
     mapped = 0;

@@ -25,6 +25,9 @@ struct XmlTextBuffer {
     void Free();
 };
 
+// Gives back a text buffer's bytes: a mapped block of that size, or (mapped 0) a block from malloc.
+void XmlFreeTextBlock(char* data, std::size_t mapped);
+
 // Reads the whole file. True when at least one byte was read; false (buffer empty) for a missing,
 // unreadable or empty file or a null path.
 bool XmlReadFile(const char* path, XmlTextBuffer& text);
