@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 
 namespace vantrel {
@@ -21,6 +22,32 @@ std::size_t RoundUpTo(std::size_t size, std::size_t step) {
     return (size + step - 1) / step * step;
 }
 
+// Blocks given back, kept for reuse; documents may live on several threads.
+struct KeptBlocks {
+    static constexpr int kSlots = 4;
+    std::mutex mutex;
+    void* blocks[kSlots] = {};
+    std::size_t sizes[kSlots] = {};
+    std::size_t total = 0;
+};
+
+KeptBlocks& Kept() {
+    static KeptBlocks* kept = new KeptBlocks();  // never destroyed: blocks may be given back during exit
+    return *kept;
+}
+
+void Advise(void* block, std::size_t length, std::size_t hugeBytes) {
+#ifdef MADV_HUGEPAGE
+    std::size_t huge = hugeBytes < length ? hugeBytes / kHugePage * kHugePage : length;
+    if (huge > 0)
+        ::madvise(block, huge, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)length;
+    (void)hugeBytes;
+#endif
+}
+
 }  // namespace
 
 void* XmlMapBlock(std::size_t size, std::size_t* mapped, std::size_t hugeBytes) {
@@ -28,6 +55,21 @@ void* XmlMapBlock(std::size_t size, std::size_t* mapped, std::size_t hugeBytes) 
     if (size == 0 || size > SIZE_MAX - 2 * kHugePage)
         return nullptr;
     std::size_t length = RoundUpTo(size, kHugePage);
+    {
+        // a kept block that fits without wasting more than it gives
+        KeptBlocks& kept = Kept();
+        std::lock_guard<std::mutex> lock(kept.mutex);
+        for (int i = 0; i < KeptBlocks::kSlots; ++i) {
+            if (kept.blocks[i] != nullptr && kept.sizes[i] >= length && kept.sizes[i] <= 2 * length) {
+                void* block = kept.blocks[i];
+                *mapped = kept.sizes[i];
+                kept.total -= kept.sizes[i];
+                kept.blocks[i] = nullptr;
+                kept.sizes[i] = 0;
+                return block;
+            }
+        }
+    }
     // over-map by one huge page and trim, so that the block starts on a huge-page boundary
     std::size_t span = length + kHugePage;
     void* start = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -40,18 +82,29 @@ void* XmlMapBlock(std::size_t size, std::size_t* mapped, std::size_t hugeBytes) 
     std::size_t tail = span - (aligned - address) - length;
     if (tail > 0)
         ::munmap(reinterpret_cast<void*>(aligned + length), tail);
-#ifdef MADV_HUGEPAGE
-    std::size_t huge = hugeBytes < length ? hugeBytes / kHugePage * kHugePage : length;
-    if (huge > 0)
-        ::madvise(reinterpret_cast<void*>(aligned), huge, MADV_HUGEPAGE);
-#endif
+    Advise(reinterpret_cast<void*>(aligned), length, hugeBytes);
     *mapped = length;
     return reinterpret_cast<void*>(aligned);
 }
 
 void XmlUnmapBlock(void* block, std::size_t mapped) {
-    if (block != nullptr && mapped > 0)
-        ::munmap(block, mapped);
+    if (block == nullptr || mapped == 0)
+        return;
+    {
+        KeptBlocks& kept = Kept();
+        std::lock_guard<std::mutex> lock(kept.mutex);
+        if (kept.total + mapped <= kXmlKeptBlockBytes) {
+            for (int i = 0; i < KeptBlocks::kSlots; ++i) {
+                if (kept.blocks[i] == nullptr) {
+                    kept.blocks[i] = block;
+                    kept.sizes[i] = mapped;
+                    kept.total += mapped;
+                    return;
+                }
+            }
+        }
+    }
+    ::munmap(block, mapped);
 }
 
 struct XmlArena::Chunk {

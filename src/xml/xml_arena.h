@@ -88,11 +88,14 @@ private:
     std::uint64_t reserved_ = 0;
 };
 
-// A zero-filled block of at least size bytes straight from the system, laid out for huge pages where the
-// system offers them (the text of a large file, the chunks of its tree); null when out of memory. *mapped
-// receives the size to give back to XmlUnmapBlock. Only the whole huge pages within the first hugeBytes are
-// asked for as such: a block known to be filled to its size need not pay for a huge page it only begins.
+// A block of at least size bytes straight from the system, laid out for huge pages where the system offers
+// them (the text of a large file, the chunks of its tree); null when out of memory. *mapped receives the
+// size to give back to XmlUnmapBlock. Only the whole huge pages within the first hugeBytes are asked for as
+// such: a block known to be filled to its size need not pay for a huge page it only begins. The bytes are
+// not necessarily zero: the last blocks given back (up to kXmlKeptBlockBytes together) are kept for the
+// next documents, as a heap keeps freed memory, so that loading a file again faults nothing in.
 void* XmlMapBlock(std::size_t size, std::size_t* mapped, std::size_t hugeBytes = SIZE_MAX);
 void XmlUnmapBlock(void* block, std::size_t mapped);
+inline constexpr std::size_t kXmlKeptBlockBytes = 32 * 1024 * 1024;
 
 }  // namespace vantrel
