@@ -4,7 +4,7 @@
 // handed over by SearchSession::TakePending. Plain values, no Qt; safe to copy to any thread.
 //
 // Changes after the first version of this header are listed here:
-// (none yet)
+// - SessionStatus::openError: errno of the failed open (EADDRINUSE when another program holds the port).
 
 #include <cstddef>
 #include <cstdint>
@@ -89,6 +89,7 @@ struct SessionStatus {
     // Why nothing can be searched, in words ("network unreachable", "cannot bind UDP port 5050: ..."); empty
     // unless state is kCannotOpen or kCannotSend.
     std::string problem;
+    int openError = 0;  // errno of the failed open when state is kCannotOpen
 
     // Replies refused as not being devices: malformed plus rejected addresses.
     std::uint64_t Rejected() const { return malformed + rejectedAddresses; }

@@ -107,11 +107,19 @@ public:
     SessionStatus Status() const;
 
 private:
+    // The private part may change without notice; owners use only the operations above.
+    struct Schedule;
+
     void OnDatagram(const ReceivedDatagram& datagram);
     void OnTimer();
-    // Sends what is due; gives the next time anything is due (0 for nothing). Receiver thread, mutex held.
+    // Sends what is due; gives the next CLOCK_MONOTONIC time anything is due (0 for nothing). Receiver thread,
+    // mutex held.
     std::int64_t SendDue(std::int64_t nowNs);
+    void RecordSend(bool sent, int error);
+    void EndProbeSends(std::int64_t nowNs);
+    // Calls the pending callback, without the lock, unless it was called since the owner last took everything.
     void Notify(std::unique_lock<std::mutex>& lock);
+    SessionStatus Status(const std::lock_guard<std::mutex>& held) const;
 
     SearchSessionOptions options_;
     UdpBroadcastEndpoint endpoint_;
@@ -123,10 +131,10 @@ private:
     std::unique_ptr<AdapterList> adapters_;  // receiver thread only
     std::vector<SearchTarget> targets_;
     std::vector<SearchTarget> roundTargets_;
-    struct Schedule;
     std::unique_ptr<Schedule> schedule_;
     SearchState state_ = SearchState::kIdle;
     std::string problem_;
+    int openError_ = 0;
     bool notified_ = false;
 };
 

@@ -13,6 +13,7 @@
 #include "collecting_endpoint.h"
 #include "netns_lab.h"
 
+namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
@@ -169,8 +170,9 @@ TEST_F(OneNetwork, scan_tool_lists_devices_as_table_and_json) {
 
     std::string json;
     ASSERT_EQ(RunInNamespace(host, {ToolPath("vantrel-scan"), "--time", "0.5", "--json"}, json, errors), 0) << errors;
+    // the fields vantrel-scan always had come first, in their order; the newer ones follow
     EXPECT_NE(json.find("{\"no\": 3, \"address\": \"10.1.0.22\", \"port\": 8000, \"subnetMask\": \"255.255.255.0\", "
-                        "\"gateway\": \"192.168.1.1\"}"),
+                        "\"gateway\": \"192.168.1.1\", \"registered\": false, "),
               std::string::npos)
         << json;
     EXPECT_EQ(json.find("203.0.113."), std::string::npos) << json;
@@ -206,3 +208,4 @@ TEST(TwoNetworks, one_probe_searches_both_adapters) {
 }
 
 }  // namespace
+}  // namespace vantrel

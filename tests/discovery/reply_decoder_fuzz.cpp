@@ -6,6 +6,7 @@
 #include "discovery/search_protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace vantrel;
     ReplyPayload payload{};
     if (ReplyDecoder().Decode(data, size, payload.data()) == 1) {
         const FoundDevice device = MakeFoundDevice(payload.data());
