@@ -79,13 +79,13 @@ void WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
     }
 }
 
-SearchEndpointConfig LoopbackConfig() {
-    SearchEndpointConfig config;
-    config.destinationAddress = INADDR_LOOPBACK;
-    config.destinationPort = 9;  // nothing listens; the probes go nowhere
-    config.localAddress = INADDR_LOOPBACK;
-    config.localPort = 0;
-    return config;
+SearchSessionOptions LoopbackConfig() {
+    SearchSessionOptions options;
+    options.addresses.destinationAddress = INADDR_LOOPBACK;
+    options.addresses.destinationPort = 9;  // nothing listens; the probes go nowhere
+    options.addresses.localAddress = INADDR_LOOPBACK;
+    options.addresses.localPort = 0;
+    return options;
 }
 
 void BM_StartupToFirstWindow(benchmark::State& state) {
