@@ -206,6 +206,8 @@ void SearchDialog::MarkRegistered() {
         }
     }
     session_->SetRegistered(std::move(registered));
+    // the rows whose mark changed wait in the session, which wakes the window only from its receiver thread
+    QMetaObject::invokeMethod(this, &SearchDialog::TakePending, Qt::QueuedConnection);
 }
 
 void SearchDialog::StartSearch() {

@@ -5,7 +5,6 @@
 // with it, so that nothing the window sends leaves them.
 
 #include <QApplication>
-#include <QClipboard>
 #include <QMenu>
 #include <QTimer>
 #include <chrono>
