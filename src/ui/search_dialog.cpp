@@ -49,6 +49,18 @@ std::string_view FieldText(const char (&field)[kTextFieldSize]) {
 
 }  // namespace
 
+std::shared_ptr<RegisteredDevices> RegisteredDevicesOf(const DeviceCatalogue* catalogue) {
+    auto registered = std::make_shared<RegisteredDevices>();
+    if (catalogue != nullptr) {
+        for (const auto& entry : catalogue->DevicesById()) {
+            const DeviceRecord& record = *entry.second;
+            registered->Add(FieldText(record.host), record.port);
+            registered->AddName(FieldText(record.name));
+        }
+    }
+    return registered;
+}
+
 SearchDialog::SearchDialog(ProgramContext& context, QWidget* parent)
     : SearchDialog(context, SearchSessionOptions(), parent) {}
 
@@ -195,17 +207,8 @@ void SearchDialog::InitDialog() {
     StartSearch();
 }
 
-// The catalogue's devices by host and port, and by name.
 void SearchDialog::MarkRegistered() {
-    auto registered = std::make_shared<RegisteredDevices>();
-    if (DeviceCatalogue* catalogue = context_.Catalogue()) {
-        for (const auto& entry : catalogue->DevicesById()) {
-            const DeviceRecord& record = *entry.second;
-            registered->Add(FieldText(record.host), record.port);
-            registered->AddName(FieldText(record.name));
-        }
-    }
-    session_->SetRegistered(std::move(registered));
+    session_->SetRegistered(RegisteredDevicesOf(context_.Catalogue()));
     // the rows whose mark changed wait in the session, which wakes the window only from its receiver thread
     QMetaObject::invokeMethod(this, &SearchDialog::TakePending, Qt::QueuedConnection);
 }

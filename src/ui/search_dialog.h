@@ -21,9 +21,13 @@ class QTableView;
 
 namespace vantrel {
 
+class DeviceCatalogue;
 class ElidedLabel;
 class FoundDeviceModel;
 class ProgramContext;
+
+// The catalogue's devices as the search marks them: by host and port, and by name; empty without a catalogue.
+std::shared_ptr<RegisteredDevices> RegisteredDevicesOf(const DeviceCatalogue* catalogue);
 
 class SearchDialog : public QDialog {
     Q_OBJECT

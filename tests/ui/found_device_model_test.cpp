@@ -110,7 +110,7 @@ private slots:
         FoundDeviceModel model;
         std::vector<FoundRow> rows = {Row(1, "10.0.0.10", 8000), Row(2, "9.255.255.255", 37777),
                                       Row(3, "192.168.1.2", 554), Row(4, "10.0.0.9", 80)};
-        rows[0].lastReplyNs += 50'000'000'000LL;  // answered last
+        rows[0].lastReplyNs += 50'000'000'000LL;     // answered last
         rows[1].senderAddress = htonl(0x01020304u);  // 1.2.3.4, below every announced address
         rows[2].probesSeen = 3;
         rows[3].registered = true;

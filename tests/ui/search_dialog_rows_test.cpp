@@ -172,8 +172,8 @@ private slots:
         QVERIFY(!Marked(model, local, FoundDeviceModel::kAdapter));
         QVERIFY(Cell(model, foreign, FoundDeviceModel::kAdapter, Qt::ToolTipRole)
                     .contains(QStringLiteral("cannot be reached until its address is changed")));
-        QVERIFY(Cell(model, foreign, FoundDeviceModel::kAdapter, Qt::ToolTipRole)
-                    .contains(QStringLiteral("10.1.0.0/24")));
+        QVERIFY(
+            Cell(model, foreign, FoundDeviceModel::kAdapter, Qt::ToolTipRole).contains(QStringLiteral("10.1.0.0/24")));
 
         QCOMPARE(Cell(model, foreign, FoundDeviceModel::kSender), local);
         QVERIFY(Marked(model, foreign, FoundDeviceModel::kSender));
@@ -275,9 +275,9 @@ private slots:
         QWidget* viewport = window.List()->viewport();
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), viewport->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(viewport, &event);
-        QCOMPARE(texts.mid(0, 6), (QStringList{"Add", "Refresh", "Copy", "Select all",
-                                               QString::fromUtf8("Search networks\u2026"),
-                                               QString::fromUtf8("Export\u2026")}));
+        QCOMPARE(texts.mid(0, 6),
+                 (QStringList{"Add", "Refresh", "Copy", "Select all", QString::fromUtf8("Search networks\u2026"),
+                              QString::fromUtf8("Export\u2026")}));
         QCOMPARE(texts.size(), 7);  // and the about item
         QCOMPARE(window.List()->selectionModel()->selectedRows().size(), 2);
     }
@@ -353,7 +353,8 @@ private slots:
         ChildProcess behindRouter;
         std::vector<std::string> arguments = {ToolPath("vantrel-devsim"), "--device",
                                               "10.4.0.2,255.255.255.0,10.4.0.254,8000"};
-        QVERIFY(behindRouter.Start(remote, arguments) && behindRouter.WaitForLine("listening", std::chrono::seconds(5)));
+        QVERIFY(behindRouter.Start(remote, arguments) &&
+                behindRouter.WaitForLine("listening", std::chrono::seconds(5)));
 
         NetnsScope inHost(net->host);
         QVERIFY(inHost.Entered());
