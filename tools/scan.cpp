@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue/records/records.h"
+#include "records/records.h"
 #include "discovery/found_export.h"
 #include "discovery/search_session.h"
 #include "store/device_store.h"
@@ -80,7 +80,8 @@ bool LoadRegistered(const std::string& path, RegisteredDevices& registered, std:
     const std::unique_ptr<DeviceStore> store = OpenDeviceStore(path);
     const std::uint32_t count = store->CountDevices();
     std::vector<DeviceRecord> records(count);
-    if (count > 0 && store->LoadDevices(records.data(), count * static_cast<std::uint32_t>(sizeof(DeviceRecord))) != 1) {
+    if (count > 0 &&
+        store->LoadDevices(records.data(), count * static_cast<std::uint32_t>(sizeof(DeviceRecord))) != 1) {
         problem = "cannot load the devices of " + path;
         return false;
     }
@@ -102,8 +103,8 @@ void PrintTable(const std::vector<FoundRow>& rows, bool withRegistered) {
                         PortText(row.device).c_str(), SubnetMaskText(row.device).c_str(), gateway.c_str(),
                         row.registered ? "yes" : "no");
         } else {
-            std::printf("%-6u %-16s %-12s %-16s %s\n", row.number, row.device.addressText,
-                        PortText(row.device).c_str(), SubnetMaskText(row.device).c_str(), gateway.c_str());
+            std::printf("%-6u %-16s %-12s %-16s %s\n", row.number, row.device.addressText, PortText(row.device).c_str(),
+                        SubnetMaskText(row.device).c_str(), gateway.c_str());
         }
     }
 }

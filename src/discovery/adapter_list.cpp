@@ -53,8 +53,7 @@ bool AdapterList::Knows(int index) const {
     return false;
 }
 
-const AdapterAddress* AdapterList::Find(int index, std::uint32_t announcedAddress,
-                                        std::uint32_t preferredLocal) const {
+const AdapterAddress* AdapterList::Find(int index, std::uint32_t announcedAddress, std::uint32_t preferredLocal) const {
     const AdapterAddress* first = nullptr;
     const AdapterAddress* preferred = nullptr;
     for (const AdapterAddress& adapter : addresses_) {

@@ -26,13 +26,13 @@ const char* UnlistableAddressReason(std::uint32_t networkOrderAddress);
 class ReplyTable {
 public:
     enum class Outcome {
-        kListed,          // a new row
-        kUpdated,         // a further reply of a listed device
-        kProbe,           // a search probe (ours coming back, or another searcher's)
-        kMalformed,       // not a search reply
-        kEarlierRound,    // arrived before the round's first probe went out
-        kRejectedAddress, // announced an address no device can have
-        kOverLimit,       // a new device while the list is full
+        kListed,           // a new row
+        kUpdated,          // a further reply of a listed device
+        kProbe,            // a search probe (ours coming back, or another searcher's)
+        kMalformed,        // not a search reply
+        kEarlierRound,     // arrived before the round's first probe went out
+        kRejectedAddress,  // announced an address no device can have
+        kOverLimit,        // a new device while the list is full
     };
 
     explicit ReplyTable(std::size_t maxListed);
@@ -66,7 +66,7 @@ private:
     std::shared_ptr<const RegisteredDevices> registered_;
 
     std::vector<FoundRow> rows_;
-    std::vector<std::uint32_t> lastProbe_;  // per row: the latest probe it answered
+    std::vector<std::uint32_t> lastProbe_;                    // per row: the latest probe it answered
     std::unordered_map<std::uint64_t, std::uint32_t> index_;  // DeviceIdentityKey -> row index
     std::size_t registeredRows_ = 0;
 

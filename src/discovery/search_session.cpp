@@ -248,7 +248,8 @@ std::int64_t SearchSession::SendDue(std::int64_t nowNs) {
                     schedule.sweepOffset = 0;
                     continue;
                 }
-                const std::int64_t due = schedule.sweepStartNs + static_cast<std::int64_t>(schedule.sweepSent) * spacing;
+                const std::int64_t due =
+                    schedule.sweepStartNs + static_cast<std::int64_t>(schedule.sweepSent) * spacing;
                 if (due > nowNs) {
                     return due;
                 }
@@ -358,8 +359,8 @@ std::string DescribeStatus(const SessionStatus& status) {
         case SearchState::kSearching:
             return "Searching\xE2\x80\xA6";
         case SearchState::kFinished:
-            text = status.listed == 1 ? std::string("1 device found")
-                                      : std::to_string(status.listed) + " devices found";
+            text =
+                status.listed == 1 ? std::string("1 device found") : std::to_string(status.listed) + " devices found";
             if (status.registered > 0) {
                 text += " (" + std::to_string(status.registered) + " already registered)";
             }
@@ -370,8 +371,8 @@ std::string DescribeStatus(const SessionStatus& status) {
                 std::to_string(status.notListed) + " more not listed";
     }
     if (status.Rejected() > 0) {
-        text += "; " + std::to_string(status.Rejected()) + (status.Rejected() == 1 ? " reply" : " replies") +
-                " rejected";
+        text +=
+            "; " + std::to_string(status.Rejected()) + (status.Rejected() == 1 ? " reply" : " replies") + " rejected";
     }
     return text;
 }

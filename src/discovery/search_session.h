@@ -55,7 +55,7 @@ inline constexpr int kRoundSettleMs = 1000;
 inline constexpr unsigned kUnicastProbesPerSecond = 2000;
 
 struct SearchSessionOptions {
-    EndpointAddresses addresses;                 // 255.255.255.255:5050 from port 5050 on every address
+    EndpointAddresses addresses;                      // 255.255.255.255:5050 from port 5050 on every address
     std::vector<int> probeDelaysMs = {0, 500, 1500};  // after Start and after each Refresh; ascending
     std::size_t maxListed = kMaxListedDevices;
     int settleMs = kRoundSettleMs;

@@ -81,9 +81,6 @@ bool ParseSearchTarget(const std::string& given, SearchTarget& target, std::stri
     SearchTarget parsed;
     const std::size_t slash = text.find('/');
     const std::size_t dash = text.find('-');
-    if (slash != std::string::npos && dash != std::string::npos) {
-        return Refuse(problem, text, "give either a network (address/prefix) or a range (first-last), not both");
-    }
     if (slash != std::string::npos) {
         const std::string addressText = Trimmed(text.substr(0, slash));
         const std::string prefixText = Trimmed(text.substr(slash + 1));
@@ -137,7 +134,8 @@ bool ParseSearchTarget(const std::string& given, SearchTarget& target, std::stri
     if (parsed.kind == SearchTarget::Kind::kUnicastRange && parsed.ProbeCount() > kMaxUnicastTargets) {
         return Refuse(problem, text,
                       "the range holds " + std::to_string(parsed.ProbeCount()) + " addresses; at most " +
-                          std::to_string(kMaxUnicastTargets) + " are probed one by one (use a network/prefix for "
+                          std::to_string(kMaxUnicastTargets) +
+                          " are probed one by one (use a network/prefix for "
                           "a directed broadcast)");
     }
     target = std::move(parsed);

@@ -97,7 +97,6 @@ std::vector<BroadcastInterface> ListBroadcastInterfaces(int fd) {
 
 }  // namespace
 
-
 UdpBroadcastEndpoint::UdpBroadcastEndpoint() : UdpBroadcastEndpoint(EndpointAddresses()) {}
 
 UdpBroadcastEndpoint::UdpBroadcastEndpoint(const EndpointAddresses& addresses)
