@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "catalogue/records/records.h"
+#include "records/records.h"
 #include "devsim_process.h"
 #include "discovery/search_session.h"
 #include "netns_lab.h"
