@@ -55,10 +55,13 @@ void ExportFoundList(QWidget* parent, const std::vector<FoundRow>& rows, std::ui
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
         dialog.setDefaultSuffix(filter == kJsonFilter ? QStringLiteral("json") : QStringLiteral("csv"));
     });
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    // the name as accepted: the dialog's view of its folder keeps loading after it closes
+    QString fileName;
+    QObject::connect(&dialog, &QFileDialog::fileSelected, &dialog,
+                     [&fileName](const QString& file) { fileName = file; });
+    if (dialog.exec() != QDialog::Accepted || fileName.isEmpty()) {
         return;
     }
-    QString fileName = dialog.selectedFiles().constFirst();
     QString problem;
     if (!WriteFoundList(fileName, ExportFormatFor(fileName), rows, probes, problem)) {
         ShowMessage(parent, QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(fileName), problem),
