@@ -50,8 +50,9 @@ void ExportFoundList(QWidget* parent, const std::vector<FoundRow>& rows, std::ui
     dialog.setNameFilters({kCsvFilter, kJsonFilter});
     dialog.setDefaultSuffix(QStringLiteral("csv"));
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    // no file name chosen beforehand: Qt's own dialog applies it once the folder has been read, which can
+    // overwrite a name already typed
     dialog.setDirectory(folder.isEmpty() ? QDir::homePath() : folder);
-    dialog.selectFile(QStringLiteral("vantrel-devices.csv"));
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
         dialog.setDefaultSuffix(filter == kJsonFilter ? QStringLiteral("json") : QStringLiteral("csv"));
     });

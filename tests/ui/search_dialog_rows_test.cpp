@@ -107,8 +107,7 @@ private slots:
         folder = std::make_unique<ProgramFolder>();
         net = std::make_unique<SearchLab>();
         if (!net->Make()) {
-            QFAIL(qPrintable(QStringLiteral("no network namespaces (needs root): ") +
-                             QString::fromStdString(net->lab->Error())));
+            QFAIL(qPrintable(net->Problem()));
         }
     }
     void cleanup() {
@@ -179,8 +178,12 @@ private slots:
         QVERIFY(Marked(model, foreign, FoundDeviceModel::kSender));
         QVERIFY(!Marked(model, local, FoundDeviceModel::kSender));
 
-        // both answered each of the three probes
-        QCOMPARE(Cell(model, foreign, FoundDeviceModel::kSeen), QStringLiteral("3 of 3"));
+        // each answered the round's probes (on a loaded machine a late answer may count for no probe)
+        const QRegularExpression seen(QStringLiteral("^[1-3] of 3$"));
+        QVERIFY(seen.match(Cell(model, foreign, FoundDeviceModel::kSeen)).hasMatch());
+        QVERIFY(seen.match(Cell(model, local, FoundDeviceModel::kSeen)).hasMatch());
+        QVERIFY(Cell(model, foreign, FoundDeviceModel::kSeen) == QStringLiteral("3 of 3") ||
+                Cell(model, local, FoundDeviceModel::kSeen) == QStringLiteral("3 of 3"));
         QVERIFY(!Cell(model, local, FoundDeviceModel::kLastReply).isEmpty());
     }
 

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QString>
 #include <QTimer>
 #include <chrono>
 #include <memory>
@@ -21,7 +22,12 @@ struct SearchLab {
     std::string host;
     std::string devices;
 
-    // False with lab->Error() when the namespaces cannot be made (not root).
+    // What failed when Make could not make the namespaces.
+    QString Problem() const {
+        return QStringLiteral("no network namespaces (needs root): ") + QString::fromStdString(lab->Error());
+    }
+
+    // False when the namespaces cannot be made (not root); Problem says why.
     bool Make() {
         host = lab->AddNamespace("uihost");
         devices = lab->AddNamespace("uidev");
