@@ -100,7 +100,7 @@ bool SearchSession::Start() {
         }
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    const SessionStatus previous = Status(lock);
+    const SessionStatus previous = StatusLocked();
     table_->BeginRound(previous.round + 1, targets_);
     roundTargets_ = targets_;
     const std::int64_t lastAdapterReload = schedule_->lastAdapterReloadNs;
@@ -152,10 +152,10 @@ std::vector<FoundRow> SearchSession::Rows() const {
 
 SessionStatus SearchSession::Status() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return Status(lock);
+    return StatusLocked();
 }
 
-SessionStatus SearchSession::Status(const std::lock_guard<std::mutex>&) const {
+SessionStatus SearchSession::StatusLocked() const {
     SessionStatus status;
     table_->FillStatus(status);
     status.state = state_;
@@ -316,7 +316,8 @@ std::int64_t SearchSession::SendDue(std::int64_t nowNs) {
             return finishAt;
         }
         schedule.done = true;
-        if (schedule.probesSent > 0) {
+        // a round none of whose probes could be sent stays kCannotSend, with its reason
+        if (state_ == SearchState::kSearching) {
             state_ = SearchState::kFinished;
         }
         return 0;

@@ -119,7 +119,8 @@ private:
     void EndProbeSends(std::int64_t nowNs);
     // Calls the pending callback, without the lock, unless it was called since the owner last took everything.
     void Notify(std::unique_lock<std::mutex>& lock);
-    SessionStatus Status(const std::lock_guard<std::mutex>& held) const;
+    // Status with the mutex held.
+    SessionStatus StatusLocked() const;
 
     SearchSessionOptions options_;
     UdpBroadcastEndpoint endpoint_;

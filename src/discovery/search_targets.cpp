@@ -33,7 +33,8 @@ std::string HostOrderText(std::uint32_t address) {
 // strict dotted decimal: four numbers 0..255, no blanks, no leading '+'
 bool ParseHostOrder(const std::string& text, std::uint32_t& address) {
     in_addr value{};
-    if (inet_pton(AF_INET, text.c_str(), &value) != 1) {
+    // inet_pton would stop at an embedded NUL and take the text before it
+    if (text.find('\0') != std::string::npos || inet_pton(AF_INET, text.c_str(), &value) != 1) {
         return false;
     }
     address = ntohl(value.s_addr);

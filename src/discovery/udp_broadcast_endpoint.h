@@ -48,7 +48,6 @@ struct ReceivedDatagram {
 
 class UdpBroadcastEndpoint {
 public:
-    static constexpr std::uint16_t kSearchPort = vantrel::kSearchPort;
     // Datagrams up to this size are received whole (a UDP datagram cannot be larger than 64 KiB).
     static constexpr std::size_t kReceiveBufferSize = 102400;
     // Asked for as SO_RCVBUF: a burst of thousands of replies must not overflow the socket.

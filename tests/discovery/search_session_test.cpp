@@ -180,6 +180,14 @@ TEST(SearchSession, probes_follow_the_schedule_and_the_round_finishes) {
     EXPECT_EQ(session.Rows()[0].round, 2u);
 }
 
+TEST(SearchSession, round_without_probes_finishes_with_nothing_found) {
+    SearchSession session(LoopbackOptions(9, {}));
+    ASSERT_TRUE(session.Start());
+    ASSERT_TRUE(WaitUntil([&] { return session.Status().state == SearchState::kFinished; }, 2s));
+    EXPECT_EQ(session.Status().probesSent, 0u);
+    EXPECT_EQ(DescribeStatus(session.Status()), "0 devices found");
+}
+
 TEST(SearchSession, hand_off_calls_back_once_per_burst_and_gives_rows_in_batches) {
     LoopbackDevice device(
         [](int number) { return number == 1 ? Numbered("10.0.1.", 250) : std::vector<std::string>{"10.0.2.1"}; });
@@ -260,26 +268,6 @@ TEST(SearchSession, refresh_drops_answers_of_the_earlier_round_still_waiting_in_
     for (const FoundRow& row : session.TakePending(1000).rows) {
         EXPECT_EQ(row.round, 2u) << row.device.addressText;
     }
-}
-
-TEST(SearchSession, registered_set_marks_rows_as_they_arrive) {
-    LoopbackDevice device([](int) { return Numbered("10.0.3.", 4); });
-    SearchSession session(LoopbackOptions(device.Port(), {0}));
-    auto registered = std::make_shared<RegisteredDevices>();
-    registered->Add("10.0.3.2", 8000);
-    registered->Add("10.0.3.4", 8000);
-    registered->Add("10.0.3.3", 8001);
-    session.SetRegistered(registered);
-    ASSERT_TRUE(session.Start());
-    ASSERT_TRUE(WaitUntil([&] { return session.Status().state == SearchState::kFinished; }, 3s));
-    std::set<std::string> marked;
-    for (const FoundRow& row : session.Rows()) {
-        if (row.registered) {
-            marked.insert(row.device.addressText);
-        }
-    }
-    EXPECT_EQ(marked, (std::set<std::string>{"10.0.3.2", "10.0.3.4"}));
-    EXPECT_EQ(DescribeStatus(session.Status()), "4 devices found (2 already registered)");
 }
 
 TEST(SearchSession, range_sweep_is_paced_and_close_ends_it_promptly) {

@@ -79,6 +79,9 @@ TEST(SearchTargets, bad_input_is_refused_with_a_message_that_names_the_problem) 
         {"example.com", "not an IPv4 address"},
         {"10.1.2.3 10.1.2.4", "not an IPv4 address"},
     };
+    SearchTarget embedded;
+    std::string why;
+    EXPECT_FALSE(ParseSearchTarget(std::string("10.1.2.3\0-10.1.2.9", 18), embedded, why)) << "a NUL inside";
     for (const Case& c : cases) {
         SearchTarget target;
         target.text = "untouched";
