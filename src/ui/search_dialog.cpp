@@ -155,6 +155,9 @@ SearchDialog::SearchDialog(ProgramContext& context, SearchSessionOptions options
     }
     resize(width, du.Y(267));
 
+    listPaintHold_.setInterval(kListPaintIntervalMs);
+    connect(&listPaintHold_, &QTimer::timeout, this, &SearchDialog::OnListPaintDue);
+
     session_->SetPendingCallback(
         [this] { QMetaObject::invokeMethod(this, &SearchDialog::TakePending, Qt::QueuedConnection); });
     ShowStatus(session_->Status());
@@ -240,9 +243,32 @@ void SearchDialog::TakePending() {
         QMetaObject::invokeMethod(this, &SearchDialog::TakePending, Qt::QueuedConnection);
     }
     SessionStatus status = session_->Status();
+    if (!pending.rows.empty() || status.probesSent != model_->ProbeCount()) {
+        PaceListPaint();
+    }
     model_->SetProbeCount(status.probesSent);
     model_->Merge(pending.rows);
     ShowStatus(status);
+}
+
+void SearchDialog::PaceListPaint() {
+    if (!listPaintHold_.isActive()) {
+        listPaintHold_.start(kListPaintIntervalMs);  // this change is painted at once, the next ones wait
+        return;
+    }
+    if (!listPaintHeld_) {
+        listPaintHeld_ = true;
+        list_->setUpdatesEnabled(false);
+    }
+}
+
+void SearchDialog::OnListPaintDue() {
+    if (!listPaintHeld_) {
+        listPaintHold_.stop();
+        return;
+    }
+    listPaintHeld_ = false;
+    list_->setUpdatesEnabled(true);  // one paint of everything that changed meanwhile
 }
 
 void SearchDialog::ShowStatus(const SessionStatus& status) {
@@ -255,6 +281,7 @@ void SearchDialog::ShowStatus(const SessionStatus& status) {
 
 void SearchDialog::Refresh() {
     probesOfEarlierRounds_ += static_cast<int>(session_->Status().probesSent);
+    PaceListPaint();
     model_->Clear();
     StartSearch();
 }

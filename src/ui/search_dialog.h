@@ -6,6 +6,7 @@
 // after one queued call per burst; the list is only ever changed there.
 
 #include <QDialog>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -35,6 +36,9 @@ class SearchDialog : public QDialog {
 public:
     // Rows taken from the session per turn of the event loop, so that a burst of replies never stalls the window.
     static constexpr std::size_t kMaxRowsPerBatch = 500;
+    // While rows pour in the list is painted at most this often: a paint of every visible cell costs about as
+    // much as taking a batch, and an operator cannot read faster than 25 pictures a second anyway.
+    static constexpr int kListPaintIntervalMs = 40;
 
     explicit SearchDialog(ProgramContext& context, QWidget* parent = nullptr);
     // Other addresses, probe delays or limits (tests, benchmarks).
@@ -87,6 +91,9 @@ private:
     // On the window's thread: at most kMaxRowsPerBatch rows from the session, then the status.
     void TakePending();
     void ShowStatus(const SessionStatus& status);
+    // After the list changed: paints now, or holds the paint until kListPaintIntervalMs after the last one.
+    void PaceListPaint();
+    void OnListPaintDue();
     void SizeColumns();
     QAction* AddWindowAction(const QString& text, const QKeySequence& shortcut, void (SearchDialog::*slot)());
     void ShowAbout();
@@ -106,6 +113,8 @@ private:
     QAction* selectAllAction_ = nullptr;
     QAction* networksAction_ = nullptr;
     QAction* exportAction_ = nullptr;
+    QTimer listPaintHold_;
+    bool listPaintHeld_ = false;
     bool initialised_ = false;
     int probesOfEarlierRounds_ = 0;
     std::vector<SearchTarget> targets_;

@@ -187,6 +187,8 @@ private slots:
             SearchDialog window(folder->Context());
             window.show();
             QTRY_COMPARE_WITH_TIMEOUT(window.Model()->rowCount(), 3000, 15000);
+            // paints were held back while the rows poured in; the list is not left frozen
+            QTRY_VERIFY_WITH_TIMEOUT(window.List()->updatesEnabled(), 1000);
             // the number column has widened so that "3000" is readable
             QVERIFY(window.List()->columnWidth(0) >
                     window.List()->fontMetrics().horizontalAdvance(QStringLiteral("3000")));
