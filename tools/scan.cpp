@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "records/records.h"
 #include "discovery/found_export.h"
 #include "discovery/search_session.h"
+#include "records/records.h"
 #include "store/device_store.h"
 #include "tool_options.h"
 

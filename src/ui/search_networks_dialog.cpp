@@ -46,7 +46,7 @@ QString SearchTargetsText(const std::vector<SearchTarget>& targets) {
 SearchNetworksDialog::SearchNetworksDialog(const std::vector<SearchTarget>& current, QWidget* parent)
     : QDialog(parent), targets_(current) {
     setObjectName(QStringLiteral("searchNetworksDialog"));
-    setWindowTitle(QStringLiteral("Search Networks"));
+    setWindowTitle(QStringLiteral("Search networks"));
 
     auto* explanation =
         new QLabel(QStringLiteral("Networks to search beyond this one, one per line:\n"

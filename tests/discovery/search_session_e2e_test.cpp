@@ -10,10 +10,10 @@
 #include <string>
 #include <thread>
 
-#include "records/records.h"
 #include "devsim_process.h"
 #include "discovery/search_session.h"
 #include "netns_lab.h"
+#include "records/records.h"
 #include "store/device_store.h"
 #include "temp_folder.h"
 

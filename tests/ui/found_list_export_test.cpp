@@ -1,10 +1,10 @@
 // Export of the found list: the files written, and a failed write told with its reason.
 #include <arpa/inet.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstring>
@@ -50,32 +50,20 @@ private slots:
         QCOMPARE(ExportFormatFor(QStringLiteral("found.json.txt")), ExportFormat::kCsv);
     }
 
-    void write_csvAndJsonFilesOfEveryRow() {
+    // The fields themselves are the writers' (and the window test reads them back); here: the file on disk.
+    void write_eachFormatAsAWholeFileReplacingAnEarlierOne() {
         QTemporaryDir dir;
         const std::vector<FoundRow> rows = {Row(1, "192.168.1.100", false), Row(2, "192.168.1.101", true)};
         QString problem;
         const QString csv = dir.filePath(QStringLiteral("found.csv"));
         QVERIFY(WriteFoundList(csv, ExportFormat::kCsv, rows, 3, problem));
-        QList<QByteArray> lines = Contents(csv).split('\n');
-        QCOMPARE(lines.size(), 4);  // header, two rows, nothing after the last line end
-        QVERIFY(lines[0].startsWith("no,address,port,subnetMask,gateway,registered,adapter"));
-        QVERIFY2(lines[2].startsWith("2,192.168.1.101,8000,255.255.255.0,192.168.1.1,true,veth0"), lines[2]);
-
+        QCOMPARE(Contents(csv).count('\n'), 3);  // headings and two rows
         const QString json = dir.filePath(QStringLiteral("found.json"));
         QVERIFY(WriteFoundList(json, ExportFormat::kJson, rows, 3, problem));
-        QJsonParseError error;
-        QJsonDocument document = QJsonDocument::fromJson(Contents(json), &error);
-        QCOMPARE(error.error, QJsonParseError::NoError);
-        QJsonArray devices = document.array();
-        QCOMPARE(devices.size(), 2);
-        QCOMPARE(devices[0].toObject()[QStringLiteral("address")].toString(), QStringLiteral("192.168.1.100"));
-        QCOMPARE(devices[1].toObject()[QStringLiteral("registered")].toBool(), true);
-        QCOMPARE(devices[1].toObject()[QStringLiteral("seenInProbes")].toInt(), 2);
-        QCOMPARE(devices[1].toObject()[QStringLiteral("probes")].toInt(), 3);
-
-        // a second export over the first replaces it whole
+        QCOMPARE(QJsonDocument::fromJson(Contents(json)).array().size(), 2);
         QVERIFY(WriteFoundList(json, ExportFormat::kJson, {}, 0, problem));
         QCOMPARE(Contents(json).trimmed(), QByteArray("[]"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);  // no temporary file left behind
     }
 
     void write_failureKeepsTheEarlierFileAndSaysWhy() {

@@ -30,20 +30,10 @@ private slots:
         std::vector<SearchTarget> targets;
         QString problem;
         QVERIFY(ParseSearchTargets(QStringLiteral("10.9.0.0/24"), targets, problem));
-        const struct {
-            const char* text;
-            const char* named;
-        } refused[] = {
-            {"10.1.2.0/24 10.1.300.0/24", "10.1.300.0/24"},
-            {"10.1.2.50-10.1.2.10", "10.1.2.50-10.1.2.10"},
-            {"printer.local", "printer.local"},
-            {"127.0.0.1", "127.0.0.1"},
-        };
-        for (const auto& entry : refused) {
-            QVERIFY2(!ParseSearchTargets(QString::fromLatin1(entry.text), targets, problem), entry.text);
-            QVERIFY2(problem.contains(QString::fromLatin1(entry.named)), qPrintable(problem));
-            QCOMPARE(SearchTargetsText(targets), QStringLiteral("10.9.0.0/24"));
-        }
+        // the second entry is refused (the parser's own tests cover every form it refuses)
+        QVERIFY(!ParseSearchTargets(QStringLiteral("10.1.2.0/24 10.1.300.0/24"), targets, problem));
+        QVERIFY2(problem.contains(QStringLiteral("10.1.300.0/24")), qPrintable(problem));
+        QCOMPARE(SearchTargetsText(targets), QStringLiteral("10.9.0.0/24"));
         // each range fits, together they hold too many addresses
         QVERIFY(!ParseSearchTargets(QStringLiteral("10.1.0.0-10.1.255.255 10.2.0.0-10.2.0.9"), targets, problem));
         QVERIFY2(problem.contains(QStringLiteral("together")), qPrintable(problem));
