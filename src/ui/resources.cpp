@@ -51,6 +51,16 @@ QIcon OrganizationIcon() {
     return QIcon(QStringLiteral(":/icons/131.svg"));
 }
 
+QIcon RegisteredIcon() {
+    EnsureResources();
+    return QIcon(QStringLiteral(":/icons/registered.svg"));
+}
+
+QIcon WarningIcon() {
+    EnsureResources();
+    return QIcon(QStringLiteral(":/icons/warning.svg"));
+}
+
 void UseWindowBackground(QWidget* widget) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, WindowBackground());

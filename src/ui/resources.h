@@ -26,6 +26,9 @@ QString TextOrFallback(const QString& text, const QString& fallback, const QFont
 // Icon 128, the program's icon; icon 131, an organization in the tree.
 QIcon ProgramIcon();
 QIcon OrganizationIcon();
+// Marks of the search list: a device already registered; a row that needs the operator's attention.
+QIcon RegisteredIcon();
+QIcon WarningIcon();
 
 // The background of the search window and the Device Management dialog, RGB(198, 206, 225).
 inline QColor WindowBackground() {

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScreen>
@@ -62,6 +63,14 @@ int main(int argc, char* argv[]) {
     std::uint32_t branch = store->AddOrganization(0, "Riverside Branch");
     store->AddOrganization(branch, "Car Park");
     store->AddOrganization(0, "Depot");
+    vantrel::DeviceRecord known{};  // one of the simulated devices, registered before
+    std::snprintf(known.name, sizeof known.name, "Entrance");
+    std::snprintf(known.host, sizeof known.host, "192.168.1.103");
+    std::snprintf(known.username, sizeof known.username, "admin");
+    known.port = 8000;
+    known.cameras = 4;
+    known.orgId = headOffice;
+    store->AddDevices(&known, sizeof known);
     store->Save();
     context.ReleaseStore();
 
@@ -71,7 +80,9 @@ int main(int argc, char* argv[]) {
     window.show();
     QElapsedTimer waited;
     waited.start();
-    while (window.Model()->rowCount() < 12 && waited.elapsed() < 5000) {
+    // every device listed and the search's round over
+    while ((window.Model()->rowCount() < 13 || window.StatusLine()->text().startsWith(QStringLiteral("Searching"))) &&
+           waited.elapsed() < 8000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     for (int row : {1, 2, 4}) {
