@@ -261,15 +261,12 @@ bool UdpBroadcastEndpoint::ReceiveWaiting(int fd, int stopFd) {
         if (receiveHandler_) {
             receiveHandler_(datagram);
         }
-        OnReceive(datagram.data, datagram.length, datagram.sender);
         if (stopRequested_.load()) {
             return false;
         }
     }
     return true;
 }
-
-void UdpBroadcastEndpoint::OnReceive(const unsigned char*, std::size_t, const sockaddr_in&) {}
 
 int UdpBroadcastEndpoint::Send(const void* data, std::size_t length) {
     if (socketFd_ < 0) {

@@ -46,7 +46,7 @@ struct ReceivedDatagram {
     std::int64_t arrivalNs = 0;
 };
 
-class UdpBroadcastEndpoint {
+class UdpBroadcastEndpoint final {
 public:
     // Datagrams up to this size are received whole (a UDP datagram cannot be larger than 64 KiB).
     static constexpr std::size_t kReceiveBufferSize = 102400;
@@ -63,7 +63,7 @@ public:
     UdpBroadcastEndpoint(std::uint32_t destinationAddress, std::uint16_t destinationPort, std::uint32_t localAddress,
                          std::uint16_t localPort);
     // Runs Close.
-    virtual ~UdpBroadcastEndpoint();
+    ~UdpBroadcastEndpoint();
     UdpBroadcastEndpoint(const UdpBroadcastEndpoint&) = delete;
     UdpBroadcastEndpoint& operator=(const UdpBroadcastEndpoint&) = delete;
 
@@ -107,11 +107,6 @@ public:
     // The socket's receive buffer in bytes as the kernel granted it (Linux reports twice the size asked for),
     // 0 when not open.
     int SocketReceiveBuffer() const;
-
-protected:
-    // Kept while the search window still derives from the endpoint: runs after the receive handler for every
-    // datagram, on the receiver thread. A derived class must call Close in its own destructor.
-    virtual void OnReceive(const unsigned char* data, std::size_t length, const sockaddr_in& sender);
 
 private:
     void ReceiveLoop(int fd, int stopFd, int timerFd);

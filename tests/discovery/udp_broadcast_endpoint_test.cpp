@@ -149,7 +149,7 @@ TEST(UdpBroadcastEndpoint, close_while_datagrams_pour_in_ends_quickly_and_stops_
     flood.join();
 
     EXPECT_LT(took, 500ms);
-    EXPECT_EQ(atClose, later) << "OnReceive ran after Close returned";
+    EXPECT_EQ(atClose, later) << "the receive handler ran after Close returned";
 }
 
 }  // namespace
