@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,6 +153,9 @@ bool ChildProcess::Start(const std::string& inNamespace, const std::vector<std::
         return false;
     }
     if (pid == 0) {
+        // a test that crashes or is aborted by its watchdog must not leave the program behind holding the
+        // output that ctest waits on
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         dup2(pipeFds[1], STDOUT_FILENO);
         ExecInNamespace(inNamespace, arguments);
     }

@@ -297,10 +297,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window.StatusLine()->text(), QStringLiteral("3 devices found (1 already registered)"),
                                   6000);
         QTemporaryDir out;
-        auto exportTo = [&window](const QString& path) {
-            WhenModal<QFileDialog>([path](QFileDialog* dialog) {
-                dialog->selectFile(path);
+        // afterAccept runs once the dialog has taken the name, before the file is written
+        auto exportTo = [&window](const QString& path, std::function<void()> afterAccept = nullptr) {
+            // typed as the operator would: selectFile goes through the dialog's folder model, which loads late
+            WhenModal<QFileDialog>([path, afterAccept](QFileDialog* dialog) {
+                auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                QVERIFY(name != nullptr);
+                name->setText(path);
                 QMetaObject::invokeMethod(dialog, "accept");
+                if (afterAccept) {
+                    afterAccept();
+                }
             });
             window.Export();
         };
@@ -334,9 +341,11 @@ private slots:
         QCOMPARE(addresses, (QSet<QString>{"192.168.1.100", "192.168.1.101", "192.168.1.102"}));
         QVERIFY(log.messages.empty());
 
-        // beneath a plain file nothing can be written: told, with the file's name
-        const QString impossible = csvPath + QStringLiteral("/found.csv");
-        exportTo(impossible);
+        // the folder goes away between choosing and writing (the dialog itself refuses missing folders): told,
+        // with the file's name
+        QVERIFY(QDir(out.path()).mkdir(QStringLiteral("gone")));
+        const QString impossible = out.filePath(QStringLiteral("gone/found.csv"));
+        exportTo(impossible, [&out] { QDir(out.filePath(QStringLiteral("gone"))).removeRecursively(); });
         QCOMPARE(log.messages.size(), 1u);
         QVERIFY2(log.messages[0].text.startsWith(QStringLiteral("Cannot write ") + impossible),
                  qPrintable(log.messages[0].text));
