@@ -1,21 +1,23 @@
 #include "ui/add_device_flow.h"
 
+#include <string.h>
+
 #include <cstring>
 
 #include "app/paths/module_paths.h"
 #include "catalogue/device_catalogue.h"
 #include "store/device_store.h"
+#include "store/store_text.h"
 #include "ui/device_management_dialog.h"
 #include "ui/messages.h"
 
 namespace vantrel {
 namespace {
 
-void CopyAscii(char (&field)[kTextFieldSize], const QString& text) {
+void CopyText(char (&field)[kTextFieldSize], const QString& text) {
     QByteArray bytes = text.toUtf8();
     std::memset(field, 0, sizeof field);
-    std::memcpy(field, bytes.constData(),
-                std::min<std::size_t>(static_cast<std::size_t>(bytes.size()), sizeof field - 1));
+    CopyToField(field, sizeof field, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 // name + counter, or false when they do not fit (the dialog refuses such names, so this is a last guard)
@@ -64,12 +66,13 @@ void RunAddDeviceFlow(QWidget* parent, const SelectedRowsSource& selectedRows) {
         dialog.FillRecord(record);
         bool fits = AppendCounter(record.name, counter);
         ++counter;
-        CopyAscii(record.host, row.address);
+        CopyText(record.host, row.address);
         record.port = ParsePortText(row.port);
         if (!fits || catalogue == nullptr) {
             continue;
         }
         std::int32_t id = catalogue->AddDevice(record);
+        explicit_bzero(record.password, sizeof record.password);
         if (id != 0) {
             catalogue->SetCameraTypes(id, dialog.cameraTypes.data(), static_cast<std::int32_t>(record.cameras));
         }
