@@ -161,11 +161,15 @@ void DeviceManagementDialog::OnSelchangedOrgTree(QTreeWidgetItem* current) {
     organizationEdit_->setText(orgName);
 }
 
-bool DeviceManagementDialog::CheckTextField(const QString& text, const char* fieldName, int reservedBytes) {
+bool DeviceManagementDialog::CheckTextField(const QString& text, const char* fieldName, int reservedBytes,
+                                            bool storedAsText) {
     const QString field = QString::fromLatin1(fieldName);
     QString problem;
     QByteArray bytes = text.toUtf8();
-    if (const char* character = UnstorableCharacter(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))) {
+    const char* character =
+        storedAsText ? UnstorableCharacter(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))
+                     : UnstorableCharacter(text.contains(QLatin1Char('"')) ? "\"" : "");
+    if (character != nullptr) {
         problem = QStringLiteral("%1 must not contain %2!").arg(field, QString::fromLatin1(character));
     } else if (text.toUtf8().size() + reservedBytes > kMaxTextBytes) {
         problem = reservedBytes > 0
@@ -205,7 +209,7 @@ void DeviceManagementDialog::accept() {
         userNameEdit_->setFocus();
         return;
     }
-    if (!CheckTextField(password, "Password", 0)) {
+    if (!CheckTextField(password, "Password", 0, false)) {
         passwordEdit_->setFocus();
         return;
     }

@@ -72,8 +72,8 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
     TempFolder folder;
     std::string target = folder.Path() + "Data.xml";
     WriteWholeFile(target, "old");
-    EXPECT_FALSE(WriteFileAtomically(target, Placement::Replace, [](int fd) { return WriteAll(fd, "ne", 2) && false; },
-                                     nullptr));
+    EXPECT_FALSE(WriteFileAtomically(
+        target, Placement::Replace, [](int fd) { return WriteAll(fd, "ne", 2) && false; }, nullptr));
     EXPECT_EQ(ReadWholeFile(target), "old");
     EXPECT_EQ(Entries(folder.Path()), std::set<std::string>{"Data.xml"}) << "the temporary file is gone";
 
@@ -130,9 +130,9 @@ TEST(AtomicFile, StaleTemporaryFilesOfTheTargetAloneAreRemoved) {
     }
     std::filesystem::create_directory(folder.Path() + ".Data.xml.tmp-folder");
     EXPECT_EQ(RemoveStaleTempFiles(target), 2u);
-    EXPECT_EQ(Entries(folder.Path()), (std::set<std::string>{"Data.xml", "Data.xml.backup", ".Data.xml.tmp-short",
-                                                             ".Data.xml.tmp-toolong1", ".Data.key.tmp-a1B2c3",
-                                                             ".Data.xml.tmp-folder"}));
+    EXPECT_EQ(Entries(folder.Path()),
+              (std::set<std::string>{"Data.xml", "Data.xml.backup", ".Data.xml.tmp-short", ".Data.xml.tmp-toolong1",
+                                     ".Data.key.tmp-a1B2c3", ".Data.xml.tmp-folder"}));
     EXPECT_EQ(RemoveStaleTempFiles(folder.Path() + "absent/Data.xml"), 0u);
 }
 

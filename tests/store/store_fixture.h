@@ -5,8 +5,8 @@
 
 #include <cstring>
 #include <filesystem>
-#include <set>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "password/password.h"

@@ -11,9 +11,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -145,8 +145,8 @@ TEST_F(StoreIntegrity, FileAboveTheSizeLimitIsNotRead) {
 }
 
 TEST_F(StoreIntegrity, DamagedFileIsCopiedOnceBeforeTheFirstSave) {
-    std::string damaged("<DATAROOT><DEVINFO><DEV id=\"1\" name=\"A\"/>\0<DEV id=\"2\" name=\"B\"/></DEVINFO></DATAROOT>",
-                        84);
+    std::string damaged(
+        "<DATAROOT><DEVINFO><DEV id=\"1\" name=\"A\"/>\0<DEV id=\"2\" name=\"B\"/></DEVINFO></DATAROOT>", 84);
     WriteWholeFile(path_, damaged);
     XmlDeviceStore& store = Open();
     const StoreCondition& condition = *store.Condition();
@@ -455,8 +455,7 @@ TEST_F(StoreIntegrity, MissingKeyIsToldAndNoNewKeyIsMadeUnlessAgreed) {
     XmlDeviceStore& store = Open();
     std::uint32_t gate = Add(MakeDevice("Gate", 1));
     ASSERT_EQ(store.Save(), 1);
-    const std::string cipher =
-        EnsureSection(store.Document().Root(), "DEVINFO").Child(0).Attribute("password").Value();
+    const std::string cipher = EnsureSection(store.Document().Root(), "DEVINFO").Child(0).Attribute("password").Value();
     std::filesystem::remove(store.KeyPath());
     ForgetPasswordKeys();
 

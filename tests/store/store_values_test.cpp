@@ -159,8 +159,8 @@ TEST_F(StoreValues, DeviceTreeOfHostileChannelCountsStaysSmall) {
     for (int i = 0; i < 100; ++i) {
         text += "<DEV id=\"" + std::to_string(i + 1) + "\" cameras=\"999999\"/>";
     }
-    XmlDeviceStore& store = OpenWith(text + "<DEV id=\"200\" cameras=\"20\">" + std::string(40 * 4, ' ') +
-                                     "</DEV></DEVINFO></DATAROOT>");
+    XmlDeviceStore& store =
+        OpenWith(text + "<DEV id=\"200\" cameras=\"20\">" + std::string(40 * 4, ' ') + "</DEV></DEVINFO></DATAROOT>");
     std::vector<DeviceTreeRecord> records(store.CountDevices());
     ASSERT_EQ(store.LoadDeviceTree(records.data(), static_cast<std::uint32_t>(records.size())), 1);
     std::uint64_t slots = 0;
