@@ -59,6 +59,7 @@ void XmlDeviceStore::LoadDatabase() {
         loaded_.inode = report.info.st_ino;
         loaded_.size = report.info.st_size;
         loaded_.modified = report.info.st_mtim;
+        loaded_.changed = report.info.st_ctim;
         if (report.size == 0) {
             loaded_.hash = ContentHash::Of(nullptr, 0);
         } else if (!report.damaged && document_.text != nullptr) {
@@ -97,10 +98,18 @@ bool XmlDeviceStore::FileChangedSinceLoad(bool& notRegular) {
         !SameTime(now.st_mtim, loaded_.modified)) {
         return true;
     }
+    // nothing has touched the inode since: no need to read it (the status change time cannot be set back)
+    if (SameTime(now.st_ctim, loaded_.changed)) {
+        return false;
+    }
     // the same size and time can still hide another writer's bytes
     FileContents contents = ReadRegularFile(path_, kMaxXmlFileSize, false);
-    return contents.status != FileReadStatus::Read ||
-           ContentHash::Of(contents.bytes.data(), contents.bytes.size()) != loaded_.hash;
+    bool changed = contents.status != FileReadStatus::Read ||
+                   ContentHash::Of(contents.bytes.data(), contents.bytes.size()) != loaded_.hash;
+    if (!changed) {
+        loaded_.changed = now.st_ctim;
+    }
+    return changed;
 }
 
 bool XmlDeviceStore::KeepBackupOfDamagedFile() {
@@ -168,6 +177,11 @@ int XmlDeviceStore::Save() {
     loaded_.inode = saved.info.st_ino;
     loaded_.size = saved.info.st_size;
     loaded_.modified = saved.info.st_mtim;
+    loaded_.changed = saved.info.st_ctim;
+    struct stat placed {};
+    if (lstat(path_.c_str(), &placed) == 0 && placed.st_ino == saved.info.st_ino) {
+        loaded_.changed = placed.st_ctim;  // the rename may have moved it
+    }
     loaded_.hash = saved.hash;
     pending_.clear();
     replayable_ = true;

@@ -94,6 +94,7 @@ private:
         ino_t inode = 0;
         off_t size = 0;
         struct timespec modified {};
+        struct timespec changed {};  // ctime: any write, or a time set back by hand, moves it
         std::uint64_t hash = 0;
     };
 
