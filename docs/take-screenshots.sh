@@ -18,8 +18,9 @@ exec unshare -n -- bash -c '
     ip -n "$devices" link set vshot1 up && ip -n "$devices" link set lo up
     ip netns exec "$devices" "$build/bin/vantrel-devsim" --devices 9 --first-address 192.168.1.101 \
         --device 10.20.0.31,255.255.0.0,10.20.0.1,37777 --device 10.20.0.32,255.255.0.0,10.20.0.1,37777 \
-        --device 10.20.0.40,255.255.0.0,10.20.0.1,8080 --jitter 300 --quiet &
-    Xvfb :77 -screen 0 1024x768x24 -nolisten tcp &
+        --device 10.20.0.40,255.255.0.0,10.20.0.1,8080 --device 10.77.0.2,255.255.255.0,10.77.0.1,8000 \
+        --jitter 300 --quiet &
+    Xvfb :77 -screen 0 1280x800x24 -nolisten tcp &
     sleep 1
     DISPLAY=:77 QT_QPA_PLATFORM=xcb "$build/tests/vantrel_screenshots" "$top/docs"
 ' _ "$top" "$build"

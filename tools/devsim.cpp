@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,10 @@
 #include "discovery/found_device.h"
 #include "discovery/search_protocol.h"
 #include "discovery/search_reply_builder.h"
+#include "discovery/udp_broadcast_endpoint.h"
 #include "tool_options.h"
 
+namespace vantrel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -49,6 +52,12 @@ const char kUsage[] =
     "  --reply-to source|broadcast\n"
     "                         answer the probe's sender, or broadcast on the interface the probe came in by\n"
     "                         (source)\n"
+    "  --source interface|announced\n"
+    "                         send each reply from the address of the interface it leaves by, or from the\n"
+    "                         device's own announced address, which must then be an address of this host\n"
+    "                         (interface)\n"
+    "  --answer-probes LIST   answer only these probes, counted from 1 as they arrive (e.g. 1,3); the others\n"
+    "                         are ignored (all)\n"
     "  --delay MS             wait this long before answering (0)\n"
     "  --jitter MS            add a random wait of up to MS to each device's answer (0)\n"
     "  --extra N              append N extra-length bytes to each reply, 0 to 255 (0)\n"
@@ -68,8 +77,10 @@ struct Options {
     unsigned long long extra = 0;
     unsigned long long repeat = 1;
     unsigned long long malformed = 0;
-    unsigned long long port = 5050;
+    unsigned long long port = kSearchPort;
     unsigned long long probes = 0;
+    bool fromAnnounced = false;
+    std::set<unsigned long long> answerProbes;  // empty: all
     bool quiet = false;
 };
 
@@ -92,6 +103,22 @@ bool ParseDevice(const std::string& text, FoundDevice& device) {
     return parts.size() == 4 && ParseAddress(parts[0], device.address) && ParseAddress(parts[1], device.subnetMask) &&
            ParseAddress(parts[2], device.gateway) && ParseUnsigned(parts[3], 65535, port) &&
            (device.port = static_cast<std::uint16_t>(port), true);
+}
+
+bool ParseProbeList(const std::string& text, std::set<unsigned long long>& numbers) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        unsigned long long number = 0;
+        if (!ParseUnsigned(text.substr(start, comma - start), 1000000, number) || number == 0) {
+            return false;
+        }
+        numbers.insert(number);
+        if (comma == std::string::npos) {
+            return true;
+        }
+        start = comma + 1;
+    }
 }
 
 // The malformed replies cycle through the ways a datagram fails the decoder; their addresses are in
@@ -129,19 +156,19 @@ struct Pending {
     std::vector<unsigned char> datagram;
     sockaddr_in to;
     int interfaceIndex;
+    std::uint32_t source;  // network order; 0: the interface's address
 };
 
 bool SendTo(int fd, const Pending& pending) {
     in_pktinfo info{};
     info.ipi_ifindex = pending.interfaceIndex;
+    info.ipi_spec_dst.s_addr = pending.source;
     // the limited broadcast leaves by the interface the probe came in by
-    const in_pktinfo* via = pending.interfaceIndex > 0 ? &info : nullptr;
+    const in_pktinfo* via = pending.interfaceIndex > 0 || pending.source != 0 ? &info : nullptr;
     return SendDatagramVia(fd, pending.datagram.data(), pending.datagram.size(), pending.to, via) >= 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     Options options;
     unsigned long long generated = 0;
     bool generatedGiven = false;
@@ -182,6 +209,11 @@ int main(int argc, char** argv) {
         } else if (option == "--reply-to") {
             ok = value == "source" || value == "broadcast";
             options.broadcast = value == "broadcast";
+        } else if (option == "--source") {
+            ok = value == "interface" || value == "announced";
+            options.fromAnnounced = value == "announced";
+        } else if (option == "--answer-probes") {
+            ok = ParseProbeList(value, options.answerProbes);
         } else if (option == "--delay") {
             ok = ParseUnsigned(value, 3600000, options.delayMs);
         } else if (option == "--jitter") {
@@ -242,6 +274,7 @@ int main(int argc, char** argv) {
     std::mt19937 random(std::random_device{}());
     std::multimap<Clock::time_point, Pending> pending;
     unsigned long long probesAnswered = 0;
+    unsigned long long probesReceived = 0;
     std::vector<unsigned char> datagram(65536);
     while (!stopSignalled) {
         int timeoutMs = 200;
@@ -263,7 +296,11 @@ int main(int argc, char** argv) {
             message.msg_control = control;
             message.msg_controllen = sizeof control;
             const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT);
-            if (received >= static_cast<ssize_t>(kSearchHeaderSize) && datagram[0] == kProbeCode) {
+            if (received >= 0 && IsSearchProbe(datagram.data(), static_cast<std::size_t>(received))) {
+                ++probesReceived;
+            }
+            const bool answer = options.answerProbes.empty() || options.answerProbes.count(probesReceived) != 0;
+            if (received >= 0 && IsSearchProbe(datagram.data(), static_cast<std::size_t>(received)) && answer) {
                 int interfaceIndex = 0;
                 for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
                     if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
@@ -286,11 +323,11 @@ int main(int argc, char** argv) {
                     for (unsigned long long r = 0; r < options.repeat; ++r) {
                         pending.emplace(due,
                                         Pending{BuildSearchReply(device, static_cast<unsigned char>(options.extra)), to,
-                                                interfaceIndex});
+                                                interfaceIndex, options.fromAnnounced ? device.address : 0u});
                     }
                 }
                 for (unsigned long long m = 0; m < options.malformed; ++m) {
-                    pending.emplace(now, Pending{MalformedReply(m), to, interfaceIndex});
+                    pending.emplace(now, Pending{MalformedReply(m), to, interfaceIndex, 0u});
                 }
                 ++probesAnswered;
                 if (!options.quiet) {
@@ -315,4 +352,11 @@ int main(int argc, char** argv) {
     }
     close(fd);
     return 0;
+}
+
+}  // namespace
+}  // namespace vantrel
+
+int main(int argc, char** argv) {
+    return vantrel::Run(argc, argv);
 }

@@ -1,21 +1,26 @@
 // vantrel-scan: a device search without a window.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+#include <ctime>
+#include <memory>
 #include <string>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
-#include "discovery/found_device.h"
-#include "discovery/search_protocol.h"
-#include "discovery/udp_broadcast_endpoint.h"
+#include "discovery/found_export.h"
+#include "discovery/search_session.h"
+#include "records/records.h"
+#include "store/device_store.h"
 #include "tool_options.h"
 
+namespace vantrel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -31,62 +36,21 @@ const char kUsage[] =
     "  --time SECONDS      collect replies this long after the first probe (3)\n"
     "  --probes N          send the probe N times (3)\n"
     "  --interval MS       wait this long between probes (500)\n"
+    "  --network NET       also search NET beyond this network: a network such as 10.1.2.0/24 gets a directed\n"
+    "                      broadcast, a range such as 10.1.2.10-10.1.2.50 (or one address) gets the probe at\n"
+    "                      each address, 2000 a second; may be repeated; the search then lasts at least until\n"
+    "                      the last address was probed and a second has passed\n"
+    "  --database PATH     mark the devices registered in this Data.xml (read only)\n"
     "  --json              print the devices as JSON\n"
+    "  --csv               print the devices as CSV\n"
     "  --stats             print counts and timing to standard error\n"
     "  --help              show this help and exit\n"
     "  --version           show the version and exit\n"
     "\n"
-    "Exit status: 0 when the search ran (even if nothing answered), 1 for a bad command line, 2 when UDP port\n"
-    "5050 cannot be opened or no probe could be sent.\n";
+    "Exit status: 0 when the search ran (even if nothing answered), 1 for a bad command line or a database\n"
+    "that cannot be read, 2 when UDP port 5050 cannot be opened or no probe could be sent.\n";
 
-struct Listed {
-    FoundDevice device;
-    Clock::time_point when;
-};
-
-class ScanEndpoint : public UdpBroadcastEndpoint {
-public:
-    ~ScanEndpoint() override { Close(); }
-
-    std::chrono::microseconds workPerReply{0};
-
-    std::vector<Listed> Take() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return listed;
-    }
-    unsigned long long datagrams = 0;
-    unsigned long long rejected = 0;
-    unsigned long long duplicates = 0;
-
-protected:
-    void OnReceive(const unsigned char* data, std::size_t length, const sockaddr_in&) override {
-        ++datagrams;
-        ReplyPayload payload{};
-        if (decoder.Decode(data, length, payload.data()) != 1) {
-            ++rejected;
-            return;
-        }
-        const FoundDevice device = MakeFoundDevice(payload.data());
-        if (workPerReply.count() > 0) {
-            // stands in for a slow consumer when measuring how many replies the socket buffer keeps
-            const auto until = Clock::now() + workPerReply;
-            while (Clock::now() < until) {
-            }
-        }
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!seen.insert(DeviceIdentityKey(device)).second) {
-            ++duplicates;
-            return;
-        }
-        listed.push_back({device, Clock::now()});
-    }
-
-private:
-    ReplyDecoder decoder;
-    std::mutex mutex;
-    std::unordered_set<std::uint64_t> seen;
-    std::vector<Listed> listed;
-};
+enum class Format { kTable, kJson, kCsv };
 
 int Usage(const std::string& problem) {
     return ReportUsageProblem(kTool, problem);
@@ -98,54 +62,91 @@ bool ParseSeconds(const std::string& text, double& seconds) {
     return !text.empty() && *end == '\0' && std::isfinite(seconds) && seconds >= 0 && seconds <= 86400;
 }
 
-void PrintTable(const std::vector<Listed>& listed) {
-    std::printf("%-6s %-16s %-12s %-16s %s\n", "NO", "IP Address", "Port Number", "Subnet Mask", "Default Gateway");
-    int number = 0;
-    for (const Listed& entry : listed) {
-        std::printf("%-6d %-16s %-12s %-16s %s\n", ++number, entry.device.addressText, PortText(entry.device).c_str(),
-                    SubnetMaskText(entry.device).c_str(), GatewayText(entry.device).c_str());
+std::int64_t RealtimeNs() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+// The registered devices of a Data.xml, by host and port and by name; false with a message when the file
+// cannot be read (the store itself would take a missing file for an empty database).
+bool LoadRegistered(const std::string& path, RegisteredDevices& registered, std::string& problem) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        problem = "cannot read the database " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    const std::unique_ptr<DeviceStore> store = OpenDeviceStore(path);
+    const std::uint32_t count = store->CountDevices();
+    std::vector<DeviceRecord> records(count);
+    if (count > 0 &&
+        store->LoadDevices(records.data(), count * static_cast<std::uint32_t>(sizeof(DeviceRecord))) != 1) {
+        problem = "cannot load the devices of " + path;
+        return false;
+    }
+    for (DeviceRecord& record : records) {
+        registered.Add(record.host, record.port);
+        registered.AddName(record.name);
+        std::memset(record.password, 0, sizeof record.password);
+    }
+    return true;
+}
+
+void PrintTable(const std::vector<FoundRow>& rows, bool withRegistered) {
+    std::printf("%-6s %-16s %-12s %-16s %s%s\n", "NO", "IP Address", "Port Number", "Subnet Mask", "Default Gateway",
+                withRegistered ? "  Registered" : "");
+    for (const FoundRow& row : rows) {
+        const std::string gateway = GatewayText(row.device);
+        if (withRegistered) {
+            std::printf("%-6u %-16s %-12s %-16s %-15s  %s\n", row.number, row.device.addressText,
+                        PortText(row.device).c_str(), SubnetMaskText(row.device).c_str(), gateway.c_str(),
+                        row.registered ? "yes" : "no");
+        } else {
+            std::printf("%-6u %-16s %-12s %-16s %s\n", row.number, row.device.addressText, PortText(row.device).c_str(),
+                        SubnetMaskText(row.device).c_str(), gateway.c_str());
+        }
     }
 }
 
-void PrintJson(const std::vector<Listed>& listed) {
-    std::printf("[");
-    int number = 0;
-    for (const Listed& entry : listed) {
-        // every text here is dotted decimal or a number, nothing needs escaping
-        std::printf(
-            "%s\n  {\"no\": %d, \"address\": \"%s\", \"port\": %u, \"subnetMask\": \"%s\", \"gateway\": \"%s\"}",
-            number == 0 ? "" : ",", number + 1, entry.device.addressText, entry.device.port,
-            SubnetMaskText(entry.device).c_str(), GatewayText(entry.device).c_str());
-        ++number;
+bool HasRanges(const std::vector<SearchTarget>& targets) {
+    for (const SearchTarget& target : targets) {
+        if (target.kind == SearchTarget::Kind::kUnicastRange) {
+            return true;
+        }
     }
-    std::printf("%s]\n", number == 0 ? "" : "\n");
+    return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     double seconds = 3;
     unsigned long long probes = 3;
     unsigned long long intervalMs = 500;
     unsigned long long workUs = 0;
     unsigned long long receiveBuffer = UdpBroadcastEndpoint::kSocketReceiveBuffer;
-    bool json = false;
+    Format format = Format::kTable;
     bool stats = false;
+    std::vector<SearchTarget> targets;
+    std::string databasePath;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (HandleInfoOption(option, kTool, kUsage)) {
             return 0;
         }
-        if (option == "--json") {
-            json = true;
+        if (option == "--json" || option == "--csv") {
+            const Format wanted = option == "--json" ? Format::kJson : Format::kCsv;
+            if (format != Format::kTable && format != wanted) {
+                return Usage("--json and --csv cannot be combined");
+            }
+            format = wanted;
             continue;
         }
         if (option == "--stats") {
             stats = true;
             continue;
         }
-        if (option != "--time" && option != "--probes" && option != "--interval" && option != "--work-per-reply-us" &&
-            option != "--receive-buffer") {
+        if (option != "--time" && option != "--probes" && option != "--interval" && option != "--network" &&
+            option != "--database" && option != "--work-per-reply-us" && option != "--receive-buffer") {
             return Usage("unknown option: " + option);
         }
         if (i + 1 >= argc) {
@@ -159,68 +160,127 @@ int main(int argc, char** argv) {
             ok = ParseUnsigned(value, 1000, probes) && probes > 0;
         } else if (option == "--interval") {
             ok = ParseUnsigned(value, 60000, intervalMs);
+        } else if (option == "--network") {
+            SearchTarget target;
+            std::string problem;
+            if (!ParseSearchTarget(value, target, problem)) {
+                return Usage("invalid value for --network: " + problem);
+            }
+            targets.push_back(target);
+        } else if (option == "--database") {
+            ok = !value.empty();
+            databasePath = value;
         } else if (option == "--work-per-reply-us") {  // measurements only
             ok = ParseUnsigned(value, 1000000, workUs);
         } else if (option == "--receive-buffer") {  // measurements only
             ok = ParseUnsigned(value, 1u << 30, receiveBuffer) && receiveBuffer > 0;
-        } else {
-            return Usage("unknown option: " + option);
         }
         if (!ok) {
             return Usage("invalid value for " + option + ": " + value);
         }
     }
 
-    ScanEndpoint endpoint;
-    endpoint.workPerReply = std::chrono::microseconds(workUs);
-    endpoint.SetRequestedReceiveBuffer(static_cast<int>(receiveBuffer));
-    if (endpoint.Open() != 1) {
-        std::fprintf(stderr, "vantrel-scan: %s\n", endpoint.LastErrorText().c_str());
-        if (endpoint.LastError() == EADDRINUSE) {
-            std::fprintf(stderr,
-                         "vantrel-scan: another program (perhaps Vantrel) is using UDP port 5050; close it "
-                         "and try again.\n");
+    std::shared_ptr<RegisteredDevices> registered;
+    if (!databasePath.empty()) {
+        registered = std::make_shared<RegisteredDevices>();
+        std::string problem;
+        if (!LoadRegistered(databasePath, *registered, problem)) {
+            std::fprintf(stderr, "%s: %s\n", kTool, problem.c_str());
+            return 1;
         }
-        return 2;
     }
-    const int socketReceiveBuffer = endpoint.SocketReceiveBuffer();
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point end = start + std::chrono::microseconds(static_cast<long long>(seconds * 1e6));
-    unsigned long long sent = 0;
-    int sendError = 0;
+
+    SearchSessionOptions options;
+    options.requestedReceiveBuffer = static_cast<int>(receiveBuffer);
+    options.probeDelaysMs.clear();
+    const double timeMs = seconds * 1000;
     for (unsigned long long n = 0; n < probes; ++n) {
-        const Clock::time_point due = start + std::chrono::milliseconds(n * intervalMs);
-        if (n > 0 && due >= end) {
+        const unsigned long long due = n * intervalMs;
+        // probes that would leave after the collection time are not sent
+        if (n > 0 && static_cast<double>(due) >= timeMs) {
             break;
         }
-        std::this_thread::sleep_until(due);
-        if (SendSearchProbe(endpoint) > 0) {
-            ++sent;
-        } else {
-            sendError = endpoint.LastError();
-        }
+        options.probeDelaysMs.push_back(static_cast<int>(due));
     }
-    std::this_thread::sleep_until(end);
-    endpoint.Close();
+    SearchSession session(options);
+    std::string problem;
+    if (!session.SetTargets(targets, problem)) {
+        return Usage("invalid value for --network: " + problem);
+    }
+    session.SetRegistered(registered);
+    if (workUs > 0) {
+        // stands in for a slow consumer when measuring how many replies the socket buffer keeps
+        const auto work = std::chrono::microseconds(workUs);
+        session.SetDatagramObserver([work](const ReceivedDatagram&) {
+            const auto until = Clock::now() + work;
+            while (Clock::now() < until) {
+            }
+        });
+    }
 
-    if (sent == 0) {
-        std::fprintf(stderr, "vantrel-scan: the search probe could not be sent: %s\n", std::strerror(sendError));
+    const std::int64_t startNs = RealtimeNs();
+    const Clock::time_point start = Clock::now();
+    if (!session.Start()) {
+        const SessionStatus status = session.Status();
+        std::fprintf(stderr, "%s: %s\n", kTool, status.problem.c_str());
+        if (status.openError == EADDRINUSE) {
+            std::fprintf(stderr,
+                         "%s: another program (perhaps Vantrel) is using UDP port 5050; close it and try again.\n",
+                         kTool);
+        }
         return 2;
     }
-    const std::vector<Listed> listed = endpoint.Take();
-    if (json) {
-        PrintJson(listed);
-    } else {
-        PrintTable(listed);
+    const int socketReceiveBuffer = session.SocketReceiveBuffer();
+    std::this_thread::sleep_until(start + std::chrono::microseconds(static_cast<long long>(seconds * 1e6)));
+    // a sweep over ranges may outlast the collection time; the search then ends with the round
+    while (HasRanges(targets) && session.Status().state == SearchState::kSearching) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    session.Close();
+
+    const SessionStatus status = session.Status();
+    if (status.probesSent == 0) {
+        std::fprintf(stderr, "%s: the search probe could not be sent: %s\n", kTool,
+                     DescribeSendError(status.sendError).c_str());
+        return 2;
+    }
+    const std::vector<FoundRow> rows = session.Rows();
+    switch (format) {
+        case Format::kTable:
+            PrintTable(rows, registered != nullptr);
+            break;
+        case Format::kJson:
+            std::fputs(FoundRowsToJson(rows, status.probesSent).c_str(), stdout);
+            break;
+        case Format::kCsv:
+            std::fputs(FoundRowsToCsv(rows, status.probesSent).c_str(), stdout);
+            break;
+    }
+    if (status.listedLimitReached) {
+        std::fprintf(stderr, "%s: the list is full at %zu devices; %llu more devices answered and are not listed\n",
+                     kTool, status.listedLimit, static_cast<unsigned long long>(status.notListed));
     }
     if (stats) {
-        const double lastMs =
-            listed.empty() ? 0 : std::chrono::duration<double, std::milli>(listed.back().when - start).count();
+        std::int64_t lastNs = startNs;
+        for (const FoundRow& row : rows) {
+            lastNs = std::max(lastNs, row.firstReplyNs);
+        }
         std::fprintf(stderr,
-                     "vantrel-scan: %zu devices listed; %llu datagrams, %llu rejected, %llu duplicates; last listed "
-                     "%.1f ms after the first probe; socket receive buffer %d bytes\n",
-                     listed.size(), endpoint.datagrams, endpoint.rejected, endpoint.duplicates, lastMs,
-                     socketReceiveBuffer);
+                     "%s: %zu devices listed; %llu datagrams, %llu rejected, %llu duplicates; last listed "
+                     "%.1f ms after the first probe; socket receive buffer %d bytes; %llu from an earlier round, "
+                     "%u of %u probes sent, %llu sends failed\n",
+                     kTool, rows.size(), static_cast<unsigned long long>(status.datagrams),
+                     static_cast<unsigned long long>(status.Rejected()),
+                     static_cast<unsigned long long>(status.repeats), static_cast<double>(lastNs - startNs) / 1e6,
+                     socketReceiveBuffer, static_cast<unsigned long long>(status.earlierRound), status.probesSent,
+                     status.probesPlanned, static_cast<unsigned long long>(status.sendsFailed));
     }
     return 0;
+}
+
+}  // namespace
+}  // namespace vantrel
+
+int main(int argc, char** argv) {
+    return vantrel::Run(argc, argv);
 }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace vantrel {
+
 bool ParseUnsigned(const std::string& text, unsigned long long maximum, unsigned long long& value) {
     if (text.empty() || text[0] < '0' || text[0] > '9') {
         return false;
@@ -45,3 +47,5 @@ bool HandleInfoOption(const std::string& option, const char* tool, const char* u
     }
     return false;
 }
+
+}  // namespace vantrel

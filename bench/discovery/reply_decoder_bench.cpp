@@ -6,6 +6,7 @@
 #include "discovery/search_protocol.h"
 #include "discovery/search_reply_builder.h"
 
+namespace vantrel {
 namespace {
 
 std::vector<std::vector<unsigned char>> Replies(std::size_t count) {
@@ -64,5 +65,6 @@ void BM_RejectProbe(benchmark::State& state) {
 BENCHMARK(BM_RejectProbe);
 
 }  // namespace
+}  // namespace vantrel
 
 BENCHMARK_MAIN();

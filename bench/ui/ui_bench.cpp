@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -21,12 +22,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
-#include "app/paths/module_paths.h"
 #include "catalogue/device_catalogue.h"
 #include "common/generate_database.h"
+#include "context/program_context.h"
 #include "discovery/search_reply_builder.h"
 #include "store/device_store.h"
 #include "ui/add_device_flow.h"
@@ -53,7 +55,9 @@ bool OnlyLoopback() {
     return onlyLoopback;
 }
 
-// A program folder <temp>/<devices>/ with XML/Data.xml of that many devices, made the program's folder.
+std::unique_ptr<ProgramContext> gContext;
+
+// A program folder <temp>/<devices>/ with XML/Data.xml of that many devices, with the current context over it.
 void UseProgramFolder(int devices) {
     static std::string base = [] {
         char pattern[] = "/tmp/vantrel-ui-bench-XXXXXX";
@@ -65,8 +69,35 @@ void UseProgramFolder(int devices) {
         std::ofstream(folder + "XML/Data.xml", std::ios::binary)
             << (devices > 0 ? bench::GenerateDatabase({devices, 16, 8}) : std::string());
     }
-    ReleaseCatalogue();
-    OverrideModuleFolder(folder);
+    gContext.reset();
+    gContext = std::make_unique<ProgramContext>(PathsBeside(folder));
+    SetCurrentContext(gContext.get());
+}
+
+// UDP datagrams this network namespace's kernel dropped for a full receive buffer so far (RcvbufErrors).
+long long ReceiveBufferDrops() {
+    std::ifstream snmp("/proc/net/snmp");
+    std::string names;
+    std::string values;
+    while (std::getline(snmp, names) && names.rfind("Udp:", 0) != 0) {
+    }
+    std::getline(snmp, values);
+    std::istringstream nameWords(names);
+    std::istringstream valueWords(values);
+    std::string name;
+    std::string value;
+    while (nameWords >> name && valueWords >> value) {
+        if (name == "RcvbufErrors") {
+            return std::stoll(value);
+        }
+    }
+    return -1;
+}
+
+std::int64_t ThreadCpuNs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 void WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
@@ -76,13 +107,13 @@ void WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
     }
 }
 
-SearchEndpointConfig LoopbackConfig() {
-    SearchEndpointConfig config;
-    config.destinationAddress = INADDR_LOOPBACK;
-    config.destinationPort = 9;  // nothing listens; the probes go nowhere
-    config.localAddress = INADDR_LOOPBACK;
-    config.localPort = 0;
-    return config;
+SearchSessionOptions LoopbackConfig() {
+    SearchSessionOptions options;
+    options.addresses.destinationAddress = INADDR_LOOPBACK;
+    options.addresses.destinationPort = 9;  // nothing listens; the probes go nowhere
+    options.addresses.localAddress = INADDR_LOOPBACK;
+    options.addresses.localPort = 0;
+    return options;
 }
 
 void BM_StartupToFirstWindow(benchmark::State& state) {
@@ -93,7 +124,7 @@ void BM_StartupToFirstWindow(benchmark::State& state) {
     UseProgramFolder(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         auto start = Clock::now();
-        auto window = std::make_unique<SearchDialog>(LoopbackConfig());
+        auto window = std::make_unique<SearchDialog>(*gContext, LoopbackConfig());
         window->show();
         bool painted = false;
         WaitUntil(
@@ -113,38 +144,59 @@ void BM_StartupToFirstWindow(benchmark::State& state) {
 }
 BENCHMARK(BM_StartupToFirstWindow)->Arg(0)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// A burst of replies (range 0) into the window over a database of range(1) devices; with range(2) = 1 the
+// burst's devices are the database's (same host and port), so that every row is marked registered, else none
+// is; with range(3) = 1 the list is sorted by address. The marked and unmarked bursts over the same database
+// tell what marking adds to a burst.
 void BM_BurstOfReplies(benchmark::State& state) {
     if (!OnlyLoopback()) {
         state.SkipWithError("run under unshare -n");
         return;
     }
     const int replies = static_cast<int>(state.range(0));
-    UseProgramFolder(0);
+    const bool marked = state.range(2) != 0;
+    const bool sorted = state.range(3) != 0;
+    UseProgramFolder(static_cast<int>(state.range(1)));
     std::vector<std::vector<unsigned char>> datagrams;
     for (int i = 0; i < replies; ++i) {
+        // the hosts and ports bench::GenerateDatabase gives its devices, or the same in 10.168.0.0/16
         FoundDevice device;
-        device.address = htonl(0x0A000000u + static_cast<std::uint32_t>(i) + 1);
+        device.address = htonl((marked ? 0xC0A80000u : 0x0AA80000u) | static_cast<std::uint32_t>((i / 250) % 256) << 8 |
+                               static_cast<std::uint32_t>(i % 250 + 1));
         device.subnetMask = htonl(0xFFFF0000u);
-        device.gateway = htonl(0x0A000001u);
-        device.port = 8000;
+        device.gateway = htonl(0xC0A80001u);
+        device.port = static_cast<std::uint16_t>(5050 + i % 3);
         datagrams.push_back(BuildSearchReply(device));
     }
     double longestStallMs = 0;
+    double longestBusyMs = 0;
+    const long long dropsBefore = ReceiveBufferDrops();
     int listed = 0;
+    int registered = 0;
     for (auto _ : state) {
-        SearchDialog window(LoopbackConfig());
+        SearchDialog window(*gContext, LoopbackConfig());
         window.show();
+        if (sorted) {
+            window.List()->sortByColumn(FoundDeviceModel::kAddress, Qt::AscendingOrder);
+        }
         QCoreApplication::processEvents();
         sockaddr_in target{};
         target.sin_family = AF_INET;
         target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         target.sin_port = htons(window.LocalPort());
 
+        // the longest gap between two ticks, and the window thread's own CPU time within a gap: a gap much
+        // longer than its CPU time is the thread waiting for a core, not the window's work
         QElapsedTimer sinceTick;
         qint64 stall = 0;
+        std::int64_t busy = 0;
+        std::int64_t cpuAtTick = ThreadCpuNs();
         QTimer ticker;
         QObject::connect(&ticker, &QTimer::timeout, [&] {
             stall = std::max(stall, sinceTick.nsecsElapsed());
+            std::int64_t cpu = ThreadCpuNs();
+            busy = std::max(busy, cpu - cpuAtTick);
+            cpuAtTick = cpu;
             sinceTick.restart();
         });
         ticker.start(1);
@@ -164,12 +216,42 @@ void BM_BurstOfReplies(benchmark::State& state) {
         state.SetIterationTime(std::chrono::duration<double>(end - start).count());
         ticker.stop();
         longestStallMs = std::max(longestStallMs, static_cast<double>(stall) / 1e6);
+        longestBusyMs = std::max(longestBusyMs, static_cast<double>(busy) / 1e6);
         listed = window.Model()->rowCount();
+        registered = 0;
+        for (const FoundRow& row : window.Model()->Rows()) {
+            registered += row.registered ? 1 : 0;
+        }
+        window.hide();
+        ReleaseCatalogue();
     }
     state.counters["rows"] = listed;
+    state.counters["registered"] = registered;
     state.counters["longest_stall_ms"] = longestStallMs;
+    state.counters["longest_busy_ms"] = longestBusyMs;
+    state.counters["kernel_drops"] = static_cast<double>(ReceiveBufferDrops() - dropsBefore);
 }
-BENCHMARK(BM_BurstOfReplies)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_BurstOfReplies)
+    ->Args({10000, 0, 0, 0})
+    ->Args({10000, 10000, 0, 0})
+    ->Args({10000, 10000, 1, 0})
+    ->Args({10000, 10000, 1, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+
+// Renewing the marks after an Add: the registered set built from a catalogue of range(0) devices and handed
+// to a session (no rows listed, so this is the window's own share).
+void BM_MarkRegistered(benchmark::State& state) {
+    UseProgramFolder(static_cast<int>(state.range(0)));
+    GetCatalogue()->LoadAll();
+    SearchSession session(LoopbackConfig());
+    for (auto _ : state) {
+        session.SetRegistered(RegisteredDevicesOf(GetCatalogue()));
+    }
+    ReleaseCatalogue();
+}
+BENCHMARK(BM_MarkRegistered)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_AddFlow(benchmark::State& state) {
     const int rows = static_cast<int>(state.range(0));
@@ -197,7 +279,7 @@ void BM_AddFlow(benchmark::State& state) {
             }
         });
         answer.start(0);
-        RunAddDeviceFlow(nullptr, [&] { return selected; });
+        RunAddDeviceFlow(nullptr, *gContext, [&] { return selected; });
     }
     SetMessageRecorder(nullptr);
     state.counters["refused"] = refused;

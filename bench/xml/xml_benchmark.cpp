@@ -1,17 +1,14 @@
-// Load, destroy, memory and indented save of a generated device database, beside pugixml in the same run.
+// Load, destroy, memory and indented save of a generated device database, beside pugixml in the same run,
+// repeated in one process. xml_fresh_load measures the load in a new process each time.
 
 #include <benchmark/benchmark.h>
 #include <pugixml.hpp>
 
-#include <sys/wait.h>
 #include <unistd.h>
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
-#include <vector>
 
 #include "common/generate_database.h"
 #include "common/xml_save_loop.h"
@@ -98,7 +95,7 @@ void VantrelLoad(benchmark::State& state) {
     for (auto _ : state) {
         auto* document = new XmlDocument();
         document->LoadFile(path.c_str());
-        benchmark::DoNotOptimize(document->root);
+        benchmark::DoNotOptimize(document);
         state.PauseTiming();
         delete document;
         state.ResumeTiming();
@@ -106,7 +103,7 @@ void VantrelLoad(benchmark::State& state) {
     XmlDocument document;
     document.LoadFile(path.c_str());
     state.counters["tree_bytes_per_element"] =
-        static_cast<double>(vantrel::XmlTreeMemory(document.root)) / static_cast<double>(ElementCount(state.range(0)));
+        static_cast<double>(document.TreeBytes()) / static_cast<double>(ElementCount(state.range(0)));
 }
 
 void PugiLoad(benchmark::State& state) {
@@ -183,56 +180,7 @@ BENCHMARK(PugiSave)->Apply(Sizes);
 
 }  // namespace
 
-// Times one load in a forked child, so that the tree's memory is new to the process as at start-up.
-template <typename Load>
-double FreshLoadMilliseconds(Load load) {
-    int fds[2];
-    if (pipe(fds) != 0)
-        std::abort();
-    pid_t child = fork();
-    if (child == 0) {
-        auto start = std::chrono::steady_clock::now();
-        load();
-        double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        if (write(fds[1], &elapsed, sizeof elapsed) != sizeof elapsed)
-            _exit(1);
-        _exit(0);
-    }
-    double elapsed = -1;
-    if (read(fds[0], &elapsed, sizeof elapsed) != sizeof elapsed)
-        elapsed = -1;
-    close(fds[0]);
-    close(fds[1]);
-    waitpid(child, nullptr, 0);
-    return elapsed;
-}
-
-void ReportFreshLoads() {
-    constexpr int kRuns = 15;
-    for (int devices : {1000, 10000}) {
-        const std::string& path = DatabasePath(devices);
-        std::vector<double> ours, pugi;
-        for (int run = 0; run < kRuns; ++run) {
-            ours.push_back(FreshLoadMilliseconds([&] {
-                auto* document = new XmlDocument();
-                document->LoadFile(path.c_str());
-                benchmark::DoNotOptimize(document->root);
-            }));
-            pugi.push_back(FreshLoadMilliseconds([&] {
-                auto* document = new PugiDocument();
-                document->Load(path);
-                benchmark::DoNotOptimize(document->buffer);
-            }));
-        }
-        std::sort(ours.begin(), ours.end());
-        std::sort(pugi.begin(), pugi.end());
-        std::printf("FreshLoad/%d (median of %d, new process each): vantrel %.2f ms, pugixml %.2f ms, ratio %.2f\n",
-                    devices, kRuns, ours[kRuns / 2], pugi[kRuns / 2], ours[kRuns / 2] / pugi[kRuns / 2]);
-    }
-}
-
 int main(int argc, char** argv) {
-    ReportFreshLoads();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -14,24 +14,6 @@
 namespace vantrel {
 namespace {
 
-CatalogueMessageSink& MessageSink() {
-    static CatalogueMessageSink sink;
-    return sink;
-}
-
-void Tell(const char* text) {
-    if (MessageSink()) {
-        MessageSink()(text);
-    } else {
-        std::fprintf(stderr, "%s\n", text);
-    }
-}
-
-DeviceCatalogue*& Instance() {
-    static DeviceCatalogue* instance = nullptr;
-    return instance;
-}
-
 // One organization being loaded: its children as the store gave them, and how far the walk has come.
 struct PendingOrganization {
     std::int32_t id = 0;
@@ -77,15 +59,8 @@ bool ReadChildren(DeviceStore& store, PendingOrganization& pending) {
 
 }  // namespace
 
-StoreAccess ProcessStoreAccess() {
-    return StoreAccess{&GetDeviceStore, &ReleaseDeviceStore};
-}
-
-void SetCatalogueMessageSink(CatalogueMessageSink sink) {
-    MessageSink() = std::move(sink);
-}
-
-DeviceCatalogue::DeviceCatalogue(StoreAccess store) : store_(std::move(store)) {}
+DeviceCatalogue::DeviceCatalogue(StoreAccess store, CatalogueMessageSink sink)
+    : store_(std::move(store)), sink_(std::move(sink)) {}
 
 DeviceCatalogue::~DeviceCatalogue() {
     devicesById_.clear();
@@ -98,6 +73,14 @@ DeviceCatalogue::~DeviceCatalogue() {
 
 DeviceStore* DeviceCatalogue::Store() const {
     return store_.get ? store_.get() : nullptr;
+}
+
+void DeviceCatalogue::Tell(const char* text) const {
+    if (sink_) {
+        sink_(text);
+    } else {
+        std::fprintf(stderr, "%s\n", text);
+    }
 }
 
 void DeviceCatalogue::LoadOrganization(std::int32_t orgId, const char* name) {
@@ -137,6 +120,14 @@ void DeviceCatalogue::LoadOrganization(std::int32_t orgId, const char* name) {
         organizationsById_[entry.id] = std::move(entry);
         stack.pop_back();
     }
+}
+
+void DeviceCatalogue::ReloadOrganizations() {
+    if (Store() == nullptr) {
+        return;
+    }
+    organizationsById_.clear();
+    LoadOrganization(0, "");
 }
 
 void DeviceCatalogue::Remember(const DeviceRecord& record) {
@@ -244,18 +235,6 @@ const DeviceRecord* DeviceCatalogue::FindDevice(std::int32_t deviceId) const {
 const OrgEntry* DeviceCatalogue::FindOrganization(std::int32_t orgId) const {
     auto found = organizationsById_.find(orgId);
     return found == organizationsById_.end() ? nullptr : &found->second;
-}
-
-DeviceCatalogue* GetCatalogue() {
-    if (Instance() == nullptr) {
-        Instance() = new (std::nothrow) DeviceCatalogue();
-    }
-    return Instance();
-}
-
-void ReleaseCatalogue() {
-    delete Instance();
-    Instance() = nullptr;
 }
 
 }  // namespace vantrel

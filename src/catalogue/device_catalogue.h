@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "catalogue/records/records.h"
+#include "records/records.h"
 
 namespace vantrel {
 
@@ -27,21 +27,19 @@ struct OrgDeviceList {
     std::vector<std::int32_t> deviceIds;  // in the order loaded or added
 };
 
-// How the catalogue reaches the store; the default is the process-wide store.
+// How the catalogue reaches the store: get opens it on first use, release destroys it unsaved.
 struct StoreAccess {
     std::function<DeviceStore*()> get;
     std::function<void()> release;
 };
-StoreAccess ProcessStoreAccess();
 
 // Receives every message meant for the operator ("The name of this device has existed!", ...). The program
 // shows a modal message box; without a receiver the text goes to standard error.
 using CatalogueMessageSink = std::function<void(const char* text)>;
-void SetCatalogueMessageSink(CatalogueMessageSink sink);
 
 class DeviceCatalogue {
 public:
-    explicit DeviceCatalogue(StoreAccess store = ProcessStoreAccess());
+    explicit DeviceCatalogue(StoreAccess store, CatalogueMessageSink sink = nullptr);
     // Frees the device copies and releases the store without saving.
     virtual ~DeviceCatalogue();
 
@@ -56,6 +54,9 @@ public:
     // be read gets no entry, nor does anything beneath it; a child id met a second time (a cycle or a repeated id
     // in the file) is left out, so that the tree stays a tree.
     void LoadOrganization(std::int32_t orgId, const char* name);
+    // Forgets the organization tree and loads it again from the root, after the store's organizations were
+    // changed; the devices stay as they are. Without a store the tree is left as it was.
+    void ReloadOrganizations();
 
     // The new device's id, or 0 when it was not added: organization unknown (no message), name, address or
     // DDNS settings already registered, or the store failed ("XML failed!", also when there is no store).
@@ -76,17 +77,14 @@ private:
     void Remember(const DeviceRecord& record);
     DeviceStore* Store() const;
     void TellStoreNotices(DeviceStore& store);
+    void Tell(const char* text) const;
 
     std::map<std::int32_t, std::unique_ptr<DeviceRecord>> devicesById_;
     std::map<std::int32_t, OrgEntry> organizationsById_;
     std::map<std::int32_t, OrgDeviceList> devicesByOrganization_;
     StoreAccess store_;
     bool noticesTold_ = false;
+    CatalogueMessageSink sink_;
 };
-
-// The single catalogue, created empty on the first call; nullptr when it cannot be allocated (a later call retries).
-DeviceCatalogue* GetCatalogue();
-// Destroys the single catalogue (and with it the store, unsaved) and empties the pointer; nothing when there is none.
-void ReleaseCatalogue();
 
 }  // namespace vantrel

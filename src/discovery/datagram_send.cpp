@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+namespace vantrel {
+
 ssize_t SendDatagramVia(int fd, const void* data, std::size_t length, const sockaddr_in& to, const in_pktinfo* via) {
     iovec part{const_cast<void*>(data), length};
     alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
@@ -24,3 +26,5 @@ ssize_t SendDatagramVia(int fd, const void* data, std::size_t length, const sock
     }
     return sendmsg(fd, &message, 0);
 }
+
+}  // namespace vantrel

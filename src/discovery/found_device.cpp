@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "discovery/search_protocol.h"
+
+namespace vantrel {
+
 namespace {
 
 std::uint32_t ReadRaw32(const unsigned char* p) {
@@ -25,11 +29,11 @@ void FormatDotted(std::uint32_t networkOrderAddress, char (&text)[16]) {
 
 FoundDevice MakeFoundDevice(const unsigned char* payload) {
     FoundDevice device;
-    device.address = ReadRaw32(payload + 24);
-    device.subnetMask = ReadRaw32(payload + 28);
-    device.gateway = ReadRaw32(payload + 32);
-    device.fourthValue = ReadRaw32(payload + 36);
-    device.port = static_cast<std::uint16_t>(payload[66] | payload[67] << 8);
+    device.address = ReadRaw32(payload + reply_offset::kAddress);
+    device.subnetMask = ReadRaw32(payload + reply_offset::kSubnetMask);
+    device.gateway = ReadRaw32(payload + reply_offset::kGateway);
+    device.fourthValue = ReadRaw32(payload + reply_offset::kFourthValue);
+    device.port = static_cast<std::uint16_t>(payload[reply_offset::kPort] | payload[reply_offset::kPort + 1] << 8);
     FormatDotted(device.address, device.addressText);
     return device;
 }
@@ -63,3 +67,5 @@ bool SameDevice(const FoundDevice& a, const FoundDevice& b) {
 std::uint64_t DeviceIdentityKey(const FoundDevice& device) {
     return std::uint64_t{device.address} << 16 | device.port;
 }
+
+}  // namespace vantrel

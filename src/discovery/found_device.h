@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace vantrel {
+
 // A device as its search reply describes it; numbers as received (addresses in network byte order).
 struct FoundDevice {
     std::uint32_t address = 0;
@@ -29,3 +31,5 @@ std::string GatewayText(const FoundDevice& device);
 bool SameDevice(const FoundDevice& a, const FoundDevice& b);
 // A key equal for exactly the entries SameDevice calls the same, for hashing.
 std::uint64_t DeviceIdentityKey(const FoundDevice& device);
+
+}  // namespace vantrel

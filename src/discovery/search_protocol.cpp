@@ -4,12 +4,18 @@
 
 #include "discovery/udp_broadcast_endpoint.h"
 
+namespace vantrel {
+
 SearchProbe BuildSearchProbe() {
     SearchProbe probe{};
     probe[0] = kProbeCode;
     probe[1] = 0x01;
     probe[16] = 0x02;
     return probe;
+}
+
+bool IsSearchProbe(const unsigned char* data, std::size_t length) {
+    return data != nullptr && length >= kSearchHeaderSize && data[0] == kProbeCode;
 }
 
 int SendSearchProbe(UdpBroadcastEndpoint& endpoint) {
@@ -42,3 +48,5 @@ int ReplyDecoder::Decode(const unsigned char* data, std::size_t length, unsigned
     std::memcpy(payload, data + kSearchHeaderSize, kReplyPayloadSize);
     return 1;
 }
+
+}  // namespace vantrel

@@ -4,6 +4,8 @@
 
 #include "discovery/search_protocol.h"
 
+namespace vantrel {
+
 std::vector<unsigned char> BuildSearchReply(const FoundDevice& device, unsigned char extraLength) {
     std::vector<unsigned char> reply(kMinReplySize + extraLength, 0);
     reply[0] = kReplyCode;
@@ -12,14 +14,16 @@ std::vector<unsigned char> BuildSearchReply(const FoundDevice& device, unsigned 
     reply[4] = static_cast<unsigned char>(kReplyPayloadSize);
     reply[16] = 0x02;
     unsigned char* payload = reply.data() + kSearchHeaderSize;
-    std::memcpy(payload + 24, &device.address, 4);
-    std::memcpy(payload + 28, &device.subnetMask, 4);
-    std::memcpy(payload + 32, &device.gateway, 4);
-    std::memcpy(payload + 36, &device.fourthValue, 4);
-    payload[66] = static_cast<unsigned char>(device.port & 0xFF);
-    payload[67] = static_cast<unsigned char>(device.port >> 8);
+    std::memcpy(payload + reply_offset::kAddress, &device.address, 4);
+    std::memcpy(payload + reply_offset::kSubnetMask, &device.subnetMask, 4);
+    std::memcpy(payload + reply_offset::kGateway, &device.gateway, 4);
+    std::memcpy(payload + reply_offset::kFourthValue, &device.fourthValue, 4);
+    payload[reply_offset::kPort] = static_cast<unsigned char>(device.port & 0xFF);
+    payload[reply_offset::kPort + 1] = static_cast<unsigned char>(device.port >> 8);
     for (std::size_t i = kMinReplySize; i < reply.size(); ++i) {
         reply[i] = 0xEE;
     }
     return reply;
 }
+
+}  // namespace vantrel

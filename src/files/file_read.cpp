@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
+
+#include "files/content_hash.h"
 
 namespace vantrel {
 
@@ -70,6 +73,40 @@ FileContents ReadRegularFile(const std::string& path, std::uint64_t maxBytes, bo
         contents.bytes.shrink_to_fit();
     }
     return contents;
+}
+
+bool HashRegularFile(const std::string& path, const struct stat* expected, std::uint64_t* hash) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info {};
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok && expected != nullptr) {
+        ok = info.st_dev == expected->st_dev && info.st_ino == expected->st_ino && info.st_size == expected->st_size &&
+             info.st_mtim.tv_sec == expected->st_mtim.tv_sec && info.st_mtim.tv_nsec == expected->st_mtim.tv_nsec &&
+             info.st_ctim.tv_sec == expected->st_ctim.tv_sec && info.st_ctim.tv_nsec == expected->st_ctim.tv_nsec;
+    }
+    ContentHash content;
+    std::vector<char> buffer(ok ? 1 << 20 : 0);
+    while (ok) {
+        ssize_t got = read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            ok = false;
+        } else if (got == 0) {
+            break;
+        } else {
+            content.Add(buffer.data(), static_cast<std::size_t>(got));
+        }
+    }
+    close(fd);
+    if (ok) {
+        *hash = content.Value();
+    }
+    return ok;
 }
 
 bool WriteAll(int fd, const void* data, std::size_t size) {

@@ -27,6 +27,10 @@ struct FileContents {
 // Opens with O_NONBLOCK (and O_NOFOLLOW unless followLinks), reads only a regular file and at most maxBytes.
 FileContents ReadRegularFile(const std::string& path, std::uint64_t maxBytes, bool followLinks);
 
+// The ContentHash of the regular file at path (links not followed), read in pieces. False when it cannot be
+// read, or when expected is given and the opened file is not that one (device, inode, size, change times).
+bool HashRegularFile(const std::string& path, const struct stat* expected, std::uint64_t* hash);
+
 // Writes all bytes, retrying after EINTR; false when a write fails.
 bool WriteAll(int fd, const void* data, std::size_t size);
 

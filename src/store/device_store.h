@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/records/records.h"
+#include "records/records.h"
 #include "store/store_condition.h"
 #include "store/store_records.h"
 
@@ -118,10 +118,5 @@ public:
 
 // Opens the database at this path (missing or unreadable file: empty database). Never null.
 std::unique_ptr<DeviceStore> OpenDeviceStore(const std::string& databasePath);
-
-// The process-wide store on GetDatabasePath(); created on the first call, null if it cannot be allocated.
-DeviceStore* GetDeviceStore();
-// Destroys the process-wide store without saving; does nothing when there is none.
-void ReleaseDeviceStore();
 
 }  // namespace vantrel

@@ -60,15 +60,8 @@ void XmlDeviceStore::LoadDatabase() {
         loaded_.size = report.info.st_size;
         loaded_.modified = report.info.st_mtim;
         loaded_.changed = report.info.st_ctim;
-        if (report.size == 0) {
-            loaded_.hash = ContentHash::Of(nullptr, 0);
-        } else if (!report.damaged && document_.text != nullptr) {
-            // the text of a clean load is the file's bytes
-            loaded_.hash = ContentHash::Of(document_.text, static_cast<std::size_t>(report.size));
-        } else {
-            FileContents original = ReadRegularFile(path_, kMaxXmlFileSize, false);
-            loaded_.hash = ContentHash::Of(original.bytes.data(), original.bytes.size());
-        }
+        // read once more for the hash, in pieces; a file replaced meanwhile leaves the hash unknown
+        loaded_.hashKnown = HashRegularFile(path_, &report.info, &loaded_.hash);
     }
 
     std::uint32_t enciphered = 0;
@@ -103,9 +96,8 @@ bool XmlDeviceStore::FileChangedSinceLoad(bool& notRegular) {
         return false;
     }
     // the same size and time can still hide another writer's bytes
-    FileContents contents = ReadRegularFile(path_, kMaxXmlFileSize, false);
-    bool changed = contents.status != FileReadStatus::Read ||
-                   ContentHash::Of(contents.bytes.data(), contents.bytes.size()) != loaded_.hash;
+    std::uint64_t hash = 0;
+    bool changed = !loaded_.hashKnown || !HashRegularFile(path_, &now, &hash) || hash != loaded_.hash;
     if (!changed) {
         loaded_.changed = now.st_ctim;
     }
@@ -183,6 +175,7 @@ int XmlDeviceStore::Save() {
         loaded_.changed = placed.st_ctim;  // the rename may have moved it
     }
     loaded_.hash = saved.hash;
+    loaded_.hashKnown = true;
     pending_.clear();
     replayable_ = true;
     return 1;

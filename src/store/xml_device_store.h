@@ -96,6 +96,7 @@ private:
         struct timespec modified {};
         struct timespec changed {};  // ctime: any write, or a time set back by hand, moves it
         std::uint64_t hash = 0;
+        bool hashKnown = false;
     };
 
     // Reads the file into the document and records how that went; caches start anew.

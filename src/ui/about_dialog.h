@@ -4,11 +4,15 @@
 
 namespace vantrel {
 
-// The about box: the program's icon, name and version, and OK.
+struct ProgramPaths;
+
+// The about box: the program's icon, name and version, the data folder in use, and OK.
 class AboutDialog : public QDialog {
     Q_OBJECT
 
 public:
+    explicit AboutDialog(const ProgramPaths& paths, QWidget* parent = nullptr);
+    // With the paths of the current program context.
     explicit AboutDialog(QWidget* parent = nullptr);
 };
 

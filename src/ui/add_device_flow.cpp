@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "app/paths/module_paths.h"
 #include "catalogue/device_catalogue.h"
+#include "context/program_context.h"
 #include "store/device_store.h"
 #include "store/store_text.h"
 #include "ui/device_management_dialog.h"
@@ -43,14 +43,14 @@ unsigned ParsePortText(const QString& text) {
     return value;
 }
 
-void RunAddDeviceFlow(QWidget* parent, const SelectedRowsSource& selectedRows) {
+void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRowsSource& selectedRows) {
     std::vector<SelectedRow> rows = selectedRows();
     if (rows.empty()) {
         ShowMessage(parent, QString::fromLatin1(add_messages::kNoSelection),
                     QString::fromLatin1(add_messages::kNoSelectionCaption));
         return;
     }
-    DeviceManagementDialog dialog(parent);
+    DeviceManagementDialog dialog(context, parent);
     dialog.SetRowCount(static_cast<int>(rows.size()));
     if (dialog.exec() != QDialog::Accepted) {
         return;
@@ -59,7 +59,7 @@ void RunAddDeviceFlow(QWidget* parent, const SelectedRowsSource& selectedRows) {
     if (rows.empty()) {
         return;
     }
-    DeviceCatalogue* catalogue = GetCatalogue();
+    DeviceCatalogue* catalogue = context.Catalogue();
     int counter = 1;
     for (const SelectedRow& row : rows) {
         DeviceRecord record{};
@@ -77,11 +77,12 @@ void RunAddDeviceFlow(QWidget* parent, const SelectedRowsSource& selectedRows) {
             catalogue->SetCameraTypes(id, dialog.cameraTypes.data(), static_cast<std::int32_t>(record.cameras));
         }
     }
-    DeviceStore* store = GetDeviceStore();
+    DeviceStore* store = context.Store();
     if (store == nullptr || store->Save() == 0) {
-        ShowMessage(parent,
-                    QString::fromLatin1(add_messages::kSaveFailed).arg(QString::fromStdString(GetDatabasePath())),
-                    QString::fromLatin1(add_messages::kSaveFailedCaption));
+        ShowMessage(
+            parent,
+            QString::fromLatin1(add_messages::kSaveFailed).arg(QString::fromStdString(context.Paths().DatabasePath())),
+            QString::fromLatin1(add_messages::kSaveFailedCaption));
     }
 }
 

@@ -12,6 +12,8 @@ class QWidget;
 
 namespace vantrel {
 
+class ProgramContext;
+
 // The texts of the "IP Address" and "Port Number" columns of one selected row.
 struct SelectedRow {
     QString address;
@@ -33,6 +35,6 @@ unsigned ParsePortText(const QString& text);
 // Runs the flow on the UI thread. selectedRows is asked before the dialog (none: the prompt, nothing else) and
 // again after OK, in row order. Cancel adds and writes nothing. Refused rows still use up their running number.
 // The database is saved once after the last row; a failed save is told, naming the file.
-void RunAddDeviceFlow(QWidget* parent, const SelectedRowsSource& selectedRows);
+void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRowsSource& selectedRows);
 
 }  // namespace vantrel

@@ -40,8 +40,10 @@ CameraTypeDialog::CameraTypeDialog(QWidget* parent) : QDialog(parent) {
         int x;
         int width;
     };
+    // centred over their columns and as wide as the space between them, so that wider fonts (and longer
+    // texts from the text table) still fit
     for (const Heading& heading :
-         {Heading{"Channel", 12, 36}, Heading{"Normal Camera", 57, 53}, Heading{"Speed Dome", 119, 41}}) {
+         {Heading{"Channel", 12, 36}, Heading{"Normal Camera", 56, 56}, Heading{"Speed Dome", 112, 56}}) {
         auto* label = new QLabel(QString::fromLatin1(heading.text), this);
         label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         label->setGeometry(du.Rect(heading.x, 16, heading.width, 8));

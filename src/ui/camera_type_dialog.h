@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "catalogue/records/records.h"
+#include "records/records.h"
 
 class QButtonGroup;
 class QGroupBox;

@@ -9,18 +9,23 @@
 #include <cstring>
 
 #include "catalogue/device_catalogue.h"
+#include "context/program_context.h"
 #include "store/store_text.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/dialog_buttons.h"
 #include "ui/dialog_units.h"
 #include "ui/messages.h"
 #include "ui/org_tree.h"
+#include "ui/org_tree_editor.h"
 #include "ui/resources.h"
 
 namespace vantrel {
 namespace {
 
 constexpr int kMaxTextBytes = static_cast<int>(kTextFieldSize) - 1;
+// The labels reach up to the fields (at 190): the template's label widths were measured for its own font and
+// cut the texts of wider ones.
+constexpr int kLabelRight = 187;
 
 int DecimalDigits(int value) {
     int digits = 1;
@@ -44,15 +49,18 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry) {
     return edit;
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* text, const QRect& geometry) {
+// text may mark a mnemonic with '&'; Alt and that letter move the focus to buddy.
+QLabel* MakeLabel(QWidget* parent, const char* text, const QRect& geometry, QWidget* buddy) {
     auto* label = new QLabel(QString::fromLatin1(text), parent);
     label->setGeometry(geometry);
+    label->setBuddy(buddy);
     return label;
 }
 
 }  // namespace
 
-DeviceManagementDialog::DeviceManagementDialog(QWidget* parent) : QDialog(parent) {
+DeviceManagementDialog::DeviceManagementDialog(ProgramContext& context, QWidget* parent)
+    : QDialog(parent), context_(context) {
     setObjectName(QStringLiteral("deviceManagementDialog"));
     setWindowTitle(QStringLiteral("Device Management"));
     setFont(TemplateFont(font()));
@@ -72,35 +80,39 @@ DeviceManagementDialog::DeviceManagementDialog(QWidget* parent) : QDialog(parent
     auto* group = new QGroupBox(this);
     group->setGeometry(du.Rect(126, 3, 180, 151));
 
-    MakeLabel(this, "Organization", du.Rect(135, 14, 49, 8));
     organizationEdit_ = MakeEdit(this, "organization", du.Rect(190, 12, 94, 14));
     organizationEdit_->setReadOnly(true);
-    MakeLabel(this, "Device Name", du.Rect(134, 38, 45, 8));
+    // the tree chooses the organization; the field only shows it and stays out of the Tab order
+    organizationEdit_->setFocusPolicy(Qt::ClickFocus);
+    MakeLabel(this, "&Organization", du.Rect(135, 14, kLabelRight - 135, 8), orgTree_);
     nameEdit_ = MakeEdit(this, "deviceName", du.Rect(190, 36, 94, 14));
-    MakeLabel(this, "User Name", du.Rect(134, 62, 37, 8));
+    MakeLabel(this, "Device &Name", du.Rect(134, 38, kLabelRight - 134, 8), nameEdit_);
     userNameEdit_ = MakeEdit(this, "userName", du.Rect(190, 60, 94, 14));
-    MakeLabel(this, "Password", du.Rect(134, 86, 33, 8))->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    MakeLabel(this, "&User Name", du.Rect(134, 62, kLabelRight - 134, 8), userNameEdit_);
     passwordEdit_ = MakeEdit(this, "password", du.Rect(190, 84, 94, 14));
     passwordEdit_->setEchoMode(QLineEdit::Password);
-    MakeLabel(this, "Total Channel", du.Rect(134, 110, 53, 8));
+    MakeLabel(this, "&Password", du.Rect(134, 86, 33, 8), passwordEdit_)->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     channelEdit_ = MakeEdit(this, "totalChannel", du.Rect(190, 108, 94, 14));
     channelEdit_->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), channelEdit_));
-    cameraTypeButton_ = new QPushButton(QStringLiteral("Edit Camera type"), this);
+    MakeLabel(this, "Total C&hannel", du.Rect(134, 110, kLabelRight - 134, 8), channelEdit_);
+    cameraTypeButton_ = new QPushButton(QStringLiteral("Edit &Camera type"), this);
     cameraTypeButton_->setObjectName(QStringLiteral("editCameraType"));
     cameraTypeButton_->setGeometry(du.Rect(190, 132, 94, 14));
     cameraTypeButton_->setAutoDefault(false);
     connect(cameraTypeButton_, &QPushButton::clicked, this, &DeviceManagementDialog::OnEditCameraType);
     group->lower();
 
-    // tab order as the operator fills the form
-    setTabOrder(orgTree_, nameEdit_);
+    orgEditor_ = new OrgTreeEditor(orgTree_, context_);
+
+    // tab order as the operator fills the form, then the tree (and round again)
     setTabOrder(nameEdit_, userNameEdit_);
     setTabOrder(userNameEdit_, passwordEdit_);
     setTabOrder(passwordEdit_, channelEdit_);
     setTabOrder(channelEdit_, cameraTypeButton_);
     setTabOrder(cameraTypeButton_, okButton_);
     setTabOrder(okButton_, cancelButton_);
+    setTabOrder(cancelButton_, orgTree_);
 
     setFixedSize(du.X(316), du.Y(299));
 }
@@ -115,14 +127,8 @@ void DeviceManagementDialog::setVisible(bool visible) {
 void DeviceManagementDialog::InitDialog() {
     UpdateData(false);
     orgTree_->clear();
-    FillOrgTree(orgTree_, nullptr, 0, GetCatalogue());
-    QTreeWidgetItem* root = orgTree_->topLevelItem(0);
-    if (root != nullptr) {
-        root->setText(0, QStringLiteral("Organization"));
-        orgTree_->setCurrentItem(nullptr);
-        orgTree_->setCurrentItem(root);
-        root->setExpanded(true);
-    }
+    orgEditor_->Refresh(0);
+    nameEdit_->setFocus();
 }
 
 bool DeviceManagementDialog::UpdateData(bool saveAndValidate) {

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "catalogue/records/records.h"
+#include "records/records.h"
 
 class QLineEdit;
 class QPushButton;
@@ -17,12 +17,15 @@ class QTreeWidgetItem;
 namespace vantrel {
 
 class OrgTreeCtrl;
+class OrgTreeEditor;
+class ProgramContext;
 
 class DeviceManagementDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit DeviceManagementDialog(QWidget* parent = nullptr);
+    // The organization tree comes from the context's catalogue.
+    explicit DeviceManagementDialog(ProgramContext& context, QWidget* parent = nullptr);
 
     std::int32_t channelCount = 8;
     QString deviceName;  // trimmed after OK
@@ -42,6 +45,7 @@ public:
 
     // The controls, for tests.
     OrgTreeCtrl* OrgTree() const { return orgTree_; }
+    OrgTreeEditor* OrgEditor() const { return orgEditor_; }
 
     void setVisible(bool visible) override;
 
@@ -61,7 +65,9 @@ private:
     // (a password is stored enciphered and only the double quote is refused).
     bool CheckTextField(const QString& text, const char* fieldName, int reservedBytes, bool storedAsText = true);
 
+    ProgramContext& context_;
     OrgTreeCtrl* orgTree_ = nullptr;
+    OrgTreeEditor* orgEditor_ = nullptr;
     QLineEdit* channelEdit_ = nullptr;
     QLineEdit* nameEdit_ = nullptr;
     QLineEdit* passwordEdit_ = nullptr;

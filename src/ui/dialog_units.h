@@ -29,9 +29,9 @@ private:
     int baseY_ = 13;
 };
 
-// The templates' font: the desktop's font family at 8 points, as the templates ask for.
+// The templates' font. Their 8 points were the desktop's own size where they were drawn; here the text follows
+// the desktop's font and size, and the dialog units above scale the layout with it.
 inline QFont TemplateFont(QFont font) {
-    font.setPointSize(8);
     return font;
 }
 

@@ -1,9 +1,140 @@
 #include "ui/found_device_model.h"
 
+#include <arpa/inet.h>
+
+#include <QDateTime>
+#include <algorithm>
+#include <bitset>
+
+#include "ui/resources.h"
+
 namespace vantrel {
+namespace {
+
+QString Dotted(std::uint32_t networkOrderAddress) {
+    return QString::fromStdString(DottedDecimal(networkOrderAddress));
+}
+
+// "10.1.0.0/24" for an adapter's address and mask
+QString SubnetText(std::uint32_t networkOrderAddress, std::uint32_t networkOrderMask) {
+    int prefix = static_cast<int>(std::bitset<32>(ntohl(networkOrderMask)).count());
+    return QStringLiteral("%1/%2").arg(Dotted(networkOrderAddress & networkOrderMask)).arg(prefix);
+}
+
+QDateTime ReplyTime(std::int64_t unixNs) {
+    return QDateTime::fromMSecsSinceEpoch(unixNs / 1000000);
+}
+
+QString AdapterName(const FoundRow& row) {
+    return QString::fromLocal8Bit(row.adapterName, static_cast<int>(qstrnlen(row.adapterName, kAdapterNameSize)));
+}
+
+QString Text(const FoundRow& row, int column, std::uint32_t probes) {
+    switch (column) {
+        case FoundDeviceModel::kNumber:
+            return QString::number(row.number);
+        case FoundDeviceModel::kAddress:
+            return QString::fromStdString(AddressText(row.device));
+        case FoundDeviceModel::kPort:
+            return QString::fromStdString(PortText(row.device));
+        case FoundDeviceModel::kSubnetMask:
+            return QString::fromStdString(SubnetMaskText(row.device));
+        case FoundDeviceModel::kGateway:
+            return QString::fromStdString(GatewayText(row.device));
+        case FoundDeviceModel::kRegistered:
+            return row.registered ? QStringLiteral("Yes") : QString();
+        case FoundDeviceModel::kAdapter:
+            return AdapterName(row);
+        case FoundDeviceModel::kSeen:
+            return probes == 0 ? QString::number(row.probesSeen)
+                               : QStringLiteral("%1 of %2").arg(row.probesSeen).arg(std::max(probes, row.probesSeen));
+        case FoundDeviceModel::kLastReply:
+            return row.lastReplyNs == 0 ? QString() : ReplyTime(row.lastReplyNs).toString(QStringLiteral("HH:mm:ss"));
+        case FoundDeviceModel::kSender:
+            return row.senderAddress == 0 ? QString() : Dotted(row.senderAddress);
+        default:
+            return {};
+    }
+}
+
+QString ToolTip(const FoundRow& row, int column, std::uint32_t probes) {
+    switch (column) {
+        case FoundDeviceModel::kRegistered:
+            return row.registered ? QStringLiteral("Already in the device database with this address and port.")
+                                  : QString();
+        case FoundDeviceModel::kAdapter:
+            if (row.adapterIndex == 0) {
+                return QStringLiteral("The adapter this reply arrived on is not known.");
+            }
+            if (row.outsideAdapterSubnet) {
+                return QStringLiteral(
+                           "%1 is not in the subnet of %2 (%3). The device answered, but it cannot be reached until "
+                           "its address is changed.")
+                    .arg(QString::fromStdString(AddressText(row.device)), AdapterName(row),
+                         SubnetText(row.adapterAddress, row.adapterMask));
+            }
+            return QStringLiteral("Reply arrived on %1 (%2).")
+                .arg(AdapterName(row), SubnetText(row.adapterAddress, row.adapterMask));
+        case FoundDeviceModel::kSeen:
+            return QStringLiteral("Answered %1 of the %2 probes of this search; %3 replies in all.")
+                .arg(row.probesSeen)
+                .arg(std::max(probes, row.probesSeen))
+                .arg(row.replies);
+        case FoundDeviceModel::kLastReply:
+            return row.lastReplyNs == 0
+                       ? QString()
+                       : ReplyTime(row.lastReplyNs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz t"));
+        case FoundDeviceModel::kSender:
+            if (row.senderMismatch) {
+                return QStringLiteral(
+                           "The reply came from %1, not from the address it announces (%2): a device answering for "
+                           "another one, or a forged reply.")
+                    .arg(Dotted(row.senderAddress), QString::fromStdString(AddressText(row.device)));
+            }
+            return row.senderAddress == 0 ? QString()
+                                          : QStringLiteral("Reply sent from %1, port %2.")
+                                                .arg(Dotted(row.senderAddress))
+                                                .arg(row.senderPort);
+        default:
+            return {};
+    }
+}
+
+QVariant SortKey(const FoundRow& row, int column) {
+    switch (column) {
+        case FoundDeviceModel::kNumber:
+            return row.number;
+        case FoundDeviceModel::kAddress:
+            return ntohl(row.device.address);
+        case FoundDeviceModel::kPort:
+            return row.device.port;
+        case FoundDeviceModel::kSubnetMask:
+            return ntohl(row.device.subnetMask);
+        case FoundDeviceModel::kGateway:
+            return ntohl(row.device.gateway);
+        case FoundDeviceModel::kRegistered:
+            return row.registered ? 1 : 0;
+        case FoundDeviceModel::kAdapter:
+            // warned rows next to each other within an adapter
+            return AdapterName(row) + (row.outsideAdapterSubnet ? QStringLiteral("\x01") : QString());
+        case FoundDeviceModel::kSeen:
+            return row.probesSeen;
+        case FoundDeviceModel::kLastReply:
+            return static_cast<qlonglong>(row.lastReplyNs);
+        case FoundDeviceModel::kSender:
+            return ntohl(row.senderAddress);
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+FoundDeviceModel::FoundDeviceModel(QObject* parent)
+    : QAbstractTableModel(parent), registeredMark_(RegisteredIcon()), warningMark_(WarningIcon()) {}
 
 int FoundDeviceModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(devices_.size());
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
 int FoundDeviceModel::columnCount(const QModelIndex& parent) const {
@@ -11,21 +142,26 @@ int FoundDeviceModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant FoundDeviceModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || role != Qt::DisplayRole || index.row() >= rowCount()) {
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= kColumnCount) {
         return {};
     }
-    const FoundDevice& device = devices_[static_cast<std::size_t>(index.row())];
-    switch (index.column()) {
-        case kNumber:
-            return QString::number(index.row() + 1);
-        case kAddress:
-            return QString::fromStdString(AddressText(device));
-        case kPort:
-            return QString::fromStdString(PortText(device));
-        case kSubnetMask:
-            return QString::fromStdString(SubnetMaskText(device));
-        case kGateway:
-            return QString::fromStdString(GatewayText(device));
+    const FoundRow& row = rows_[static_cast<std::size_t>(index.row())];
+    switch (role) {
+        case Qt::DisplayRole:
+            return Text(row, index.column(), probes_);
+        case Qt::ToolTipRole: {
+            QString tip = ToolTip(row, index.column(), probes_);
+            return tip.isEmpty() ? QVariant() : QVariant(tip);
+        }
+        case Qt::DecorationRole:
+            if ((index.column() == kRegistered && row.registered) ||
+                (index.column() == kAdapter && row.outsideAdapterSubnet) ||
+                (index.column() == kSender && row.senderMismatch)) {
+                return index.column() == kRegistered ? registeredMark_ : warningMark_;
+            }
+            return {};
+        case kSortRole:
+            return SortKey(row, index.column());
         default:
             return {};
     }
@@ -52,27 +188,83 @@ QVariant FoundDeviceModel::headerData(int section, Qt::Orientation orientation, 
             return QStringLiteral("Subnet Mask");
         case kGateway:
             return QStringLiteral("Default Gateway");
+        case kRegistered:
+            return QStringLiteral("Registered");
+        case kAdapter:
+            return QStringLiteral("Adapter");
+        case kSeen:
+            return QStringLiteral("Seen");
+        case kLastReply:
+            return QStringLiteral("Last Reply");
+        case kSender:
+            return QStringLiteral("Sender");
         default:
             return {};
     }
 }
 
-void FoundDeviceModel::Append(const std::vector<FoundDevice>& devices) {
-    if (devices.empty()) {
+void FoundDeviceModel::Merge(const std::vector<FoundRow>& rows) {
+    std::uint32_t last = rows_.empty() ? 0 : rows_.back().number;
+    std::vector<FoundRow> added;
+    int firstChanged = rowCount();
+    int lastChanged = -1;
+    for (const FoundRow& row : rows) {
+        if (row.number > last) {
+            added.push_back(row);
+            continue;
+        }
+        // numbers ascend with the rows, so the held row is found by halving
+        auto held = std::lower_bound(rows_.begin(), rows_.end(), row.number,
+                                     [](const FoundRow& r, std::uint32_t number) { return r.number < number; });
+        if (held == rows_.end() || held->number != row.number) {
+            continue;
+        }
+        *held = row;
+        int at = static_cast<int>(held - rows_.begin());
+        firstChanged = std::min(firstChanged, at);
+        lastChanged = std::max(lastChanged, at);
+    }
+    if (lastChanged >= 0) {
+        emit dataChanged(index(firstChanged, 0), index(lastChanged, kColumnCount - 1));
+    }
+    if (added.empty()) {
         return;
     }
+    // a row handed out of order is placed by its number; of two states of one new row the later one counts
+    std::stable_sort(added.begin(), added.end(),
+                     [](const FoundRow& a, const FoundRow& b) { return a.number < b.number; });
+    std::vector<FoundRow> fresh;
+    fresh.reserve(added.size());
+    for (const FoundRow& row : added) {
+        if (!fresh.empty() && fresh.back().number == row.number) {
+            fresh.back() = row;
+        } else {
+            fresh.push_back(row);
+        }
+    }
     int first = rowCount();
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(devices.size()) - 1);
-    devices_.insert(devices_.end(), devices.begin(), devices.end());
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(fresh.size()) - 1);
+    rows_.insert(rows_.end(), fresh.begin(), fresh.end());
     endInsertRows();
 }
 
+void FoundDeviceModel::SetProbeCount(std::uint32_t probes) {
+    if (probes == probes_) {
+        return;
+    }
+    probes_ = probes;
+    if (!rows_.empty()) {
+        emit dataChanged(index(0, kSeen), index(rowCount() - 1, kSeen));
+    }
+}
+
 void FoundDeviceModel::Clear() {
-    if (devices_.empty()) {
+    probes_ = 0;
+    if (rows_.empty()) {
         return;
     }
     beginResetModel();
-    devices_.clear();
+    rows_.clear();
     endResetModel();
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 
-// The rows of the search list: one per device, in order of first answer, with the five columns
-// "NO", "IP Address", "Port Number", "Subnet Mask", "Default Gateway".
+// The rows of the search list: one per device of the current search round, in order of first answer. The
+// five columns "NO", "IP Address", "Port Number", "Subnet Mask", "Default Gateway" come first, then what the
+// search learnt about the device: "Registered", "Adapter", "Seen", "Last Reply", "Sender".
 
 #include <QAbstractTableModel>
+#include <QIcon>
+#include <cstdint>
 #include <vector>
 
-#include "discovery/found_device.h"
+#include "discovery/found_row.h"
 
 namespace vantrel {
 
@@ -14,23 +17,48 @@ class FoundDeviceModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    enum Column { kNumber, kAddress, kPort, kSubnetMask, kGateway, kColumnCount };
+    enum Column {
+        kNumber,
+        kAddress,
+        kPort,
+        kSubnetMask,
+        kGateway,
+        kRegistered,
+        kAdapter,
+        kSeen,
+        kLastReply,
+        kSender,
+        kColumnCount
+    };
+    // What the list sorts by: numbers, addresses (host order) and times as numbers, names as texts.
+    static constexpr int kSortRole = Qt::UserRole + 1;
 
-    using QAbstractTableModel::QAbstractTableModel;
+    explicit FoundDeviceModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-    // Display texts only: the 1-based row number, then the entry's texts; an invalid index gives nothing.
+    // Texts, the marks (decoration) and their explanations (tool tip), the sort key; an invalid index gives
+    // nothing.
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    // Appends the entries as rows in one insertion; nothing for an empty batch.
-    void Append(const std::vector<FoundDevice>& devices);
+    // Rows numbered above the last held row are appended, in one insertion per call; any other row replaces
+    // the held row of its number (a newer state of that device).
+    void Merge(const std::vector<FoundRow>& rows);
+    // n of "k of n": the probes of the round sent so far.
+    void SetProbeCount(std::uint32_t probes);
     void Clear();
-    const FoundDevice& Device(int row) const { return devices_[static_cast<std::size_t>(row)]; }
+
+    const FoundRow& Row(int row) const { return rows_[static_cast<std::size_t>(row)]; }
+    // Every row in number order.
+    const std::vector<FoundRow>& Rows() const { return rows_; }
+    std::uint32_t ProbeCount() const { return probes_; }
 
 private:
-    std::vector<FoundDevice> devices_;
+    std::vector<FoundRow> rows_;
+    std::uint32_t probes_ = 0;
+    QIcon registeredMark_;
+    QIcon warningMark_;
 };
 
 }  // namespace vantrel

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "catalogue/device_catalogue.h"
+#include "context/program_context.h"
 
 namespace vantrel {
 namespace {
@@ -13,6 +13,14 @@ MessageRecorder& Recorder() {
     return recorder;
 }
 
+QWidget* ActiveWindowOr(QWidget* parent) {
+    if (parent != nullptr) {
+        return parent;
+    }
+    return QApplication::activeModalWidget() != nullptr ? QApplication::activeModalWidget()
+                                                        : QApplication::activeWindow();
+}
+
 }  // namespace
 
 void ShowMessage(QWidget* parent, const QString& text, const QString& caption) {
@@ -20,11 +28,7 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& caption) {
         Recorder()(text, caption);
         return;
     }
-    if (parent == nullptr) {
-        parent = QApplication::activeModalWidget() != nullptr ? QApplication::activeModalWidget()
-                                                              : QApplication::activeWindow();
-    }
-    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, ActiveWindowOr(parent));
     box.setObjectName(QStringLiteral("messageBox"));
     box.exec();
 }
@@ -33,8 +37,15 @@ void SetMessageRecorder(MessageRecorder recorder) {
     Recorder() = std::move(recorder);
 }
 
-void InstallCatalogueMessages() {
-    SetCatalogueMessageSink(
+bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, ActiveWindowOr(parent));
+    box.setObjectName(QStringLiteral("questionBox"));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void InstallCatalogueMessages(ProgramContext& context) {
+    context.SetMessageSink(
         [](const char* text) { ShowMessage(nullptr, QString::fromUtf8(text), QString::fromLatin1(kProgramCaption)); });
 }
 

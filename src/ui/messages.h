@@ -9,6 +9,8 @@ class QWidget;
 
 namespace vantrel {
 
+class ProgramContext;
+
 // Caption of the catalogue's messages: the program's name, as an application message box shows it.
 inline constexpr const char* kProgramCaption = "Vantrel";
 
@@ -20,7 +22,10 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& caption);
 using MessageRecorder = std::function<void(const QString& text, const QString& caption)>;
 void SetMessageRecorder(MessageRecorder recorder);
 
-// Routes the catalogue's messages to ShowMessage with kProgramCaption.
-void InstallCatalogueMessages();
+// Asks text under caption with Yes and No, No being the default; true when the operator chose Yes.
+bool AskYesNo(QWidget* parent, const QString& text, const QString& caption);
+
+// Routes the context's messages for the operator to ShowMessage with kProgramCaption.
+void InstallCatalogueMessages(ProgramContext& context);
 
 }  // namespace vantrel

@@ -1,6 +1,8 @@
 #include "ui/resources.h"
 
+#include <QGlyphRun>
 #include <QPalette>
+#include <QTextLayout>
 #include <QWidget>
 
 static void InitResourceFile() {
@@ -18,6 +20,27 @@ void EnsureResources() {
 
 }  // namespace
 
+QString TextOrFallback(const QString& text, const QString& fallback, const QFont& font) {
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    while (layout.createLine().isValid()) {
+    }
+    layout.endLayout();
+    // the runs come from the fonts the text was shaped with, fallbacks included; glyph 0 is "missing"
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        for (quint32 glyph : run.glyphIndexes()) {
+            if (glyph == 0) {
+                return fallback;
+            }
+        }
+    }
+    return text;
+}
+
+QString AboutMenuItemText(const QFont& font) {
+    return TextOrFallback(AboutMenuText(), QStringLiteral("About Vantrel(&A)..."), font);
+}
+
 QIcon ProgramIcon() {
     EnsureResources();
     return QIcon(QStringLiteral(":/icons/128.svg"));
@@ -26,6 +49,16 @@ QIcon ProgramIcon() {
 QIcon OrganizationIcon() {
     EnsureResources();
     return QIcon(QStringLiteral(":/icons/131.svg"));
+}
+
+QIcon RegisteredIcon() {
+    EnsureResources();
+    return QIcon(QStringLiteral(":/icons/registered.svg"));
+}
+
+QIcon WarningIcon() {
+    EnsureResources();
+    return QIcon(QStringLiteral(":/icons/warning.svg"));
 }
 
 void UseWindowBackground(QWidget* widget) {

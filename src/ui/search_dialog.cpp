@@ -1,56 +1,71 @@
 #include "ui/search_dialog.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
+#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstring>
+#include <string_view>
 
 #include "catalogue/device_catalogue.h"
-#include "discovery/search_protocol.h"
-#include "discovery/udp_broadcast_endpoint.h"
+#include "context/program_context.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
+#include "ui/elided_label.h"
 #include "ui/found_device_model.h"
+#include "ui/found_list_export.h"
+#include "ui/messages.h"
 #include "ui/resources.h"
+#include "ui/search_networks_dialog.h"
 
 namespace vantrel {
-
-class SearchDialog::Receiver : public UdpBroadcastEndpoint {
-public:
-    Receiver(SearchDialog& owner, const SearchEndpointConfig& config)
-        : UdpBroadcastEndpoint(config.destinationAddress, config.destinationPort, config.localAddress,
-                               config.localPort),
-          owner_(owner) {}
-    ~Receiver() override { Close(); }
-
-protected:
-    void OnReceive(const unsigned char* data, std::size_t length, const sockaddr_in&) override {
-        ReplyPayload payload{};
-        if (decoder_.Decode(data, length, payload.data()) != 1) {
-            return;
-        }
-        owner_.Enqueue(MakeFoundDevice(payload.data()));
-    }
-
-private:
-    SearchDialog& owner_;
-    ReplyDecoder decoder_;
-};
-
 namespace {
 
-constexpr int kColumnWidths[] = {20, 120, 90, 120, 120};
+// Each column's width in pixels as the window was first laid out, "NO" first. A column is made wider when its
+// heading or the widest text it can hold (kColumnSamples) needs more in the window's font.
+constexpr int kColumnWidths[FoundDeviceModel::kColumnCount] = {20, 120, 90, 120, 120, 80, 80, 60, 80, 120};
+const char* const kColumnSamples[FoundDeviceModel::kColumnCount] = {
+    "65536", "255.255.255.255", "65535",    "255.255.255.255", "255.255.255.255",
+    "Yes",   "enp0s31f6",       "99 of 99", "00:00:00",        "255.255.255.255"};
+
+bool HasMark(int column) {
+    return column == FoundDeviceModel::kRegistered || column == FoundDeviceModel::kAdapter ||
+           column == FoundDeviceModel::kSender;
+}
+
+std::string_view FieldText(const char (&field)[kTextFieldSize]) {
+    return std::string_view(field, strnlen(field, sizeof field));
+}
 
 }  // namespace
 
-SearchDialog::SearchDialog(QWidget* parent) : SearchDialog(SearchEndpointConfig(), parent) {}
+std::shared_ptr<RegisteredDevices> RegisteredDevicesOf(const DeviceCatalogue* catalogue) {
+    auto registered = std::make_shared<RegisteredDevices>();
+    if (catalogue != nullptr) {
+        for (const auto& entry : catalogue->DevicesById()) {
+            const DeviceRecord& record = *entry.second;
+            registered->Add(FieldText(record.host), record.port);
+            registered->AddName(FieldText(record.name));
+        }
+    }
+    return registered;
+}
 
-SearchDialog::SearchDialog(const SearchEndpointConfig& config, QWidget* parent) : QDialog(parent) {
+SearchDialog::SearchDialog(ProgramContext& context, QWidget* parent)
+    : SearchDialog(context, SearchSessionOptions(), parent) {}
+
+SearchDialog::SearchDialog(ProgramContext& context, SearchSessionOptions options, QWidget* parent)
+    : QDialog(parent), context_(context), session_(std::make_unique<SearchSession>(std::move(options))) {
     setObjectName(QStringLiteral("searchDialog"));
     setWindowTitle(QStringLiteral("Vantrel"));
     setWindowIcon(ProgramIcon());
@@ -59,43 +74,67 @@ SearchDialog::SearchDialog(const SearchEndpointConfig& config, QWidget* parent) 
     UseWindowBackground(this);
 
     model_ = new FoundDeviceModel(this);
+    sorted_ = new QSortFilterProxyModel(this);
+    sorted_->setSourceModel(model_);
+    sorted_->setSortRole(FoundDeviceModel::kSortRole);
+    sorted_->setDynamicSortFilter(true);
+
     list_ = new QTableView(this);
     list_->setObjectName(QStringLiteral("deviceList"));
-    list_->setModel(model_);
+    list_->setModel(sorted_);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setShowGrid(true);
     list_->setWordWrap(false);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->verticalHeader()->hide();
-    list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
-    list_->horizontalHeader()->setHighlightSections(false);
-    list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    list_->horizontalHeader()->setMinimumSectionSize(kColumnWidths[0]);
-    for (int column = 0; column < FoundDeviceModel::kColumnCount; ++column) {
-        list_->setColumnWidth(column, kColumnWidths[column]);
-    }
+    list_->setTabKeyNavigation(false);  // Tab moves on to the buttons
+    list_->installEventFilter(this);
+    connect(list_, &QAbstractItemView::doubleClicked, this, &SearchDialog::OnAdd);
+    QHeaderView* rows = list_->verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(
+        std::max(list_->fontMetrics().height(), style()->pixelMetric(QStyle::PM_SmallIconSize)) + 4);
+    QHeaderView* columns = list_->horizontalHeader();
+    columns->setHighlightSections(false);
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    columns->setMinimumSectionSize(kColumnWidths[FoundDeviceModel::kNumber]);
+    // arrival order until the operator picks a column; a third click on it returns there
+    columns->setSortIndicatorClearable(true);
+    columns->setSortIndicator(-1, Qt::AscendingOrder);
+    list_->setSortingEnabled(true);
+    SizeColumns();
 
-    status_ = new QLabel(this);
+    status_ = new ElidedLabel(this);
     status_->setObjectName(QStringLiteral("statusLine"));
-    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     closeButton_ = new QPushButton(QStringLiteral("Close"), this);
     closeButton_->setObjectName(QStringLiteral("closeButton"));
     closeButton_->hide();
     connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
-    addButton_ = new QPushButton(QStringLiteral("Add"), this);
+    // Alt+A and Alt+R; the buttons still read "Add" and "Refresh"
+    addButton_ = new QPushButton(QStringLiteral("&Add"), this);
     addButton_->setObjectName(QStringLiteral("addButton"));
     connect(addButton_, &QPushButton::clicked, this, &SearchDialog::OnAdd);
-    refreshButton_ = new QPushButton(QStringLiteral("Refresh"), this);
+    refreshButton_ = new QPushButton(QStringLiteral("&Refresh"), this);
     refreshButton_->setObjectName(QStringLiteral("refreshButton"));
     connect(refreshButton_, &QPushButton::clicked, this, &SearchDialog::Refresh);
     for (QPushButton* button : {closeButton_, addButton_, refreshButton_}) {
         button->setAutoDefault(false);
     }
+    setTabOrder(list_, addButton_);
+    setTabOrder(addButton_, refreshButton_);
 
-    DialogUnits du(TemplateFont(font()));
+    addAction_ = AddWindowAction(QStringLiteral("&Add"), QKeySequence(), &SearchDialog::OnAdd);
+    refreshAction_ = AddWindowAction(QStringLiteral("&Refresh"), QKeySequence(Qt::Key_F5), &SearchDialog::Refresh);
+    copyAction_ = AddWindowAction(QStringLiteral("&Copy"), QKeySequence::Copy, &SearchDialog::CopySelection);
+    selectAllAction_ =
+        AddWindowAction(QStringLiteral("Select &all"), QKeySequence::SelectAll, &SearchDialog::SelectAll);
+    networksAction_ =
+        AddWindowAction(QString::fromUtf8("Search &networks\u2026"), QKeySequence(), &SearchDialog::SearchNetworks);
+    exportAction_ = AddWindowAction(QString::fromUtf8("&Export\u2026"), QKeySequence(), &SearchDialog::Export);
+
+    DialogUnits du(font());
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(status_, 1);
     buttons->addWidget(closeButton_);
@@ -105,21 +144,54 @@ SearchDialog::SearchDialog(const SearchEndpointConfig& config, QWidget* parent) 
     layout->setContentsMargins(du.X(5), du.Y(7), du.X(5), du.Y(5));
     layout->addWidget(list_, 1);
     layout->addLayout(buttons);
-    int listWidth = std::max(du.X(317), 20 + 120 + 90 + 120 + 120 + 2 * list_->frameWidth() + 20);
-    resize(listWidth + du.X(10), du.Y(267));
 
-    probeTimer_.setSingleShot(true);
-    connect(&probeTimer_, &QTimer::timeout, this, &SearchDialog::OnProbeTimer);
+    int listWidth = 2 * list_->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (int column = 0; column < FoundDeviceModel::kColumnCount; ++column) {
+        listWidth += list_->columnWidth(column);
+    }
+    int width = std::max(du.X(317), listWidth) + du.X(10);
+    if (QScreen* shownOn = screen()) {
+        width = std::min(width, shownOn->availableGeometry().width() * 9 / 10);
+    }
+    resize(width, du.Y(267));
 
-    receiver_ = std::make_unique<Receiver>(*this, config);
-    UpdateStatus();
+    listPaintHold_.setInterval(kListPaintIntervalMs);
+    connect(&listPaintHold_, &QTimer::timeout, this, &SearchDialog::OnListPaintDue);
+
+    session_->SetPendingCallback(
+        [this] { QMetaObject::invokeMethod(this, &SearchDialog::TakePending, Qt::QueuedConnection); });
+    ShowStatus(session_->Status());
+    list_->setFocus();
 }
 
 SearchDialog::~SearchDialog() {
-    probeTimer_.stop();
-    // no entry may arrive once the members start to go; queued hand-offs die with this object
-    receiver_->Close();
-    ReleaseCatalogue();
+    // no callback may run once the members start to go; queued hand-offs die with this object
+    session_->Close();
+    context_.ReleaseCatalogue();
+}
+
+QAction* SearchDialog::AddWindowAction(const QString& text, const QKeySequence& shortcut,
+                                       void (SearchDialog::*slot)()) {
+    auto* action = new QAction(text, this);
+    action->setShortcut(shortcut);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, slot);
+    addAction(action);
+    return action;
+}
+
+void SearchDialog::SizeColumns() {
+    QFontMetrics metrics = list_->fontMetrics();
+    const int padding = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1) + 4;
+    const int mark = style()->pixelMetric(QStyle::PM_SmallIconSize) + 4;
+    for (int column = 0; column < FoundDeviceModel::kColumnCount; ++column) {
+        int content = metrics.horizontalAdvance(QLatin1String(kColumnSamples[column])) + padding;
+        if (HasMark(column)) {
+            content += mark;
+        }
+        int heading = list_->horizontalHeader()->sectionSizeHint(column);
+        list_->setColumnWidth(column, std::max({kColumnWidths[column], content, heading}));
+    }
 }
 
 void SearchDialog::setVisible(bool visible) {
@@ -131,132 +203,87 @@ void SearchDialog::setVisible(bool visible) {
 }
 
 void SearchDialog::InitDialog() {
-    if (DeviceCatalogue* catalogue = GetCatalogue()) {
+    if (DeviceCatalogue* catalogue = context_.Catalogue()) {
         catalogue->LoadAll();
     }
-    OpenEndpoint();
-    StartProbes();
+    MarkRegistered();
+    StartSearch();
 }
 
-void SearchDialog::OpenEndpoint() {
-    if (receiver_->IsOpen()) {
-        return;
-    }
-    if (receiver_->Open() == 1) {
-        openError_.clear();
-    } else {
-        openError_ = QStringLiteral("Cannot search for devices: %1. Is another program using the port?")
-                         .arg(QString::fromStdString(receiver_->LastErrorText()));
-    }
-    UpdateStatus();
+void SearchDialog::MarkRegistered() {
+    session_->SetRegistered(RegisteredDevicesOf(context_.Catalogue()));
+    // the rows whose mark changed wait in the session, which wakes the window only from its receiver thread
+    QMetaObject::invokeMethod(this, &SearchDialog::TakePending, Qt::QueuedConnection);
+}
+
+void SearchDialog::StartSearch() {
+    session_->Start();
+    ShowStatus(session_->Status());
 }
 
 bool SearchDialog::EndpointOpen() const {
-    return receiver_->IsOpen();
+    return session_->IsOpen();
 }
 
 std::uint16_t SearchDialog::LocalPort() const {
-    return receiver_->LocalPort();
+    return session_->LocalPort();
 }
 
-void SearchDialog::StartProbes() {
-    nextProbe_ = 0;
-    probeTimer_.stop();
-    OnProbeTimer();
+int SearchDialog::ProbesSent() const {
+    return probesOfEarlierRounds_ + static_cast<int>(session_->Status().probesSent);
 }
 
-void SearchDialog::OnProbeTimer() {
-    constexpr std::size_t kProbes = std::size(kProbeDelaysMs);
-    if (nextProbe_ >= kProbes) {
+QLabel* SearchDialog::StatusLine() const {
+    return status_;
+}
+
+void SearchDialog::TakePending() {
+    PendingRows pending = session_->TakePending(kMaxRowsPerBatch);
+    if (pending.more) {
+        QMetaObject::invokeMethod(this, &SearchDialog::TakePending, Qt::QueuedConnection);
+    }
+    SessionStatus status = session_->Status();
+    if (!pending.rows.empty() || status.probesSent != model_->ProbeCount()) {
+        PaceListPaint();
+    }
+    model_->SetProbeCount(status.probesSent);
+    model_->Merge(pending.rows);
+    ShowStatus(status);
+}
+
+void SearchDialog::PaceListPaint() {
+    if (!listPaintHold_.isActive()) {
+        listPaintHold_.start(kListPaintIntervalMs);  // this change is painted at once, the next ones wait
         return;
     }
-    SendProbe();
-    ++nextProbe_;
-    if (nextProbe_ < kProbes) {
-        probeTimer_.start(kProbeDelaysMs[nextProbe_] - kProbeDelaysMs[nextProbe_ - 1]);
+    if (!listPaintHeld_) {
+        listPaintHeld_ = true;
+        list_->setUpdatesEnabled(false);
     }
 }
 
-void SearchDialog::SendProbe() {
-    ++probesSent_;
-    if (receiver_->IsOpen()) {
-        SendSearchProbe(*receiver_);
+void SearchDialog::OnListPaintDue() {
+    if (!listPaintHeld_) {
+        listPaintHold_.stop();
+        return;
     }
+    listPaintHeld_ = false;
+    list_->setUpdatesEnabled(true);  // one paint of everything that changed meanwhile
 }
 
-void SearchDialog::Enqueue(const FoundDevice& device) {
-    bool post = false;
-    {
-        std::lock_guard<std::mutex> lock(pendingMutex_);
-        pending_.push_back(device);
-        post = !drainQueued_;
-        drainQueued_ = true;
+void SearchDialog::ShowStatus(const SessionStatus& status) {
+    QString text = QString::fromStdString(DescribeStatus(status));
+    if (status.state == SearchState::kCannotOpen && status.problem.find("bind") != std::string::npos) {
+        text += QStringLiteral(". Is another program using the port?");
     }
-    // one queued call per burst; the window's thread takes everything that has come by then
-    if (post) {
-        QMetaObject::invokeMethod(this, &SearchDialog::DrainPending, Qt::QueuedConnection);
-    }
-}
-
-void SearchDialog::DrainPending() {
-    std::vector<FoundDevice> arrived;
-    bool more = false;
-    {
-        std::lock_guard<std::mutex> lock(pendingMutex_);
-        if (pending_.size() <= kMaxRowsPerBatch) {
-            arrived.swap(pending_);
-        } else {
-            arrived.assign(pending_.begin(), pending_.begin() + kMaxRowsPerBatch);
-            pending_.erase(pending_.begin(), pending_.begin() + kMaxRowsPerBatch);
-        }
-        more = !pending_.empty();
-        drainQueued_ = more;
-    }
-    if (more) {
-        QMetaObject::invokeMethod(this, &SearchDialog::DrainPending, Qt::QueuedConnection);
-    }
-    std::vector<FoundDevice> fresh;
-    fresh.reserve(arrived.size());
-    for (const FoundDevice& device : arrived) {
-        if (listed_.insert(DeviceIdentityKey(device)).second) {
-            fresh.push_back(device);
-        }
-    }
-    if (!fresh.empty()) {
-        model_->Append(fresh);
-        FitNumberColumn();
-        UpdateStatus();
-    }
-}
-
-// The number column starts at its given 20 pixels and widens only when the row numbers would no longer fit.
-void SearchDialog::FitNumberColumn() {
-    const int kCellPadding = 8;
-    int needed = list_->fontMetrics().horizontalAdvance(QString::number(model_->rowCount())) + kCellPadding;
-    if (needed > list_->columnWidth(FoundDeviceModel::kNumber)) {
-        list_->setColumnWidth(FoundDeviceModel::kNumber, needed);
-    }
+    status_->SetMessage(text);
 }
 
 void SearchDialog::Refresh() {
+    probesOfEarlierRounds_ += static_cast<int>(session_->Status().probesSent);
+    PaceListPaint();
     model_->Clear();
-    listed_.clear();
-    {
-        std::lock_guard<std::mutex> lock(pendingMutex_);
-        pending_.clear();
-    }
-    OpenEndpoint();
-    UpdateStatus();
-    StartProbes();
-}
-
-void SearchDialog::UpdateStatus() {
-    if (!openError_.isEmpty()) {
-        status_->setText(openError_);
-        return;
-    }
-    int rows = model_->rowCount();
-    status_->setText(rows == 1 ? QStringLiteral("1 device found") : QStringLiteral("%1 devices found").arg(rows));
+    StartSearch();
 }
 
 std::vector<SelectedRow> SearchDialog::SelectedRows() const {
@@ -266,14 +293,69 @@ std::vector<SelectedRow> SearchDialog::SelectedRows() const {
     std::vector<SelectedRow> rows;
     rows.reserve(static_cast<std::size_t>(selected.size()));
     for (const QModelIndex& index : selected) {
-        rows.push_back(SelectedRow{model_->index(index.row(), FoundDeviceModel::kAddress).data().toString(),
-                                   model_->index(index.row(), FoundDeviceModel::kPort).data().toString()});
+        const FoundRow& row = model_->Row(sorted_->mapToSource(index).row());
+        rows.push_back(
+            SelectedRow{QString::fromStdString(AddressText(row.device)), QString::fromStdString(PortText(row.device))});
     }
     return rows;
 }
 
+QString SearchDialog::SelectionText() const {
+    QModelIndexList selected = list_->selectionModel()->selectedRows();
+    if (selected.isEmpty()) {
+        return {};
+    }
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList lines;
+    QStringList cells;
+    for (int column = 0; column < FoundDeviceModel::kColumnCount; ++column) {
+        cells << sorted_->headerData(column, Qt::Horizontal).toString();
+    }
+    lines << cells.join(QLatin1Char('\t'));
+    for (const QModelIndex& index : selected) {
+        cells.clear();
+        for (int column = 0; column < FoundDeviceModel::kColumnCount; ++column) {
+            cells << sorted_->index(index.row(), column).data().toString();
+        }
+        lines << cells.join(QLatin1Char('\t'));
+    }
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+void SearchDialog::CopySelection() {
+    QString text = SelectionText();
+    if (!text.isEmpty()) {
+        QApplication::clipboard()->setText(text);
+    }
+}
+
+void SearchDialog::SelectAll() {
+    list_->selectAll();
+    list_->setFocus();
+}
+
+void SearchDialog::SearchNetworks() {
+    SearchNetworksDialog dialog(targets_, this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    std::string problem;
+    if (!session_->SetTargets(dialog.Targets(), problem)) {
+        ShowMessage(this, QString::fromStdString(problem), QStringLiteral("Search networks"));
+        return;
+    }
+    targets_ = dialog.Targets();
+    Refresh();
+}
+
+void SearchDialog::Export() {
+    ExportFoundList(this, model_->Rows(), model_->ProbeCount());
+}
+
 void SearchDialog::OnAdd() {
-    RunAddDeviceFlow(this, [this] { return SelectedRows(); });
+    RunAddDeviceFlow(this, context_, [this] { return SelectedRows(); });
+    MarkRegistered();
 }
 
 void SearchDialog::ShowAbout() {
@@ -281,12 +363,30 @@ void SearchDialog::ShowAbout() {
     about.exec();
 }
 
+bool SearchDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_ && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            OnAdd();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void SearchDialog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Add"), this, &SearchDialog::OnAdd);
-    menu.addAction(QStringLiteral("Refresh"), this, &SearchDialog::Refresh);
+    menu.addAction(addAction_);
+    menu.addAction(refreshAction_);
     menu.addSeparator();
-    QString about = AboutMenuText();
+    menu.addAction(copyAction_);
+    menu.addAction(selectAllAction_);
+    menu.addSeparator();
+    menu.addAction(networksAction_);
+    menu.addAction(exportAction_);
+    menu.addSeparator();
+    QString about = AboutMenuItemText(menu.font());
     if (!about.isEmpty()) {
         menu.addAction(about, this, &SearchDialog::ShowAbout);
     }

@@ -13,8 +13,8 @@
 #include <QWidget>
 #include <sstream>
 
-#include "app/paths/module_paths.h"
 #include "files/file_read.h"
+#include "paths/module_paths.h"
 
 namespace vantrel {
 namespace {

@@ -7,12 +7,12 @@
 #include <string_view>
 
 #include "xml/xml_file_report.h"
-#include "xml/xml_node.h"
-#include "xml/xml_parser.h"
+#include "xml/xml_node_kind.h"
+#include "xml/xml_node_ref.h"
 
 namespace vantrel {
 
-class XmlNodeRef;
+struct XmlNode;
 
 class XmlDocument {
 public:
@@ -21,41 +21,57 @@ public:
     XmlDocument(const XmlDocument&) = delete;
     XmlDocument& operator=(const XmlDocument&) = delete;
 
-    // Handle to the Document node; empty before anything was loaded.
+    // Handle to the Document node; empty before anything was loaded and after Clear.
     XmlNodeRef Root() const;
 
-    // Destroys the tree (whatever ownsTree says) and frees the text; root and text become null.
+    // What the next load keeps (XmlParseOptions bits); AllOptions unless set.
+    void SetParseOptions(std::uint32_t options) { parseOptions = options; }
+    std::uint32_t ParseOptions() const { return parseOptions; }
+
+    // Destroys the tree and frees the text; Root() is empty afterwards.
     void Clear();
 
-    // Clear, read the file (chunk size 4096), parse it into a new Document root. A missing, unreadable or
-    // empty file leaves an empty Document root instead. True when the file gave at least one byte.
+    // Makes the document an empty Document root (its own parent), dropping any tree and text.
+    void Reset();
+
+    // Clear, read the file, parse it into a new Document root. A missing, unreadable or empty file leaves an
+    // empty Document root instead. True when the file gave at least one byte. A NUL byte cuts the rest of its
+    // 4095-byte piece of the file from the text.
     bool LoadFile(const char* path);
 
     // Like LoadFile, but never follows a symbolic link, never blocks on a FIFO or device, refuses files
     // larger than maxBytes, and reports what it found: a file that is not a regular file, too large or not
-    // completely readable gives an empty Document root with the status saying why.
+    // completely readable gives an empty Document root with the status saying why. For a file that was read,
+    // damaged, problem and problemOffset tell whether its text was one complete document (see XmlDamage),
+    // and depth how deep its elements nest.
     XmlFileReport LoadFileChecked(const char* path, std::uint64_t maxBytes = kMaxXmlFileSize);
 
     // Like LoadFile, over a copy of the given bytes (the copy is cut at its first NUL).
     // Empty input gives an empty Document root and false.
     bool LoadText(std::string_view text);
 
-    // Makes the document an empty Document root (its own parent), dropping any tree and text.
-    void Reset();
+    // Like LoadFileChecked for a file holding exactly these bytes (status Read, NUL bytes as in a file).
+    XmlFileReport LoadTextChecked(std::string_view bytes);
 
+    // Bytes the tree holds from the system (records, arrays, owned copies; not the text).
+    std::uint64_t TreeBytes() const;
+
+#ifdef VANTREL_XML_RECORD_ACCESS
+public:  // only while callers move to the operations above (see VANTREL_XML_RECORD_ACCESS in src/store)
+#else
+private:
+#endif
     XmlNode* root = nullptr;
-    std::int32_t growthStep = 4;
-    std::uint8_t ownsTree = 1;  // the destructor destroys the tree only when set
-    char* text = nullptr;       // malloc'd, NUL-terminated; the tree borrows from it
-    const char* parseStop = nullptr;
     std::uint32_t parseOptions = XmlParseOptions::AllOptions;
 
 private:
-    // Parses the current text (may be null) into a fresh root, or leaves an empty root.
-    bool ParseText(std::size_t count);
-};
+    // Parses the text (textLength bytes, NUL-terminated) into a fresh root, or leaves an empty root when
+    // there is no text; fills the damage and depth of report.
+    bool ParseText(std::size_t textLength, XmlFileReport* report);
+    void FreeText();
 
-// Deepest nesting of elements below top (an element directly below top is at depth 1); iterative.
-std::uint32_t XmlElementDepth(const XmlNode* top);
+    char* text_ = nullptr;        // NUL-terminated; the tree borrows from it
+    std::size_t textMapped_ = 0;  // non-zero: text_ is a mapped block of this size, else from malloc
+};
 
 }  // namespace vantrel

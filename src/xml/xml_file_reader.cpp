@@ -6,112 +6,127 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "xml/xml_arena.h"
+#include "xml/xml_file_reader.h"
 #include "xml/xml_file_report.h"
-#include "xml/xml_parser.h"
 
 namespace vantrel {
 
 namespace {
 
-// Reads the whole descriptor into a malloc'd buffer with room for a terminator. Gives 0 or the errno of a
-// failed read (ENOMEM when the buffer cannot grow, EFBIG when the file grows past maxBytes while read).
-int ReadAll(int fd, std::uint64_t maxBytes, char** data, std::size_t* size) {
+// From this size on the text goes into a mapped block, faulted in huge pages where the system offers them.
+constexpr std::size_t kMapThreshold = 1024 * 1024;
+
+// Reads the whole descriptor into text. Gives 0 or the errno of a failed read (ENOMEM when the buffer cannot
+// grow, EFBIG when the file grows past maxBytes while read).
+int ReadAll(int fd, std::uint64_t maxBytes, XmlTextBuffer& text) {
     struct stat info {};
     std::size_t capacity = 64 * 1024;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    // one byte more than the size, so that the read that finds the end needs no growth
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
         capacity = static_cast<std::size_t>(info.st_size) + 1;
-    }
-    char* buffer = static_cast<char*>(std::malloc(capacity + 1));
-    if (buffer == nullptr)
+    if (!text.Reserve(capacity))
         return ENOMEM;
-    std::size_t used = 0;
-    int error = 0;
     for (;;) {
-        if (used == capacity) {
-            std::size_t grown = capacity * 2;
-            char* bigger = static_cast<char*>(std::realloc(buffer, grown + 1));
-            if (bigger == nullptr) {
-                error = ENOMEM;
-                break;
-            }
-            buffer = bigger;
-            capacity = grown;
-        }
-        ssize_t got = ::read(fd, buffer + used, capacity - used);
+        if (text.size == text.capacity && !text.Reserve(text.capacity * 2))
+            return ENOMEM;
+        ssize_t got = ::read(fd, text.data + text.size, text.capacity - text.size);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0) {
-            error = errno;
-            break;
-        }
+        if (got < 0)
+            return errno;
         if (got == 0)
             break;
-        used += static_cast<std::size_t>(got);
-        if (used > maxBytes) {
-            error = EFBIG;
-            break;
-        }
+        text.size += static_cast<std::size_t>(got);
+        if (text.size > maxBytes)
+            return EFBIG;
     }
-    *data = buffer;
-    *size = used;
-    return error;
+    text.data[text.size] = '\0';
+    return 0;
 }
 
-// The text is the file in pieces of chunkSize - 1 bytes, each cut at its first NUL. Gives the offset of the
-// first NUL in the file, or size when there is none.
-std::size_t CutChunksAtNul(char* data, std::size_t size, std::size_t chunkSize) {
-    std::size_t piece = chunkSize - 1;
+}  // namespace
+
+bool XmlTextBuffer::Reserve(std::size_t wanted) {
+    if (wanted <= capacity && data != nullptr)
+        return true;
+    if (wanted >= SIZE_MAX / 2)
+        return false;
+    char* grown = nullptr;
+    std::size_t grownMapped = 0;
+    if (wanted + 1 >= kMapThreshold) {
+        // a file's text fills its block: the last, partly used huge page would be paid for in full
+        grown = static_cast<char*>(XmlMapBlock(wanted + 1, &grownMapped, wanted));
+    } else {
+        grown = static_cast<char*>(std::malloc(wanted + 1));
+    }
+    if (grown == nullptr)
+        return false;
+    if (size > 0)
+        std::memcpy(grown, data, size);
+    grown[size] = '\0';
+    Free();
+    data = grown;
+    mapped = grownMapped;
+    capacity = grownMapped > 0 ? grownMapped - 1 : wanted;
+    return true;
+}
+
+void XmlFreeTextBlock(char* data, std::size_t mapped) {
+    if (mapped > 0) {
+        XmlUnmapBlock(data, mapped);
+    } else {
+        std::free(data);
+    }
+}
+
+void XmlTextBuffer::Free() {
+    XmlFreeTextBlock(data, mapped);
+    data = nullptr;
+    capacity = 0;
+    mapped = 0;
+}
+
+std::size_t XmlCutPiecesAtNul(char* data, std::size_t size) {
     std::size_t out = 0;
-    std::size_t firstNul = size;
-    for (std::size_t in = 0; in < size; in += piece) {
-        std::size_t length = size - in < piece ? size - in : piece;
+    for (std::size_t in = 0; in < size; in += kXmlReadPiece) {
+        std::size_t length = size - in < kXmlReadPiece ? size - in : kXmlReadPiece;
         const void* nul = std::memchr(data + in, '\0', length);
         std::size_t kept =
             nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - (data + in)) : length;
-        if (nul != nullptr && firstNul == size)
-            firstNul = in + kept;
         if (out != in && kept > 0)
             std::memmove(data + out, data + in, kept);
         out += kept;
     }
     data[out] = '\0';
-    return firstNul;
+    return out;
 }
 
-}  // namespace
-
-bool XmlReadFile(const char* path, char** text, std::size_t* count, std::size_t chunkSize) {
-    if (path == nullptr || text == nullptr || count == nullptr)
-        return false;
-    *count = 0;
-    *text = nullptr;
-    if (chunkSize < 2)
+bool XmlReadFile(const char* path, XmlTextBuffer& text) {
+    text.Free();
+    text.size = 0;
+    if (path == nullptr)
         return false;
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    char* data = nullptr;
-    std::size_t size = 0;
-    int error = ReadAll(fd, UINT64_MAX, &data, &size);
+    // a read that fails part-way keeps what came before it, as a plain reader would
+    ReadAll(fd, UINT64_MAX, text);
     ::close(fd);
-    if (error == ENOMEM && data == nullptr)
-        return false;
-    if (size == 0) {
-        std::free(data);
+    if (text.data != nullptr)
+        text.data[text.size] = '\0';
+    if (text.size == 0) {
+        text.Free();
         return false;
     }
-    CutChunksAtNul(data, size, chunkSize);
-    *text = data;
-    *count = size;
     return true;
 }
 
-void XmlReadFileChecked(const char* path, std::uint64_t maxBytes, char** text, std::size_t* count,
-                        std::size_t chunkSize, XmlFileReport& report) {
+void XmlReadFileChecked(const char* path, std::uint64_t maxBytes, XmlTextBuffer& text, XmlFileReport& report) {
     report = XmlFileReport{};
-    *text = nullptr;
-    *count = 0;
-    if (path == nullptr || chunkSize < 2) {
+    text.Free();
+    text.size = 0;
+    if (path == nullptr) {
         report.status = XmlFileStatus::Unreadable;
         report.error = EINVAL;
         return;
@@ -148,36 +163,26 @@ void XmlReadFileChecked(const char* path, std::uint64_t maxBytes, char** text, s
         ::close(fd);
         return;
     }
-    char* data = nullptr;
-    std::size_t size = 0;
-    int error = ReadAll(fd, maxBytes, &data, &size);
+    int error = ReadAll(fd, maxBytes, text);
     ::close(fd);
     if (error == EFBIG) {
-        std::free(data);
         report.status = XmlFileStatus::TooLarge;
-        report.size = size;
+        report.size = text.size;
+        text.Free();
+        text.size = 0;
         return;
     }
     if (error != 0) {
-        std::free(data);
         report.status = XmlFileStatus::Unreadable;
         report.error = error;
+        text.Free();
+        text.size = 0;
         return;
     }
     report.status = XmlFileStatus::Read;
-    report.size = size;
-    if (size == 0) {
-        std::free(data);
-        return;
-    }
-    std::size_t firstNul = CutChunksAtNul(data, size, chunkSize);
-    if (firstNul != size) {
-        report.damaged = true;
-        report.problemOffset = firstNul;
-        report.problem = "NUL byte";
-    }
-    *text = data;
-    *count = size;
+    report.size = text.size;
+    if (text.size == 0)
+        text.Free();
 }
 
 std::string DescribeXmlFileStatus(const XmlFileReport& report) {

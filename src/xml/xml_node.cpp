@@ -36,35 +36,33 @@ std::uint32_t GrownCapacity(std::uint32_t capacity, std::uint32_t growthStep) {
     return static_cast<std::uint32_t>(wanted);
 }
 
-template <typename T>
-bool GrowArray(XmlArena* arena, T**& array, std::uint32_t count, std::uint32_t& capacity, std::uint32_t step) {
+// Element is trivially copyable (pointers or attribute records).
+template <typename Element>
+bool GrowArray(XmlArena* arena, Element*& array, std::uint32_t count, std::uint32_t& capacity, std::uint32_t step) {
     std::uint32_t wanted = GrownCapacity(capacity, step);
     if (wanted <= capacity)
         return false;
-    std::size_t bytes = XmlArena::RoundUp(std::size_t{wanted} * sizeof(T*));
-    auto** grown = static_cast<T**>(arena->Allocate(bytes));
+    std::size_t bytes = XmlArena::RoundUp(std::size_t{wanted} * sizeof(Element));
+    auto* grown = static_cast<Element*>(arena->Allocate(bytes));
     if (grown == nullptr)
         return false;
     if (count > 0)
-        std::memcpy(grown, array, std::size_t{count} * sizeof(T*));
-    arena->Release(array, std::size_t{capacity} * sizeof(T*));
+        std::memcpy(static_cast<void*>(grown), array, std::size_t{count} * sizeof(Element));
+    arena->Release(array, std::size_t{capacity} * sizeof(Element));
     array = grown;
-    capacity = static_cast<std::uint32_t>(bytes / sizeof(T*));
+    capacity = static_cast<std::uint32_t>(bytes / sizeof(Element));
     return true;
 }
 
 void FreeNodeRecord(XmlArena* arena, XmlNode* node) {
     for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
-        XmlAttribute* attribute = node->attributes[i];
-        if (attribute == nullptr)
-            continue;
-        if (!attribute->nameBorrowed)
-            XmlReleaseText(arena, attribute->name, attribute->nameLength);
-        if (!attribute->valueBorrowed)
-            XmlReleaseText(arena, attribute->value, attribute->valueLength);
-        arena->Release(attribute, sizeof(XmlAttribute));
+        XmlAttribute& attribute = node->attributes[i];
+        if (!attribute.nameBorrowed)
+            XmlReleaseText(arena, attribute.name, attribute.nameLength);
+        if (!attribute.valueBorrowed)
+            XmlReleaseText(arena, attribute.value, attribute.valueLength);
     }
-    arena->Release(node->attributes, std::size_t{node->attributeCapacity} * sizeof(XmlAttribute*));
+    arena->Release(node->attributes, std::size_t{node->attributeCapacity} * sizeof(XmlAttribute));
     arena->Release(node->children, std::size_t{node->childCapacity} * sizeof(XmlNode*));
     if (!node->nameBorrowed)
         XmlReleaseText(arena, node->name, node->nameLength);
@@ -85,7 +83,7 @@ XmlNode* XmlNewNodeIn(XmlArena* arena, XmlNodeKind kind, bool withArrays) {
     node->arena = arena;
     if (withArrays) {
         if (TakesAttributeArray(kind)) {
-            node->attributes = static_cast<XmlAttribute**>(arena->Allocate(sizeof(XmlAttribute*)));
+            node->attributes = static_cast<XmlAttribute*>(arena->Allocate(sizeof(XmlAttribute)));
             if (node->attributes != nullptr)
                 node->attributeCapacity = 1;
         }
@@ -98,13 +96,6 @@ XmlNode* XmlNewNodeIn(XmlArena* arena, XmlNodeKind kind, bool withArrays) {
     return node;
 }
 
-XmlAttribute* XmlNewAttributeIn(XmlArena* arena) {
-    void* memory = arena->Allocate(sizeof(XmlAttribute));
-    if (memory == nullptr)
-        return nullptr;
-    return new (memory) XmlAttribute();
-}
-
 bool XmlAppendChildSlot(XmlNode* node, XmlNode* child, std::uint32_t growthStep) {
     if (node->childCount == node->childCapacity &&
         !GrowArray(node->arena, node->children, node->childCount, node->childCapacity, growthStep)) {
@@ -114,13 +105,12 @@ bool XmlAppendChildSlot(XmlNode* node, XmlNode* child, std::uint32_t growthStep)
     return true;
 }
 
-bool XmlAppendAttributeSlot(XmlNode* node, XmlAttribute* attribute, std::uint32_t growthStep) {
+XmlAttribute* XmlAppendAttribute(XmlNode* node, std::uint32_t growthStep) {
     if (node->attributeCount == node->attributeCapacity &&
         !GrowArray(node->arena, node->attributes, node->attributeCount, node->attributeCapacity, growthStep)) {
-        return false;
+        return nullptr;
     }
-    node->attributes[node->attributeCount++] = attribute;
-    return true;
+    return new (&node->attributes[node->attributeCount++]) XmlAttribute();
 }
 
 char* XmlCopyText(XmlArena* arena, const char* text, std::size_t length) {
@@ -138,8 +128,8 @@ void XmlReleaseText(XmlArena* arena, char* text, std::uint32_t length) {
         arena->Release(text, std::size_t{length} + 1);
 }
 
-XmlNode* XmlNewNode(XmlNodeKind kind) {
-    auto* arena = new (std::nothrow) XmlArena();
+XmlNode* XmlNewNode(XmlNodeKind kind, std::uint64_t expectedBytes) {
+    auto* arena = new (std::nothrow) XmlArena(expectedBytes);
     if (arena == nullptr)
         return nullptr;
     XmlNode* node = XmlNewNodeIn(arena, kind, true);

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "xml/xml_arena.h"
+#include "xml/xml_node.h"
+#include "xml/xml_records.h"
 #include "xml/xml_tree_ops.h"
 #include "xml/xml_walk_stack.h"
 
@@ -42,23 +44,60 @@ bool IsSpace(char c) {
 
 }  // namespace
 
-std::string XmlAttributeRef::Value() const {
-    if (attribute_ == nullptr || attribute_->value == nullptr)
-        return std::string();
-    return std::string(attribute_->value, attribute_->valueLength);
+XmlAttribute* XmlAttributeRef::Record() const {
+    return node_ != nullptr ? &node_->attributes[index_] : nullptr;
 }
 
-std::string XmlAttributeRef::Name() const {
-    if (attribute_ == nullptr || attribute_->name == nullptr)
-        return std::string();
-    return std::string(attribute_->name, attribute_->nameLength);
+std::string_view XmlAttributeRef::NameView() const {
+    const XmlAttribute* record = Record();
+    if (record == nullptr || record->name == nullptr)
+        return std::string_view();
+    return std::string_view(record->name, record->nameLength);
+}
+
+std::string_view XmlAttributeRef::ValueView() const {
+    const XmlAttribute* record = Record();
+    if (record == nullptr || record->value == nullptr)
+        return std::string_view();
+    return std::string_view(record->value, record->valueLength);
+}
+
+bool XmlAttributeRef::HasValue() const {
+    const XmlAttribute* record = Record();
+    return record != nullptr && record->value != nullptr;
+}
+
+bool XmlAttributeRef::ValueIs(std::string_view text) const {
+    return IsValid() && ValueView() == text;
+}
+
+void XmlAttributeRef::CopyValueTo(char* field, std::size_t size) const {
+    if (field == nullptr || size == 0)
+        return;
+    std::string_view text = ValueView();
+    std::size_t length = text.size();
+    if (length > size - 1) {
+        length = size - 1;
+        // back up over continuation bytes to the lead byte of the character that does not fit; a UTF-8
+        // character has at most three of them, so other encodings lose at most three bytes more
+        for (int step = 0; step < 3 && length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80;
+             ++step) {
+            --length;
+        }
+        if ((static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+            length = size - 1;
+    }
+    if (length > 0)
+        std::memcpy(field, text.data(), length);
+    field[length] = '\0';
 }
 
 std::uint32_t XmlAttributeRef::ValueAsUnsigned() const {
-    if (attribute_ == nullptr || attribute_->value == nullptr)
+    const XmlAttribute* record = Record();
+    if (record == nullptr || record->value == nullptr)
         return 0;
-    std::size_t length = attribute_->valueLength < kNumberTextLimit ? attribute_->valueLength : kNumberTextLimit;
-    const char* p = attribute_->value;
+    std::size_t length = record->valueLength < kNumberTextLimit ? record->valueLength : kNumberTextLimit;
+    const char* p = record->value;
     const char* end = p + length;
     // a stored value may hold a NUL only as an owned copy's terminator; stop there like the C library
     const void* nul = std::memchr(p, '\0', length);
@@ -90,9 +129,10 @@ std::uint32_t XmlAttributeRef::ValueAsUnsigned() const {
 }
 
 bool XmlAttributeRef::SetValue(const char* text) const {
-    if (attribute_ == nullptr || arena_ == nullptr || text == nullptr)
+    XmlAttribute* record = Record();
+    if (record == nullptr || node_->arena == nullptr || text == nullptr)
         return false;
-    return ReplaceSpan(arena_, attribute_->value, *attribute_, false, text);
+    return ReplaceSpan(node_->arena, record->value, *record, false, text);
 }
 
 XmlAttributeRef XmlAttributeRef::SetUnsigned(std::uint32_t number) const {
@@ -110,38 +150,87 @@ XmlAttributeRef XmlAttributeRef::SetUnsigned8(std::uint32_t number) const {
     return SetUnsigned(number & 0xFFu);
 }
 
-std::string XmlNodeRef::Name() const {
-    if (!IsValid() || node_->name == nullptr)
-        return std::string();
-    return std::string(node_->name, node_->nameLength);
+XmlNodeRef::XmlNodeRef(XmlNode* node) : node_(node != nullptr && node->kind != XmlNodeKind::None ? node : nullptr) {}
+
+XmlNodeKind XmlNodeRef::Kind() const {
+    return node_ != nullptr ? node_->kind : XmlNodeKind::None;
 }
 
-std::string XmlNodeRef::Value() const {
-    if (!IsValid() || node_->value == nullptr)
-        return std::string();
-    return std::string(node_->value, node_->valueLength);
+std::string_view XmlNodeRef::NameView() const {
+    if (node_ == nullptr || node_->name == nullptr)
+        return std::string_view();
+    return std::string_view(node_->name, node_->nameLength);
+}
+
+std::string_view XmlNodeRef::ValueView() const {
+    if (node_ == nullptr || node_->value == nullptr)
+        return std::string_view();
+    return std::string_view(node_->value, node_->valueLength);
+}
+
+bool XmlNodeRef::HasValue() const {
+    return node_ != nullptr && node_->value != nullptr;
 }
 
 XmlNodeRef XmlNodeRef::Parent() const {
-    if (!IsValid() || node_->parent == node_)
+    if (node_ == nullptr || node_->parent == node_)
         return XmlNodeRef();
     return XmlNodeRef(node_->parent);
 }
 
+std::uint32_t XmlNodeRef::IndexInParent() const {
+    if (node_ == nullptr || node_->parent == node_ || node_->parent == nullptr)
+        return kXmlNoIndex;
+    const XmlNode* parent = node_->parent;
+    for (std::uint32_t i = 0; i < parent->childCount; ++i) {
+        if (parent->children[i] == node_)
+            return i;
+    }
+    return kXmlNoIndex;
+}
+
+bool XmlNodeRef::IsBelow(XmlNodeRef ancestor) const {
+    if (node_ == nullptr || ancestor.node_ == nullptr)
+        return false;
+    for (const XmlNode* node = node_; node->parent != nullptr && node->parent != node;) {
+        node = node->parent;
+        if (node == ancestor.node_)
+            return true;
+    }
+    return false;
+}
+
+std::uint32_t XmlNodeRef::ChildCount() const {
+    return node_ != nullptr ? node_->childCount : 0;
+}
+
 XmlNodeRef XmlNodeRef::Child(std::uint32_t index) const {
-    if (!IsValid() || index >= node_->childCount)
+    if (node_ == nullptr || index >= node_->childCount)
         return XmlNodeRef();
     return XmlNodeRef(node_->children[index]);
 }
 
+std::uint32_t XmlNodeRef::AttributeCount() const {
+    return node_ != nullptr ? node_->attributeCount : 0;
+}
+
 XmlAttributeRef XmlNodeRef::AttributeAt(std::uint32_t index) const {
-    if (!IsValid() || index >= node_->attributeCount)
+    if (node_ == nullptr || index >= node_->attributeCount)
         return XmlAttributeRef();
-    return XmlAttributeRef(node_->attributes[index], node_->arena);
+    return XmlAttributeRef(node_, index);
+}
+
+void XmlNodeRef::VisitDescendantsThrough(bool (*call)(void*, XmlNodeRef), void* context) const {
+    if (node_ == nullptr)
+        return;
+    XmlVisitDescendants(node_, [&](XmlNode* child) {
+        XmlNodeRef handle(child);
+        return !handle.IsValid() || call(context, handle);
+    });
 }
 
 XmlNodeRef XmlNodeRef::AppendChild(XmlNodeKind kind) const {
-    if (!IsValid() || node_->arena == nullptr)
+    if (node_ == nullptr || node_->arena == nullptr || kind == XmlNodeKind::None)
         return XmlNodeRef();
     bool isRoot = node_->kind == XmlNodeKind::Document && node_->parent == node_;
     if (!isRoot && node_->kind != XmlNodeKind::Element)
@@ -189,13 +278,8 @@ XmlNodeRef XmlNodeRef::FindChildByName(const char* text) const {
     std::uint32_t count = node_->childCount;
     for (std::uint32_t i = 0; i < count && i < node_->childCount; ++i) {
         XmlNodeRef child = Child(i);
-        XmlAttributeRef name = child.Attribute("name");
-        if (!name.IsValid())
-            continue;
-        XmlAttribute* record = name.Get();
-        if (record->value != nullptr ? XmlSpanEquals(record->value, record->valueLength, text) : *text == '\0') {
+        if (child.Attribute("name").ValueIs(text))
             return child;
-        }
     }
     return XmlNodeRef();
 }
@@ -226,10 +310,10 @@ XmlAttributeRef XmlNodeRef::FindAttribute(const char* name) const {
         return XmlAttributeRef();
     std::size_t length = std::strlen(name);
     for (std::uint32_t i = 0; i < node_->attributeCount; ++i) {
-        XmlAttribute* attribute = node_->attributes[i];
-        if (attribute != nullptr && attribute->name != nullptr && attribute->nameLength == length &&
-            std::memcmp(attribute->name, name, length) == 0) {
-            return XmlAttributeRef(attribute, node_->arena);
+        const XmlAttribute& attribute = node_->attributes[i];
+        if (attribute.name != nullptr && attribute.nameLength == length &&
+            std::memcmp(attribute.name, name, length) == 0) {
+            return XmlAttributeRef(node_, i);
         }
     }
     return XmlAttributeRef();
@@ -248,17 +332,14 @@ XmlAttributeRef XmlNodeRef::AddAttribute(const char* name, const char* value) co
     if (!IsValid() || node_->arena == nullptr || name == nullptr || value == nullptr)
         return XmlAttributeRef();
     XmlArena* arena = node_->arena;
-    XmlAttribute* attribute = XmlNewAttributeIn(arena);
-    if (attribute == nullptr)
-        return XmlAttributeRef();
     std::size_t nameLength = std::strlen(name);
     std::size_t valueLength = std::strlen(value);
     char* nameCopy = nameLength <= 0x7FFFFFFFu ? XmlCopyText(arena, name, nameLength) : nullptr;
     char* valueCopy = valueLength <= 0x7FFFFFFFu ? XmlCopyText(arena, value, valueLength) : nullptr;
-    if (nameCopy == nullptr || valueCopy == nullptr || !XmlAppendAttributeSlot(node_, attribute, 1)) {
+    XmlAttribute* attribute = nameCopy != nullptr && valueCopy != nullptr ? XmlAppendAttribute(node_, 1) : nullptr;
+    if (attribute == nullptr) {
         XmlReleaseText(arena, nameCopy, static_cast<std::uint32_t>(nameLength));
         XmlReleaseText(arena, valueCopy, static_cast<std::uint32_t>(valueLength));
-        arena->Release(attribute, sizeof(XmlAttribute));
         return XmlAttributeRef();
     }
     attribute->name = nameCopy;
@@ -267,17 +348,17 @@ XmlAttributeRef XmlNodeRef::AddAttribute(const char* name, const char* value) co
     attribute->value = valueCopy;
     attribute->valueLength = static_cast<std::uint32_t>(valueLength);
     attribute->valueBorrowed = 0;
-    return XmlAttributeRef(attribute, arena);
+    return XmlAttributeRef(node_, node_->attributeCount - 1);
 }
 
 XmlNodeRef EnsureSection(XmlNodeRef node, const char* sectionName) {
     if (!node.IsValid() || sectionName == nullptr)
         return XmlNodeRef();
-    XmlNode* top = node.Get();
+    XmlNode* top = XmlRecords::NodeOf(node);
     while (top->parent != nullptr && top->parent != top) top = top->parent;
     if (top->parent != top || top->kind != XmlNodeKind::Document)
         return XmlNodeRef();
-    XmlNodeRef document(top);
+    XmlNodeRef document = XmlRecords::RefOf(top);
     XmlNodeRef dataRoot = document.FindDescendant("DATAROOT");
     if (!dataRoot.IsValid()) {
         dataRoot = document.AppendChild(XmlNodeKind::Element);

@@ -1,8 +1,8 @@
 #pragma once
 
-// Value handles through which the database reads and edits a tree. A handle is one or two pointers,
-// never owns anything and is safe when empty: every operation on an empty handle does nothing and
-// gives an empty handle, false, 0 or an empty string.
+// Value handles through which the database reads and edits a tree: the only door to it. A handle is small,
+// never owns anything and is safe when empty: every operation on an empty handle does nothing and gives an
+// empty handle, false, 0 or an empty text.
 //
 // Typical use:
 //
@@ -21,31 +21,56 @@
 //     std::string bytes = XmlWriteToString(document.Root(), XmlLayout::Indented, XmlLineEnd::CrLf);
 //
 // Handles to a removed node (RemoveChild, Clear, destruction) must not be used; appending children or
-// attributes keeps every existing handle valid.
+// attributes keeps every existing handle valid. Views (NameView, ValueView) point into the tree and stay
+// valid until that name or value is replaced or its node is removed.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
-#include "xml/xml_document.h"
+#include "xml/xml_node_kind.h"
+
+#ifdef VANTREL_XML_RECORD_ACCESS
 #include "xml/xml_node.h"
+#endif
 
 namespace vantrel {
+
+struct XmlNode;
+struct XmlAttribute;
+struct XmlRecords;
+class XmlNodeRef;
+
+// IndexInParent of a node that has no parent.
+inline constexpr std::uint32_t kXmlNoIndex = 0xFFFFFFFFu;
 
 class XmlAttributeRef {
 public:
     XmlAttributeRef() = default;
-    XmlAttributeRef(XmlAttribute* attribute, XmlArena* arena) : attribute_(attribute), arena_(arena) {}
 
-    bool IsValid() const { return attribute_ != nullptr; }
-    XmlAttribute* Get() const { return attribute_; }
+    bool IsValid() const { return node_ != nullptr; }
 
+    // The name bytes; empty when the handle is empty or the attribute has no name (a quoted DOCTYPE word).
+    std::string_view NameView() const;
+    std::string Name() const { return std::string(NameView()); }
     // The value bytes; empty when the handle is empty or the value is null.
-    std::string Value() const;
-    // The name bytes; empty when the handle is empty or the name is null.
-    std::string Name() const;
+    std::string_view ValueView() const;
+    std::string Value() const { return std::string(ValueView()); }
+    // False for an empty handle and for an attribute written without "=" (no value, not even an empty one).
+    bool HasValue() const;
+    // True when the value is exactly text (same bytes, same length); no value counts as the empty text.
+    // False for an empty handle.
+    bool ValueIs(std::string_view text) const;
     // Decimal value of the first 255 bytes like strtoul in 32 bits: leading white space and a sign are
     // accepted, "-1" gives 4294967295, too large gives 4294967295, no digits gives 0; 0 when empty.
     std::uint32_t ValueAsUnsigned() const;
+    // Copies the value and a terminator into a field of size bytes, cut at the last whole UTF-8 character
+    // that fits in size - 1 bytes; the empty text for an empty handle. Bytes after the terminator are left
+    // alone; size 0 writes nothing.
+    void CopyValueTo(char* field, std::size_t size) const;
+
     // Replaces the value by an owned copy; false when the handle is empty, text is null or out of memory.
     bool SetValue(const char* text) const;
     // Replaces the value by "%u" of the number; returns this handle.
@@ -55,34 +80,70 @@ public:
     // Same with the low 8 bits (300 writes 44).
     XmlAttributeRef SetUnsigned8(std::uint32_t number) const;
 
+    // Same attribute of the same node (two empty handles are equal).
+    bool operator==(const XmlAttributeRef& other) const { return node_ == other.node_ && index_ == other.index_; }
+    bool operator!=(const XmlAttributeRef& other) const { return !(*this == other); }
+
+#ifdef VANTREL_XML_RECORD_ACCESS
+    // Only while callers move to the operations above (see VANTREL_XML_RECORD_ACCESS in src/store).
+    XmlAttribute* Get() const {
+        return node_ != nullptr ? &node_->attributes[index_] : nullptr;
+    }
+#endif
+
 private:
-    XmlAttribute* attribute_ = nullptr;
-    XmlArena* arena_ = nullptr;
+    friend class XmlNodeRef;
+    friend struct XmlRecords;
+    XmlAttributeRef(XmlNode* node, std::uint32_t index) : node_(node), index_(index) {}
+    XmlAttribute* Record() const;
+
+    // An attribute is its node and its place there: the records may move when the node gains attributes.
+    XmlNode* node_ = nullptr;
+    std::uint32_t index_ = 0;
 };
 
 class XmlNodeRef {
 public:
     XmlNodeRef() = default;
-    explicit XmlNodeRef(XmlNode* node) : node_(node) {}
 
-    // True when there is a node and its kind is not None.
-    bool IsValid() const { return node_ != nullptr && node_->kind != XmlNodeKind::None; }
-    XmlNode* Get() const { return IsValid() ? node_ : nullptr; }
+    // True when the handle refers to a node (handles are never made for a node of kind None).
+    bool IsValid() const { return node_ != nullptr; }
     // None for an empty handle.
-    XmlNodeKind Kind() const { return IsValid() ? node_->kind : XmlNodeKind::None; }
-    // Empty for an empty handle or a node without a name.
-    std::string Name() const;
+    XmlNodeKind Kind() const;
+    // The name bytes; empty for an empty handle or a node without a name.
+    std::string_view NameView() const;
+    std::string Name() const { return std::string(NameView()); }
     // The value bytes (text, comment, raw rest); empty when there is none.
-    std::string Value() const;
+    std::string_view ValueView() const;
+    std::string Value() const { return std::string(ValueView()); }
+    // False for an empty handle and for a node with no value at all (an element; a section the text ended
+    // in has an empty one). The writer leaves out a comment, section or subset without a value.
+    bool HasValue() const;
     // The parent; empty for an empty handle, and for a root (its own parent).
     XmlNodeRef Parent() const;
+    // This node's place among its parent's children; kXmlNoIndex for an empty handle or a root. Linear in
+    // the number of earlier siblings.
+    std::uint32_t IndexInParent() const;
+    // True when ancestor is a parent, grandparent, ... of this node (a node is not below itself); false
+    // when either handle is empty.
+    bool IsBelow(XmlNodeRef ancestor) const;
 
-    std::uint32_t ChildCount() const { return IsValid() ? node_->childCount : 0; }
+    std::uint32_t ChildCount() const;
     // Empty when index is not below ChildCount().
     XmlNodeRef Child(std::uint32_t index) const;
-    std::uint32_t AttributeCount() const { return IsValid() ? node_->attributeCount : 0; }
+    std::uint32_t AttributeCount() const;
     // Empty when index is not below AttributeCount(); reads nothing into the tree.
     XmlAttributeRef AttributeAt(std::uint32_t index) const;
+
+    // Calls visit(XmlNodeRef) for every node below this one in document order, parents before their
+    // children; this node itself is not visited. The walk stops as soon as visit returns false. Iterative,
+    // so any depth is fine; the tree must not be changed during the walk.
+    template <typename Visit>
+    void VisitDescendants(Visit&& visit) const {
+        using Callable = std::remove_reference_t<Visit>;
+        auto call = [](void* context, XmlNodeRef node) -> bool { return (*static_cast<Callable*>(context))(node); };
+        VisitDescendantsThrough(call, const_cast<void*>(static_cast<const void*>(&visit)));
+    }
 
     // Appends a new child of this kind with no name and no value. Only an Element or a Document that is its
     // own parent takes children here; otherwise (or out of memory) empty.
@@ -113,10 +174,33 @@ public:
     // Appends an attribute with owned copies of both texts; empty when the handle or either text is null.
     XmlAttributeRef AddAttribute(const char* name, const char* value) const;
 
-    bool operator==(const XmlNodeRef& other) const { return Get() == other.Get(); }
+    // Identity: the same node (all empty handles are equal). The order is fixed for the node's lifetime but
+    // says nothing about document order; with std::hash below, handles serve as keys of maps and sets.
+    bool operator==(const XmlNodeRef& other) const { return Record() == other.Record(); }
     bool operator!=(const XmlNodeRef& other) const { return !(*this == other); }
+    bool operator<(const XmlNodeRef& other) const { return std::less<const XmlNode*>()(Record(), other.Record()); }
+    std::size_t Hash() const { return std::hash<const XmlNode*>()(Record()); }
+
+#ifdef VANTREL_XML_RECORD_ACCESS
+public:
+    // Only while callers move to the operations above (see VANTREL_XML_RECORD_ACCESS in src/store).
+    XmlNode* Get() const {
+        return Record();
+    }
+#else
+private:
+#endif
+    // A null node or one of kind None gives an empty handle.
+    explicit XmlNodeRef(XmlNode* node);
 
 private:
+    friend class XmlAttributeRef;
+    friend struct XmlRecords;
+    XmlNode* Record() const {
+        return node_;
+    }
+    void VisitDescendantsThrough(bool (*call)(void*, XmlNodeRef), void* context) const;
+
     XmlNode* node_ = nullptr;
 };
 
@@ -127,3 +211,8 @@ private:
 XmlNodeRef EnsureSection(XmlNodeRef node, const char* sectionName);
 
 }  // namespace vantrel
+
+template <>
+struct std::hash<vantrel::XmlNodeRef> {
+    std::size_t operator()(const vantrel::XmlNodeRef& node) const { return node.Hash(); }
+};

@@ -1,7 +1,7 @@
 #pragma once
 
-// The explicit stack of child indices that tree walks use instead of recursion; the first levels need
-// no heap allocation.
+// Internal to the XML library: the explicit stack of child indices that tree walks use instead of recursion; the first
+// levels need no heap allocation.
 
 #include <cstdint>
 #include <vector>

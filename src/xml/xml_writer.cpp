@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "xml/xml_node.h"
+#include "xml/xml_records.h"
 #include "xml/xml_walk_stack.h"
 
 namespace vantrel {
@@ -13,6 +15,20 @@ namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
 
+// Indentation of one output operation: indentByte (TAB, or 0 for compact) per level.
+struct Indent {
+    char indentByte = '\t';
+    std::string current;
+    void Push() {
+        if (indentByte != 0)
+            current.push_back(indentByte);
+    }
+    void Pop() {
+        if (!current.empty())
+            current.pop_back();
+    }
+};
+
 // Collects the output in a buffer and hands it to the sink in large pieces.
 class BufferedOutput {
 public:
@@ -20,6 +36,11 @@ public:
     ~BufferedOutput() { Flush(); }
 
     bool Ok() const { return ok_; }
+    // Stops the output: nothing more reaches the sink.
+    void Fail() {
+        used_ = 0;
+        ok_ = false;
+    }
 
     void Put(const char* data, std::size_t size) {
         if (!ok_)
@@ -56,7 +77,7 @@ private:
 
 class Writer {
 public:
-    Writer(BufferedOutput& out, XmlIndent& indent, XmlLayout layout, XmlLineEnd lineEnd)
+    Writer(BufferedOutput& out, Indent& indent, XmlLayout layout, XmlLineEnd lineEnd)
         : out_(out),
           indent_(indent),
           indented_(layout == XmlLayout::Indented),
@@ -104,19 +125,38 @@ private:
         Span(node->name, node->nameLength);
         out_.Put('>');
     }
-    void WriteAttributes(const XmlNode* node) {
+    // A value between the quote it does not hold; a value holding both cannot be read back the same.
+    void QuotedValue(const char* value, std::uint32_t length) {
+        char quote = '"';
+        if (std::memchr(value, '"', length) != nullptr) {
+            if (std::memchr(value, '\'', length) != nullptr) {
+                out_.Fail();
+                return;
+            }
+            quote = '\'';
+        }
+        out_.Put(quote);
+        out_.Put(value, length);
+        out_.Put(quote);
+    }
+    // True when the last attribute written has no value: the parser steps over the byte after such a name
+    // unread, so the tag's closing must not follow it directly.
+    bool WriteAttributes(const XmlNode* node) {
+        bool bare = false;
         for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
-            const XmlAttribute* attribute = node->attributes[i];
-            if (attribute == nullptr || attribute->name == nullptr)
+            const XmlAttribute& attribute = node->attributes[i];
+            // a name that is not there, or empty, would not read back as an attribute
+            if (attribute.name == nullptr || attribute.nameLength == 0)
                 continue;
             out_.Put(' ');
-            out_.Put(attribute->name, attribute->nameLength);
-            if (attribute->value != nullptr) {
-                out_.Put("=\"", 2);
-                out_.Put(attribute->value, attribute->valueLength);
-                out_.Put('"');
+            out_.Put(attribute.name, attribute.nameLength);
+            bare = attribute.value == nullptr;
+            if (!bare) {
+                out_.Put('=');
+                QuotedValue(attribute.value, attribute.valueLength);
             }
         }
+        return bare;
     }
     void WriteMarkupDeclaration(const char* keyword, const XmlNode* node) {
         if (node->name == nullptr)
@@ -139,16 +179,16 @@ private:
     void WriteDoctype(const XmlNode* node) {
         out_.Put("<!DOCTYPE");
         for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
-            const XmlAttribute* attribute = node->attributes[i];
-            if (attribute == nullptr)
-                continue;
-            out_.Put(' ');
-            if (attribute->name != nullptr) {
-                out_.Put(attribute->name, attribute->nameLength);
-            } else if (attribute->value != nullptr) {
-                out_.Put('"');
-                out_.Put(attribute->value, attribute->valueLength);
-                out_.Put('"');
+            const XmlAttribute& attribute = node->attributes[i];
+            if (attribute.name != nullptr) {
+                if (attribute.nameLength == 0)
+                    continue;  // an empty word: nothing would read back
+                out_.Put(' ');
+                out_.Put(attribute.name, attribute.nameLength);
+            } else {
+                out_.Put(' ');
+                if (attribute.value != nullptr)
+                    QuotedValue(attribute.value, attribute.valueLength);
             }
         }
         if (node->childCount > 0) {
@@ -182,8 +222,32 @@ private:
         out_.Put('>');
     }
 
+    // A node that gives no bytes gets no line either: an empty line would not read back as anything.
+    static bool WritesNothing(const XmlNode* node) {
+        switch (node->kind) {
+            case XmlNodeKind::Text:
+                return node->value == nullptr || node->valueLength == 0;
+            case XmlNodeKind::CData:
+            case XmlNodeKind::Comment:
+            case XmlNodeKind::IncludeSection:
+                return node->value == nullptr;
+            case XmlNodeKind::EntityDecl:
+            case XmlNodeKind::AttlistDecl:
+            case XmlNodeKind::ElementDecl:
+            case XmlNodeKind::NotationDecl:
+                return node->name == nullptr;
+            case XmlNodeKind::Document:
+            case XmlNodeKind::None:
+                return true;
+            default:
+                return false;
+        }
+    }
+
     // Writes the node up to its children; true when its children and end tag are still to come.
     bool WriteStart(const XmlNode* node) {
+        if (WritesNothing(node))
+            return false;
         WriteIndent();
         switch (node->kind) {
             case XmlNodeKind::Element:
@@ -195,15 +259,23 @@ private:
                 } else {
                     out_.Put("anonymous");
                 }
-                WriteAttributes(node);
+                if (WriteAttributes(node))
+                    out_.Put(' ');
+                // children that give no bytes count as none, so that what is written reads back the same
+                const XmlNode* only = nullptr;
+                std::uint32_t shown = 0;
+                for (std::uint32_t i = 0; i < node->childCount && shown < 2; ++i) {
+                    const XmlNode* child = node->children[i];
+                    if (child != nullptr && !WritesNothing(child) && shown++ == 0)
+                        only = child;
+                }
                 if (declaration) {
                     out_.Put("?>", 2);
-                } else if (node->childCount == 0) {
+                } else if (shown == 0) {
                     out_.Put("/>", 2);
                 } else {
                     out_.Put('>');
-                    const XmlNode* only = node->children[0];
-                    if (node->childCount == 1 && only != nullptr && only->kind == XmlNodeKind::Text) {
+                    if (shown == 1 && only->kind == XmlNodeKind::Text) {
                         Span(only->value, only->valueLength);
                         WriteEndTag(node);
                     } else {
@@ -250,7 +322,7 @@ private:
     }
 
     BufferedOutput& out_;
-    XmlIndent& indent_;
+    Indent& indent_;
     bool indented_;
     const char* lineEnd_;
 };
@@ -295,21 +367,11 @@ bool XmlFdSink::Write(const char* data, std::size_t size) {
     return true;
 }
 
-bool XmlWriteNode(XmlSink& sink, XmlIndent& indent, const XmlNode* node, XmlLayout layout, XmlLineEnd lineEnd) {
-    if (node == nullptr)
-        return true;
-    BufferedOutput out(sink);
-    Writer writer(out, indent, layout, lineEnd);
-    writer.Write(node);
-    out.Flush();
-    return out.Ok();
-}
-
 bool XmlWrite(XmlSink& sink, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd) {
-    const XmlNode* record = node.Get();
+    const XmlNode* record = XmlRecords::NodeOf(node);
     if (record == nullptr)
         return true;
-    XmlIndent indent;
+    Indent indent;
     indent.indentByte = layout == XmlLayout::Indented ? '\t' : '\0';
     BufferedOutput out(sink);
     Writer writer(out, indent, layout, lineEnd);

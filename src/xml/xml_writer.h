@@ -3,6 +3,12 @@
 // Serialises a node or a whole document. Nothing is escaped: names, values and text are written byte for
 // byte as they stand. The writer's own line ends are a property of the output (CR LF for files, so the same
 // tree gives the same bytes on every platform); bytes inside values are never changed.
+//
+// Attribute values are written between double quotes, except a value that holds a double quote (it came
+// single-quoted from a file), which is written between apostrophes so that it reads back the same. A value
+// holding both quote characters cannot be written so that it reads back the same: the writer stops there and
+// reports failure, so that a save refuses rather than leaving a file that parses differently. The same holds
+// for the quoted words of a DOCTYPE.
 
 #include <cstddef>
 #include <cstdint>
@@ -54,30 +60,13 @@ private:
     int error_ = 0;
 };
 
-// Indentation state of one output operation: indentByte (TAB, or 0 for compact) per level.
-struct XmlIndent {
-    char indentByte = '\t';
-    std::string current;
-    void Push() {
-        if (indentByte != 0)
-            current.push_back(indentByte);
-    }
-    void Pop() {
-        if (!current.empty())
-            current.pop_back();
-    }
-};
-
 // Writes node: a Document that is its own parent as its children in order (nothing for an empty
 // document), any other node as itself; an empty handle writes nothing and succeeds.
-// False when the sink failed (what was handed over before stays written).
+// False when the sink failed or a value holds both quote characters (what was handed over before that
+// stays written).
 bool XmlWrite(XmlSink& sink, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd = XmlLineEnd::CrLf);
 
-// Writes one node and what belongs to it at the indentation given (adds levels for its children).
-bool XmlWriteNode(XmlSink& sink, XmlIndent& indent, const XmlNode* node, XmlLayout layout,
-                  XmlLineEnd lineEnd = XmlLineEnd::CrLf);
-
-// The bytes XmlWrite would give.
+// The bytes XmlWrite would give (up to where it failed).
 std::string XmlWriteToString(XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd = XmlLineEnd::CrLf);
 
 // Creates or truncates path and writes the node (not atomic; false on any open, write or close error).

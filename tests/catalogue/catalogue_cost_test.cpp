@@ -48,16 +48,14 @@ TEST(CatalogueCost, MillionEmptyChildrenOfTheDeviceSectionTakeNoRecords) {
     }
     WriteWholeFile(path, text + "</DEVINFO></DATAROOT>");
     XmlDeviceStore store(path);
-    SetCatalogueMessageSink([](const char*) {});
     std::size_t before = gAllocated;
     {
-        DeviceCatalogue catalogue(StoreAccess{[&store] { return &store; }, nullptr});
+        DeviceCatalogue catalogue(StoreAccess{[&store] { return &store; }, nullptr}, [](const char*) {});
         catalogue.LoadAll();
         EXPECT_TRUE(catalogue.DevicesById().empty());
     }
     // 416 bytes a child would be 416 MB
     EXPECT_LT(gAllocated - before, std::size_t{1} << 20);
-    SetCatalogueMessageSink(nullptr);
 }
 
 TEST(CatalogueCost, HostileChannelCountsCostNoMoreThanTheFile) {

@@ -23,16 +23,13 @@ protected:
     void SetUp() override {
         mkdir((folder.Path() + "XML").c_str(), 0700);
         path = folder.Path() + "XML/Data.xml";
-        SetCatalogueMessageSink([this](const char* text) { messages.emplace_back(text); });
     }
-    void TearDown() override {
-        SetCatalogueMessageSink(nullptr);
-        ForgetPasswordKeys();
-    }
+    void TearDown() override { ForgetPasswordKeys(); }
 
     std::unique_ptr<DeviceCatalogue> Load() {
         store = std::make_unique<XmlDeviceStore>(path);
-        auto catalogue = std::make_unique<DeviceCatalogue>(StoreAccess{[this] { return store.get(); }, nullptr});
+        auto catalogue = std::make_unique<DeviceCatalogue>(StoreAccess{[this] { return store.get(); }, nullptr},
+                                                           [this](const char* text) { messages.emplace_back(text); });
         catalogue->LoadAll();
         return catalogue;
     }

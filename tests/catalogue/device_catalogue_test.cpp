@@ -16,13 +16,9 @@ using Ids = std::vector<std::int32_t>;
 
 class CatalogueTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetCatalogueMessageSink([this](const char* text) { messages.emplace_back(text); });
-    }
-    void TearDown() override { SetCatalogueMessageSink(nullptr); }
-
     std::unique_ptr<DeviceCatalogue> MakeCatalogue() {
-        return std::make_unique<DeviceCatalogue>(StoreAccess{[this] { return &store; }, [this] { ++releases; }});
+        return std::make_unique<DeviceCatalogue>(StoreAccess{[this] { return &store; }, [this] { ++releases; }},
+                                                 [this](const char* text) { messages.emplace_back(text); });
     }
 
     static DeviceRecord NewDevice(const char* name, const char* host, std::uint32_t port, std::uint32_t orgId) {
@@ -222,18 +218,6 @@ TEST_F(CatalogueTest, NoStore_LoadsNothingAndRefusesDevices) {
     EXPECT_EQ(catalogue.FindOrganization(0), nullptr);
     EXPECT_EQ(catalogue.AddDevice(NewDevice("Cam1", "10.0.0.1", 8000, 0)), 0);
     EXPECT_EQ(catalogue.SetCameraTypes(1, nullptr, 0), 0);
-}
-
-TEST(ProcessCatalogue, GetAndRelease_OneInstanceThenAFreshEmptyOne) {
-    DeviceCatalogue* first = GetCatalogue();
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(GetCatalogue(), first);
-    ReleaseCatalogue();
-    DeviceCatalogue* second = GetCatalogue();
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->FindOrganization(0), nullptr);
-    ReleaseCatalogue();
-    ReleaseCatalogue();  // nothing left to release
 }
 
 }  // namespace

@@ -11,53 +11,16 @@
 #include <string>
 
 #include "collecting_endpoint.h"
+#include "devsim_process.h"
 #include "netns_lab.h"
 
+namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::string Devsim() {
-    return ToolPath("vantrel-devsim");
-}
-
-// Starts simulated devices in a namespace and waits until they listen.
-::testing::AssertionResult StartDevices(ChildProcess& devices, const std::string& inNamespace,
-                                        const std::vector<std::string>& arguments) {
-    std::vector<std::string> all = {Devsim()};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    if (!devices.Start(inNamespace, all) || !devices.WaitForLine("listening", 5s)) {
-        return ::testing::AssertionFailure() << "vantrel-devsim did not start in " << inNamespace;
-    }
-    return ::testing::AssertionSuccess();
-}
-
-std::set<std::string> Addresses(const std::string& first, int count) {
-    in_addr address{};
-    inet_pton(AF_INET, first.c_str(), &address);
-    std::set<std::string> texts;
-    for (int i = 0; i < count; ++i) {
-        in_addr next{htonl(ntohl(address.s_addr) + static_cast<std::uint32_t>(i))};
-        texts.insert(inet_ntoa(next));
-    }
-    return texts;
-}
-
-// A host joined to one device network.
-class OneNetwork : public ::testing::Test {
-protected:
-    void SetUp() override {
-        host = lab.AddNamespace("host");
-        devices = lab.AddNamespace("dev");
-        ASSERT_FALSE(host.empty() || devices.empty()) << lab.Error();
-        ASSERT_TRUE(lab.Link(host, "10.1.0.1/24", devices, "10.1.0.2/24")) << lab.Error();
-    }
-
-    NetnsLab lab;
-    std::string host;
-    std::string devices;
-};
+using OneNetwork = OneDeviceNetwork;
 
 TEST_F(OneNetwork, broadcast_probe_crosses_the_link_and_each_device_is_listed_once) {
     ChildProcess simulator;
@@ -128,7 +91,7 @@ TEST_F(OneNetwork, open_fails_while_another_program_holds_port_5050) {
 
     std::string output;
     std::string errors;
-    EXPECT_EQ(RunInNamespace(host, {ToolPath("vantrel-scan"), "--time", "0.2"}, output, errors), 2);
+    EXPECT_EQ(RunScan(host, {"--time", "0.2"}, output, errors), 2);
     EXPECT_NE(errors.find("5050"), std::string::npos) << errors;
 
     close(holder);
@@ -160,7 +123,7 @@ TEST_F(OneNetwork, scan_tool_lists_devices_as_table_and_json) {
         StartDevices(simulator, devices, {"--devices", "3", "--first-address", "10.1.0.20", "--malformed", "6"}));
     std::string table;
     std::string errors;
-    ASSERT_EQ(RunInNamespace(host, {ToolPath("vantrel-scan"), "--time", "1"}, table, errors), 0) << errors;
+    ASSERT_EQ(RunScan(host, {"--time", "1"}, table, errors), 0) << errors;
     EXPECT_EQ(table,
               "NO     IP Address       Port Number  Subnet Mask      Default Gateway\n"
               "1      10.1.0.20        8000         255.255.255.0    192.168.1.1\n"
@@ -168,9 +131,10 @@ TEST_F(OneNetwork, scan_tool_lists_devices_as_table_and_json) {
               "3      10.1.0.22        8000         255.255.255.0    192.168.1.1\n");
 
     std::string json;
-    ASSERT_EQ(RunInNamespace(host, {ToolPath("vantrel-scan"), "--time", "0.5", "--json"}, json, errors), 0) << errors;
+    ASSERT_EQ(RunScan(host, {"--time", "0.5", "--json"}, json, errors), 0) << errors;
+    // the fields vantrel-scan always had come first, in their order; the newer ones follow
     EXPECT_NE(json.find("{\"no\": 3, \"address\": \"10.1.0.22\", \"port\": 8000, \"subnetMask\": \"255.255.255.0\", "
-                        "\"gateway\": \"192.168.1.1\"}"),
+                        "\"gateway\": \"192.168.1.1\", \"registered\": false, "),
               std::string::npos)
         << json;
     EXPECT_EQ(json.find("203.0.113."), std::string::npos) << json;
@@ -206,3 +170,4 @@ TEST(TwoNetworks, one_probe_searches_both_adapters) {
 }
 
 }  // namespace
+}  // namespace vantrel

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -83,7 +84,35 @@ bool NetnsLab::Link(const std::string& namespaceA, const std::string& addressA, 
            Run("ip -n " + namespaceA + " addr add " + addressA + " dev " + a) &&
            Run("ip -n " + namespaceB + " addr add " + addressB + " dev " + b) &&
            Run("ip -n " + namespaceA + " link set " + a + " up") &&
-           Run("ip -n " + namespaceB + " link set " + b + " up");
+           Run("ip -n " + namespaceB + " link set " + b + " up") && WaitUntilUp(namespaceA, a) &&
+           WaitUntilUp(namespaceB, b);
+}
+
+bool NetnsLab::WaitUntilUp(const std::string& inNamespace, const std::string& device) {
+    // the kernel reports a new link's carrier later, by up to a second on a busy machine; a datagram sent
+    // before that is dropped, so a test's only probe would vanish
+    const std::string command = "ip -n " + inNamespace + " -o link show dev " + device + " 2>/dev/null";
+    const auto end = std::chrono::steady_clock::now() + kLinkUpTimeout;
+    for (;;) {
+        std::string state;
+        if (FILE* output = popen(command.c_str(), "r")) {
+            char chunk[512];
+            while (std::fgets(chunk, sizeof chunk, output) != nullptr) {
+                state += chunk;
+            }
+            pclose(output);
+        }
+        if (state.find("state UP") != std::string::npos) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > end) {
+            if (error.empty()) {
+                error = device + " in " + inNamespace + " did not come up: " + state;
+            }
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 NetnsScope::NetnsScope(const std::string& name) {

@@ -17,7 +17,8 @@ public:
 
     // Creates a namespace with loopback up; gives its full name, or an empty string (see Error).
     std::string AddNamespace(const std::string& shortName);
-    // A veth pair between two namespaces, each end up with its address ("10.1.0.1/24"); false on failure.
+    // A veth pair between two namespaces, each end up with its address ("10.1.0.1/24") and carrying traffic
+    // when this returns; false on failure.
     bool Link(const std::string& namespaceA, const std::string& addressA, const std::string& namespaceB,
               const std::string& addressB);
     // Runs a shell command (such as "ip -n NAME route add ..."); false on failure.
@@ -26,6 +27,9 @@ public:
     const std::string& Error() const { return error; }
 
 private:
+    static constexpr std::chrono::seconds kLinkUpTimeout{5};
+    bool WaitUntilUp(const std::string& inNamespace, const std::string& device);
+
     std::vector<std::string> namespaces;
     int links = 0;
     std::string error;

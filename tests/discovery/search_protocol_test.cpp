@@ -10,6 +10,7 @@
 #include "discovery/found_device.h"
 #include "discovery/search_reply_builder.h"
 
+namespace vantrel {
 namespace {
 
 std::vector<unsigned char> ValidReply(std::size_t extra = 0) {
@@ -185,3 +186,4 @@ TEST(SearchProtocol, built_reply_decodes_to_the_same_device) {
 }
 
 }  // namespace
+}  // namespace vantrel

@@ -13,6 +13,7 @@
 
 // These run on loopback only (the test run's own network namespace): lo cannot broadcast, so the endpoint is
 // given 127.0.0.1 and a free port instead of 255.255.255.255:5050.
+namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
@@ -152,3 +153,4 @@ TEST(UdpBroadcastEndpoint, close_while_datagrams_pour_in_ends_quickly_and_stops_
 }
 
 }  // namespace
+}  // namespace vantrel

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <set>
 
-#include "app/paths/module_paths.h"
 #include "store/device_store.h"
 #include "store_fixture.h"
 
@@ -136,25 +135,6 @@ TEST_F(StorePersistence, ReleaseWithoutSaveLeavesTheFile) {
     Add(MakeDevice("Gate"));
     store_.reset();
     EXPECT_EQ(ReadWholeFile(path_), "<DATAROOT/>");
-}
-
-TEST_F(StorePersistence, ProcessWideStoreLivesBesideTheProgram) {
-    OverrideModuleFolder(folder_.Path());
-    DeviceStore* store = GetDeviceStore();
-    ASSERT_NE(store, nullptr);
-    EXPECT_EQ(GetDeviceStore(), store);
-    DeviceRecord record = MakeDevice("Gate", 1);
-    ASSERT_EQ(store->AddDevices(&record, sizeof record), 1);
-    ASSERT_EQ(store->Save(), 1);
-    EXPECT_TRUE(std::filesystem::exists(folder_.Path() + "XML/Data.key"));
-    ReleaseDeviceStore();
-    ReleaseDeviceStore();
-    DeviceStore* again = GetDeviceStore();
-    ASSERT_NE(again, nullptr);
-    DeviceRecord loaded{};
-    ASSERT_EQ(again->LoadDevices(&loaded, sizeof loaded), 1);
-    EXPECT_STREQ(loaded.password, "secret");
-    ReleaseDeviceStore();
 }
 
 }  // namespace

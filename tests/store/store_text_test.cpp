@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "catalogue/records/records.h"
+#include "records/records.h"
 #include "store/store_records.h"
 
 using namespace vantrel;

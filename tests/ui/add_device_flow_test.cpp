@@ -131,7 +131,7 @@ private:
     }
 
     void Run(const std::vector<SelectedRow>& rows, int* asked = nullptr) {
-        RunAddDeviceFlow(nullptr, [rows, asked] {
+        RunAddDeviceFlow(nullptr, folder->Context(), [rows, asked] {
             if (asked != nullptr) {
                 ++*asked;
             }

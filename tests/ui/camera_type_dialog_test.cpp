@@ -4,8 +4,8 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include "app/paths/module_paths.h"
 #include "ui/camera_type_dialog.h"
+#include "ui/ui_text_table.h"
 
 using vantrel::CameraTypeDialog;
 
@@ -24,7 +24,7 @@ private:
     static QWidget* Child(QDialog& d, const char* name) { return d.findChild<QWidget*>(QString::fromLatin1(name)); }
 
 private slots:
-    void initTestCase() { vantrel::OverrideModuleFolder(dir.path().toStdString()); }
+    void initTestCase() { vantrel::UiTextTable::Instance().SetFolder(dir.path().toStdString() + "/"); }
 
     void shownRows_data() {
         QTest::addColumn<int>("count");

@@ -1,5 +1,6 @@
 // The Device Management dialog: its opening state, the checks on OK, the organization tree and the
 // camera type dialog it opens.
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -66,7 +67,7 @@ private slots:
     void cleanup() { folder.reset(); }
 
     void opening_showsDefaultsAndTheTopLevel() {
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.show();
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Device Management"));
         QCOMPARE(Field(dialog, "totalChannel")->text(), QStringLiteral("8"));
@@ -185,7 +186,7 @@ private slots:
         QFETCH(int, rows);
         QFETCH(QString, message);
         MessageLog log;
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.SetRowCount(rows);
         dialog.show();
         Type(dialog, "deviceName", name);
@@ -208,7 +209,7 @@ private slots:
     }
 
     void ok_trimsTheNameAndFillsTheRecord() {
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.show();
         dialog.OrgTree()->setCurrentItem(FindItem(dialog.OrgTree(), QStringLiteral("Harbour")));
         Type(dialog, "deviceName", QStringLiteral("  Cam\t "));
@@ -234,7 +235,7 @@ private slots:
     }
 
     void choosingAnOrganization_keepsWhatWasTyped() {
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.show();
         Type(dialog, "deviceName", QStringLiteral("Cam"));
         Type(dialog, "userName", QStringLiteral("admin"));
@@ -262,7 +263,7 @@ private slots:
     void editCameraType_countOutOfRange_toldWithoutOpening() {
         QFETCH(QString, channels);
         MessageLog log;
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.show();
         Type(dialog, "totalChannel", channels);
         QTest::mouseClick(Button(dialog, "editCameraType"), Qt::LeftButton);
@@ -272,7 +273,7 @@ private slots:
     }
 
     void editCameraType_okKeepsChoicesCancelLeavesThem() {
-        DeviceManagementDialog dialog;
+        DeviceManagementDialog dialog(folder->Context());
         dialog.show();
         Type(dialog, "totalChannel", QStringLiteral("4"));
         int shownRows = 0;
@@ -331,6 +332,86 @@ private slots:
         QCOMPARE(partial.topLevelItemCount(), 0);
         FillOrgTree(&partial, nullptr, 0, nullptr);
         QCOMPARE(partial.topLevelItemCount(), 0);
+    }
+
+    void keyboard_opensOnDeviceNameAndTabsRoundThroughTheTree() {
+        DeviceManagementDialog dialog(folder->Context());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QCOMPARE(QApplication::focusWidget(), Field(dialog, "deviceName"));
+        QStringList order;
+        for (int step = 0; step < 8; ++step) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(order, (QStringList{"userName", "password", "totalChannel", "editCameraType", "okButton",
+                                     "cancelButton", "orgTree", "deviceName"}));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), dialog.OrgTree());
+        // in the tree the arrow keys choose the organization
+        QTest::keyClick(dialog.OrgTree(), Qt::Key_Down);
+        QCOMPARE(Field(dialog, "organization")->text(), QStringLiteral("North"));
+    }
+
+    void keyboard_mnemonicsReachEveryField() {
+        DeviceManagementDialog dialog(folder->Context());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        const std::pair<char, QWidget*> mnemonics[] = {
+            {'O', dialog.OrgTree()},
+            {'U', Field(dialog, "userName")},
+            {'P', Field(dialog, "password")},
+            {'H', Field(dialog, "totalChannel")},
+            {'N', Field(dialog, "deviceName")},
+        };
+        for (const auto& [letter, target] : mnemonics) {
+            QTest::keyClick(&dialog, static_cast<Qt::Key>(letter), Qt::AltModifier);
+            QVERIFY2(QApplication::focusWidget() == target, &letter);
+        }
+        bool opened = false;
+        WhenModal<CameraTypeDialog>([&opened](CameraTypeDialog* camera) {
+            opened = true;
+            camera->reject();
+        });
+        QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);
+        QTRY_VERIFY(opened);  // a mnemonic clicks with the button's short animation
+    }
+
+    void look_textFollowsTheDesktopFont() {
+        const QFont desktop = QApplication::font();
+        for (int points : {9, 16}) {
+            QFont font = desktop;
+            font.setPointSize(points);
+            QApplication::setFont(font);
+            DeviceManagementDialog dialog(folder->Context());
+            dialog.show();
+            QCOMPARE(dialog.font().pointSize(), points);
+            CameraTypeDialog cameras(&dialog);
+            cameras.channelCount = 2;
+            cameras.show();
+            // every text fits its control at that size
+            QList<QLabel*> labels = dialog.findChildren<QLabel*>();
+            labels += cameras.findChildren<QLabel*>();
+            for (QLabel* label : labels) {
+                if (!label->isVisible()) {
+                    continue;
+                }
+                QVERIFY2(label->sizeHint().width() <= label->width(),
+                         qPrintable(QStringLiteral("%1 at %2 points: %3 > %4")
+                                        .arg(label->text())
+                                        .arg(points)
+                                        .arg(label->sizeHint().width())
+                                        .arg(label->width())));
+                QVERIFY2(label->fontMetrics().height() <= label->height() + 2, qPrintable(label->text()));
+            }
+            for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+                QVERIFY2(
+                    button->fontMetrics().horizontalAdvance(button->text().remove(QLatin1Char('&'))) < button->width(),
+                    qPrintable(button->text()));
+            }
+            QVERIFY(Field(dialog, "deviceName")->height() >= Field(dialog, "deviceName")->fontMetrics().height());
+        }
+        QApplication::setFont(desktop);
     }
 };
 

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScreen>
@@ -13,8 +14,8 @@
 #include <QTreeWidget>
 #include <cstdio>
 
-#include "app/paths/module_paths.h"
 #include "catalogue/device_catalogue.h"
+#include "context/program_context.h"
 #include "store/device_store.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/device_management_dialog.h"
@@ -52,8 +53,9 @@ int main(int argc, char* argv[]) {
     const QString folder = QString::fromLocal8Bit(argv[1]);
     QTemporaryDir program;
     QDir(program.path()).mkdir(QStringLiteral("XML"));
-    vantrel::OverrideModuleFolder(program.path().toStdString());
-    vantrel::DeviceStore* store = vantrel::GetDeviceStore();
+    vantrel::ProgramContext context(vantrel::PathsBeside(program.path().toStdString()));
+    vantrel::SetCurrentContext(&context);
+    vantrel::DeviceStore* store = context.Store();
     std::uint32_t headOffice = store->AddOrganization(0, "Head Office");
     store->AddOrganization(headOffice, "Reception");
     std::uint32_t warehouse = store->AddOrganization(headOffice, "Warehouse");
@@ -61,16 +63,26 @@ int main(int argc, char* argv[]) {
     std::uint32_t branch = store->AddOrganization(0, "Riverside Branch");
     store->AddOrganization(branch, "Car Park");
     store->AddOrganization(0, "Depot");
+    vantrel::DeviceRecord known{};  // one of the simulated devices, registered before
+    std::snprintf(known.name, sizeof known.name, "Entrance");
+    std::snprintf(known.host, sizeof known.host, "192.168.1.103");
+    std::snprintf(known.username, sizeof known.username, "admin");
+    known.port = 8000;
+    known.cameras = 4;
+    known.orgId = headOffice;
+    store->AddDevices(&known, sizeof known);
     store->Save();
-    vantrel::ReleaseDeviceStore();
+    context.ReleaseStore();
 
     bool ok = true;
-    vantrel::SearchDialog window;
+    vantrel::SearchDialog window(context);
     window.move(40, 40);
     window.show();
     QElapsedTimer waited;
     waited.start();
-    while (window.Model()->rowCount() < 12 && waited.elapsed() < 5000) {
+    // every device listed and the search's round over
+    while ((window.Model()->rowCount() < 13 || window.StatusLine()->text().startsWith(QStringLiteral("Searching"))) &&
+           waited.elapsed() < 8000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     for (int row : {1, 2, 4}) {
@@ -79,7 +91,7 @@ int main(int argc, char* argv[]) {
     }
     ok = Save(&window, folder + QStringLiteral("/search-window.png")) && ok;
 
-    vantrel::DeviceManagementDialog devices(&window);
+    vantrel::DeviceManagementDialog devices(context, &window);
     devices.move(80, 80);
     devices.show();
     devices.OrgTree()->expandAll();

@@ -14,8 +14,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/paths/module_paths.h"
 #include "catalogue/device_catalogue.h"
+#include "context/program_context.h"
 #include "store/device_store.h"
 #include "ui/messages.h"
 
@@ -53,7 +53,6 @@ public:
         SetMessageRecorder([this](const QString& text, const QString& caption) {
             messages.push_back({text, caption});
         });
-        InstallCatalogueMessages();
     }
     ~MessageLog() { SetMessageRecorder(nullptr); }
     QStringList Texts() const {
@@ -66,26 +65,28 @@ public:
     std::vector<Message> messages;
 };
 
-// A fresh program folder with an XML/ folder, made the program's folder; the catalogue and store start anew.
+// A fresh program folder with an XML/ folder and the program's context over it, made the current context
+// and showing its messages as the program does; the catalogue and store start anew.
 class ProgramFolder {
 public:
     ProgramFolder() {
-        ReleaseCatalogue();
         QDir(dir.path()).mkdir(QStringLiteral("XML"));
-        OverrideModuleFolder(dir.path().toStdString());
+        SetCurrentContext(&context_);
+        InstallCatalogueMessages(context_);
     }
-    ~ProgramFolder() { ReleaseCatalogue(); }
     QString Path() const { return dir.path() + QLatin1Char('/'); }
-    QString DatabasePath() const { return QString::fromStdString(GetDatabasePath()); }
+    QString DatabasePath() const { return QString::fromStdString(context_.Paths().DatabasePath()); }
+    ProgramContext& Context() { return context_; }
 
     // Drops the catalogue and the store, then loads the catalogue from the file again.
     void Reload() {
-        ReleaseCatalogue();
-        GetCatalogue()->LoadAll();
+        context_.ReleaseCatalogue();
+        context_.Catalogue()->LoadAll();
     }
 
 private:
     QTemporaryDir dir;
+    ProgramContext context_{PathsBeside(dir.path().toStdString())};
 };
 
 }  // namespace vantrel::testing

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "xml/xml_document.h"
-#include "xml/xml_node_filter.h"
 #include "xml/xml_node_ref.h"
 #include "xml/xml_writer.h"
 
@@ -33,9 +35,13 @@ TEST(XmlAccess, EmptyHandlesGiveEmptyResults) {
     EXPECT_EQ(attribute.ValueAsUnsigned(), 0u);
     EXPECT_FALSE(attribute.SetValue("x"));
     EXPECT_FALSE(attribute.SetUnsigned(5).IsValid());
-
-    XmlNode noneNode;  // kind None counts as empty too
-    EXPECT_FALSE(XmlNodeRef(&noneNode).IsValid());
+    EXPECT_FALSE(attribute.HasValue());
+    EXPECT_FALSE(attribute.ValueIs(""));
+    EXPECT_EQ(none.IndexInParent(), kXmlNoIndex);
+    EXPECT_FALSE(none.IsBelow(none));
+    char field[4] = "abc";
+    attribute.CopyValueTo(field, sizeof field);
+    EXPECT_STREQ(field, "");
 }
 
 TEST(XmlAccess, ChildAtCountIsEmpty) {
@@ -53,7 +59,7 @@ TEST(XmlAccess, AttributeLookupCreatesEmpty) {
     EXPECT_EQ(dev.Attribute("host").Value(), "10.0.0.1");
     EXPECT_EQ(dev.Attribute("DDNSHost").Value(), "");
     EXPECT_EQ(dev.AttributeCount(), 2u);
-    EXPECT_EQ(dev.Attribute("DDNSHost").Get(), dev.AttributeAt(1).Get()) << "looked up again, not added twice";
+    EXPECT_EQ(dev.Attribute("DDNSHost"), dev.AttributeAt(1)) << "looked up again, not added twice";
     EXPECT_EQ(Compact(document), "<DEV host=\"10.0.0.1\" DDNSHost=\"\"/>");
     EXPECT_FALSE(dev.FindAttribute("port").IsValid());
     EXPECT_EQ(dev.AttributeCount(), 2u);
@@ -99,14 +105,6 @@ TEST(XmlAccess, EnsureSectionCreatesOnceAndFindsExisting) {
     nested.LoadText("<?xml v=\"1\"?><X><DATAROOT><Y><GLOBAL index=\"4\"/></Y></DATAROOT></X>");
     EXPECT_EQ(EnsureSection(nested.Root(), "GLOBAL").Attribute("index").ValueAsUnsigned(), 4u);
     EXPECT_EQ(nested.Root().ChildCount(), 2u);
-}
-
-TEST(XmlAccess, EnsureSectionOnADetachedSubtreeGivesEmpty) {
-    XmlNode* lone = XmlNewNode(XmlNodeKind::Element);
-    lone->parent = lone;  // its own root, but no Document: must not loop or create anything
-    EXPECT_FALSE(EnsureSection(XmlNodeRef(lone), "DEVINFO").IsValid());
-    EXPECT_EQ(lone->childCount, 0u);
-    XmlDestroyTree(lone);
 }
 
 TEST(XmlAccess, NumbersAreWrittenAndReadAsDecimal) {
@@ -161,16 +159,131 @@ TEST(XmlAccess, NameIsComparesTheFirst255Bytes) {
 
 TEST(XmlAccess, SetValueReplacesBorrowedWithoutTouchingTheText) {
     XmlDocument document;
-    document.LoadText("<DEV name=\"Gate\"/>");
-    std::string before = document.text;
+    document.LoadText("<DEV name=\"Gate\" host=\"h\">Gate</DEV>");
     XmlAttributeRef name = document.Root().Child(0).Attribute("name");
     ASSERT_TRUE(name.SetValue("A much longer device name"));
-    EXPECT_EQ(document.text, before);
-    EXPECT_EQ(name.Get()->valueBorrowed, 0u);
+    EXPECT_EQ(Compact(document), "<DEV name=\"A much longer device name\" host=\"h\">Gate</DEV>");
     // replacing an owned value by text taken from itself
-    ASSERT_TRUE(name.SetValue(name.Get()->value + 2));
+    ASSERT_TRUE(name.SetValue(name.ValueView().data() + 2));
     EXPECT_EQ(name.Value(), "much longer device name");
     EXPECT_FALSE(name.SetValue(nullptr));
+}
+
+TEST(XmlAccess, ValueViewsTellNoValueFromEmpty) {
+    XmlDocument document;
+    document.LoadText("<a bare empty=\"\" v='x\"y' n=\"12\"/>");
+    XmlNodeRef a = document.Root().Child(0);
+    XmlAttributeRef bare = a.FindAttribute("bare");
+    XmlAttributeRef empty = a.FindAttribute("empty");
+    XmlAttributeRef v = a.FindAttribute("v");
+    EXPECT_FALSE(bare.HasValue());
+    EXPECT_TRUE(bare.ValueIs("")) << "no value reads as the empty text";
+    EXPECT_TRUE(empty.HasValue());
+    EXPECT_TRUE(empty.ValueIs(""));
+    EXPECT_FALSE(empty.ValueIs("x"));
+    EXPECT_EQ(v.NameView(), "v");
+    EXPECT_EQ(v.ValueView(), "x\"y");
+    EXPECT_TRUE(v.ValueIs("x\"y"));
+    EXPECT_FALSE(v.ValueIs("x\"")) << "a prefix is no match";
+    EXPECT_FALSE(v.ValueIs("x\"yz"));
+    EXPECT_EQ(a.NameView(), "a");
+    EXPECT_FALSE(a.HasValue());
+}
+
+TEST(XmlAccess, CopyValueCutsAtWholeUtf8Characters) {
+    struct Case {
+        std::string text;
+        std::size_t size;
+        std::string expected;
+    };
+    const std::string a62(62, 'a');
+    const Case cases[] = {
+        {"short", 64, "short"},
+        {std::string(63, 'x'), 64, std::string(63, 'x')},
+        {std::string(70, 'x'), 64, std::string(63, 'x')},
+        {a62 + "\xC3\xA4", 64, a62},                                        // two-byte character across the limit
+        {a62 + "b\xC3\xA4", 64, a62 + "b"},                                 // ends exactly before it
+        {std::string(61, 'a') + "\xE2\x82\xAC", 64, std::string(61, 'a')},  // three bytes, one over
+        {std::string(60, 'a') + "\xF0\x9F\x98\x80", 64, std::string(60, 'a')},
+        {std::string(90, '\x80'), 84, std::string(83, '\x80')},  // not UTF-8: plain cut
+        {"", 64, ""},
+        {"ab", 1, ""},
+    };
+    XmlDocument document;
+    document.Reset();
+    XmlNodeRef e = document.Root().AppendChild(XmlNodeKind::Element);
+    e.SetName("e");
+    for (const Case& c : cases) {
+        XmlAttributeRef value = e.Attribute("v");
+        value.SetValue(c.text.c_str());
+        char field[300];
+        std::memset(field, 'Z', sizeof field);
+        value.CopyValueTo(field, c.size);
+        EXPECT_EQ(std::string(field), c.expected) << c.text.size() << " bytes into " << c.size;
+        EXPECT_EQ(field[c.size], 'Z') << "wrote past the field";
+    }
+    // a borrowed value is not terminated in the text: the copy still ends where the value ends
+    document.LoadText("<e v=\"abc\" w=\"def\"/>");
+    char field[16];
+    document.Root().Child(0).FindAttribute("v").CopyValueTo(field, sizeof field);
+    EXPECT_STREQ(field, "abc");
+}
+
+// The store caches nodes (sections, an identifier index, a scan per device): a handle found by any path is
+// the same key, and keeps being so while the tree grows.
+TEST(XmlAccess, HandlesServeAsKeys) {
+    XmlDocument document;
+    document.LoadText("<DATAROOT><DEVINFO><DEV id=\"1\"/><DEV id=\"2\"/></DEVINFO><ORGINFO/></DATAROOT>");
+    XmlNodeRef devinfo = EnsureSection(document.Root(), "DEVINFO");
+    XmlNodeRef second = devinfo.Child(1);
+    std::unordered_set<XmlNodeRef> seen{devinfo, second};
+    std::map<XmlNodeRef, int> ids{{second, 2}};
+    for (int i = 0; i < 100; ++i) devinfo.AppendChild(XmlNodeKind::Element).SetName("DEV");
+    XmlNodeRef again = document.Root().FindDescendant("DEVINFO").Child(1);
+    EXPECT_EQ(again, second);
+    EXPECT_EQ(again.Hash(), second.Hash());
+    EXPECT_EQ(seen.count(again), 1u);
+    EXPECT_EQ(seen.count(devinfo.Child(0)), 0u);
+    EXPECT_EQ(ids.at(again), 2);
+    EXPECT_EQ(XmlNodeRef(), XmlNodeRef());
+    EXPECT_NE(devinfo.Child(0), XmlNodeRef());
+}
+
+TEST(XmlAccess, PlaceInTheTree) {
+    XmlDocument document;
+    document.LoadText("<r><a><b><c/></b></a><d/><e/></r>");
+    XmlNodeRef r = document.Root().Child(0);
+    XmlNodeRef c = r.FindDescendant("c");
+    XmlNodeRef e = r.FindDescendant("e");
+    EXPECT_EQ(e.IndexInParent(), 2u);
+    EXPECT_EQ(c.IndexInParent(), 0u);
+    EXPECT_EQ(document.Root().IndexInParent(), kXmlNoIndex);
+    EXPECT_TRUE(c.IsBelow(r));
+    EXPECT_TRUE(c.IsBelow(document.Root()));
+    EXPECT_FALSE(c.IsBelow(c)) << "not below itself";
+    EXPECT_FALSE(c.IsBelow(e));
+    EXPECT_FALSE(r.IsBelow(c));
+    r.RemoveChild(0);
+    EXPECT_EQ(e.IndexInParent(), 1u) << "later siblings move up";
+}
+
+TEST(XmlAccess, VisitDescendantsInDocumentOrderAndStopsEarly) {
+    XmlDocument document;
+    document.LoadText("<r><a><b x=\"1\"/>t</a><!--c--><d><e/></d></r>");
+    std::vector<std::string> order;
+    document.Root().Child(0).VisitDescendants([&](XmlNodeRef node) {
+        order.push_back(node.Kind() == XmlNodeKind::Element ? node.Name() : node.Value());
+        return true;
+    });
+    EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "t", "c", "d", "e"}));
+    int visited = 0;
+    document.Root().VisitDescendants([&](XmlNodeRef node) {
+        ++visited;
+        return !node.NameIs("b");
+    });
+    EXPECT_EQ(visited, 3) << "r, a, b";
+    XmlNodeRef().VisitDescendants([&](XmlNodeRef) { return ++visited > 0; });
+    EXPECT_EQ(visited, 3);
 }
 
 TEST(XmlAccess, AppendAndRemoveKeepOrderAndHandles) {
@@ -187,7 +300,10 @@ TEST(XmlAccess, AppendAndRemoveKeepOrderAndHandles) {
         item.AppendChild(XmlNodeKind::Element).SetName("sub");
         list.Attribute(("a" + std::to_string(i + 1)).c_str());
     }
-    EXPECT_EQ(first.Get(), list.AttributeAt(0).Get()) << "attribute records do not move";
+    EXPECT_EQ(first, list.AttributeAt(0)) << "a handle outlives the attribute array's growth";
+    EXPECT_EQ(first.NameView(), "a0");
+    EXPECT_TRUE(first.SetValue("still here"));
+    EXPECT_EQ(list.Attribute("a0").Value(), "still here");
     XmlNodeRef kept = list.Child(10);
     list.RemoveChild(3);
     list.RemoveChild(0);
@@ -200,32 +316,14 @@ TEST(XmlAccess, AppendAndRemoveKeepOrderAndHandles) {
     XmlNodeRef text = list.AppendChild(XmlNodeKind::Text);
     EXPECT_FALSE(text.AppendChild(XmlNodeKind::Element).IsValid());
     // freed memory is reused: removing and adding again does not grow the arena
-    std::uint64_t before = XmlTreeMemory(document.root);
+    std::uint64_t before = document.TreeBytes();
     for (int round = 0; round < 100; ++round) {
         XmlNodeRef extra = list.AppendChild(XmlNodeKind::Element);
         extra.SetName("extra");
         extra.Attribute("v").SetValue("some value");
         list.RemoveChild(list.ChildCount() - 1);
     }
-    EXPECT_LE(XmlTreeMemory(document.root), before + 4096);
-}
-
-TEST(XmlAccess, ViewsAcceptTheirElementName) {
-    XmlDocument document;
-    document.LoadText("<DEVINFO><DEV/><IMG/></DEVINFO>");
-    XmlDevInfoView devinfo(document.Root().Child(0));
-    EXPECT_TRUE(devinfo.Accepts());
-    XmlDevView dev(devinfo.Child(0));
-    EXPECT_TRUE(dev.Accepts());
-    dev.Assign(devinfo.Child(1));
-    EXPECT_FALSE(dev.Accepts());
-    XmlNamedFilter img("IMG", devinfo.Child(1));
-    EXPECT_TRUE(img.Accepts());
-    XmlNodeFilter any(devinfo.Child(1));
-    EXPECT_TRUE(any.Accepts());
-    any.Reset();
-    EXPECT_FALSE(any.Accepts());
-    EXPECT_FALSE(XmlDevView().Accepts());
+    EXPECT_LE(document.TreeBytes(), before + 4096);
 }
 
 }  // namespace

@@ -7,53 +7,49 @@
 #include <string>
 
 #include "xml/xml_document.h"
-#include "xml/xml_node.h"
+#include "xml/xml_node_ref.h"
 
 namespace vantrel::test {
 
-inline std::string Span(const char* data, std::uint32_t length) {
-    return data == nullptr ? std::string() : std::string(data, length);
-}
-
-inline std::string DescribeNode(const XmlNode* node) {
+inline std::string DescribeNode(XmlNodeRef node) {
     std::string out;
     auto attributes = [&] {
-        if (node->attributeCount == 0)
+        if (node.AttributeCount() == 0)
             return;
         out += '[';
-        for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
-            const XmlAttribute* a = node->attributes[i];
+        for (std::uint32_t i = 0; i < node.AttributeCount(); ++i) {
+            XmlAttributeRef a = node.AttributeAt(i);
             if (i > 0)
                 out += ',';
-            out += a->name == nullptr ? "~" : Span(a->name, a->nameLength);
-            if (a->value != nullptr)
-                out += "=" + Span(a->value, a->valueLength);
+            out += a.NameView().empty() ? std::string("~") : a.Name();
+            if (a.HasValue())
+                out += "=" + a.Value();
         }
         out += ']';
     };
     auto children = [&] {
-        if (node->childCount == 0)
+        if (node.ChildCount() == 0)
             return;
         out += '(';
-        for (std::uint32_t i = 0; i < node->childCount; ++i) {
+        for (std::uint32_t i = 0; i < node.ChildCount(); ++i) {
             if (i > 0)
                 out += ' ';
-            out += DescribeNode(node->children[i]);
+            out += DescribeNode(node.Child(i));
         }
         out += ')';
     };
-    auto quoted = [&](const char* tag) { out += tag + ("'" + Span(node->value, node->valueLength) + "'"); };
-    switch (node->kind) {
+    auto quoted = [&](const char* tag) { out += tag + ("'" + node.Value() + "'"); };
+    switch (node.Kind()) {
         case XmlNodeKind::Document:
             children();
             break;
         case XmlNodeKind::Element:
-            out += "E:" + Span(node->name, node->nameLength);
+            out += "E:" + node.Name();
             attributes();
             children();
             break;
         case XmlNodeKind::Declaration:
-            out += "?" + Span(node->name, node->nameLength);
+            out += "?" + node.Name();
             attributes();
             children();
             break;
@@ -73,7 +69,7 @@ inline std::string DescribeNode(const XmlNode* node) {
             out += "!DOCTYPE";
             attributes();
             children();
-            if (node->value != nullptr)
+            if (node.HasValue())
                 quoted("");
             break;
         case XmlNodeKind::EntityDecl:
@@ -81,8 +77,8 @@ inline std::string DescribeNode(const XmlNode* node) {
         case XmlNodeKind::ElementDecl:
         case XmlNodeKind::NotationDecl: {
             static const char* const kKeywords[] = {"ENTITY:", "ATTLIST:", "ELEMENT:", "NOTATION:"};
-            out += kKeywords[static_cast<int>(node->kind) - static_cast<int>(XmlNodeKind::EntityDecl)];
-            out += Span(node->name, node->nameLength);
+            out += kKeywords[static_cast<int>(node.Kind()) - static_cast<int>(XmlNodeKind::EntityDecl)];
+            out += node.Name();
             quoted("");
             break;
         }
@@ -96,9 +92,9 @@ inline std::string DescribeNode(const XmlNode* node) {
 // Parses text (AllOptions unless given) and describes the top-level nodes.
 inline std::string ParseAndDescribe(const std::string& text, std::uint32_t options = XmlParseOptions::AllOptions) {
     XmlDocument document;
-    document.parseOptions = options;
+    document.SetParseOptions(options);
     document.LoadText(text);
-    return DescribeNode(document.root);
+    return DescribeNode(document.Root());
 }
 
 }  // namespace vantrel::test

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 
-#include "common/generate_database.h"
+#include "support/xml_database_text.h"
 #include "xml/xml_document.h"
 #include "xml/xml_node_ref.h"
 #include "xml/xml_writer.h"
@@ -19,7 +21,7 @@ constexpr std::uint32_t kKeepAll = XmlParseOptions::AllOptions & ~XmlParseOption
 std::string Rewrite(const std::string& text, XmlLayout layout, std::uint32_t options = kKeepAll,
                     XmlLineEnd lineEnd = XmlLineEnd::Lf) {
     XmlDocument document;
-    document.parseOptions = options;
+    document.SetParseOptions(options);
     document.LoadText(text);
     return XmlWriteToString(document.Root(), layout, lineEnd);
 }
@@ -78,11 +80,46 @@ TEST(XmlWrite, ValueBytesAreNotTouched) {
     document.Reset();
     XmlNodeRef a = document.Root().AppendChild(XmlNodeKind::Element);
     a.SetName("a");
-    a.Attribute("v").SetValue("line\nbreak\r\n\"q\"<&");
+    a.Attribute("v").SetValue("line\nbreak\r\n'q'<&");
     a.Attribute("empty");
     // a value with a line feed must not gain a CR at every save
-    EXPECT_EQ(XmlWriteToString(document.Root(), XmlLayout::Indented),
-              "<a v=\"line\nbreak\r\n\"q\"<&\" empty=\"\"/>\r\n");
+    EXPECT_EQ(XmlWriteToString(document.Root(), XmlLayout::Indented), "<a v=\"line\nbreak\r\n'q'<&\" empty=\"\"/>\r\n");
+}
+
+// A value holding a double quote came single-quoted from a file; written in double quotes it would end early
+// and garble everything after it at the next load.
+TEST(XmlWrite, QuotesChosenSoThatValuesReadBack) {
+    const char* input = "<DEVINFO><DEV name='say \"hi\"' host=\"it's\"/><DEV name=\"Door\"/></DEVINFO>";
+    XmlDocument document;
+    document.LoadText(input);
+    std::string written = XmlWriteToString(document.Root(), XmlLayout::Compact);
+    EXPECT_EQ(written, "<DEVINFO><DEV name='say \"hi\"' host=\"it's\"/><DEV name=\"Door\"/></DEVINFO>");
+    XmlDocument again;
+    XmlFileReport report = again.LoadTextChecked(written);
+    EXPECT_TRUE(report.Clean()) << report.problem;
+    EXPECT_EQ(again.Root().Child(0).Child(0).Attribute("name").Value(), "say \"hi\"");
+    EXPECT_EQ(again.Root().Child(0).Child(1).Attribute("name").Value(), "Door");
+    EXPECT_EQ(Rewrite("<!DOCTYPE r SYSTEM 'a\"b.dtd'><r/>", XmlLayout::Compact), "<!DOCTYPE r SYSTEM 'a\"b.dtd'><r/>");
+}
+
+// Both quote characters in one value: no quoting reads back the same, so nothing that would is claimed.
+TEST(XmlWrite, ValueWithBothQuotesFailsTheWrite) {
+    XmlDocument document;
+    document.LoadText("<DATAROOT><DEV name=\"Gate\"/><DEV name=\"Door\"/></DATAROOT>");
+    ASSERT_TRUE(document.Root().Child(0).Child(1).Attribute("name").SetValue("it's \"x\""));
+    std::string out;
+    XmlStringSink sink(out);
+    EXPECT_FALSE(XmlWrite(sink, document.Root(), XmlLayout::Indented));
+    EXPECT_EQ(out.find("it's"), std::string::npos) << "nothing of the value is written";
+    char folder[] = "/tmp/vantrel_xml_quotes_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string path = std::string(folder) + "/Data.xml";
+    EXPECT_FALSE(XmlWriteFile(path.c_str(), document.Root(), XmlLayout::Indented));
+    std::remove(path.c_str());
+    rmdir(folder);
+    std::ostringstream stream;
+    stream << document.Root();
+    EXPECT_TRUE(stream.bad());
 }
 
 TEST(XmlWrite, NamelessElementIsAnonymous) {
@@ -95,7 +132,7 @@ TEST(XmlWrite, NamelessElementIsAnonymous) {
 }
 
 TEST(XmlWrite, RoundTripsGivesIdenticalBytes) {
-    const std::string database = bench::GenerateDatabase({3, 4, 2});
+    const std::string database = test::GenerateDatabaseText({3, 4, 2});
     EXPECT_EQ(Rewrite(database, XmlLayout::Indented, XmlParseOptions::AllOptions, XmlLineEnd::CrLf), database);
     const char* odd[] = {
         "<?xml version='1.0'?><!DOCTYPE r [<!ENTITY % p 'x'><!ELEMENT r ANY>]><r b=c a='1'>t<x/>u</r>",
@@ -146,7 +183,7 @@ private:
 
 TEST(XmlWrite, WriteErrorsReachTheCaller) {
     XmlDocument document;
-    document.LoadText(bench::GenerateDatabase({300, 16, 2}));
+    document.LoadText(test::GenerateDatabaseText({300, 16, 2}));
     FailingSink sink(100000);
     EXPECT_FALSE(XmlWrite(sink, document.Root(), XmlLayout::Indented));
 

@@ -28,9 +28,4 @@ const ModulePaths& GetModulePaths();
 // The program's folder followed by kRelativeDatabasePath.
 std::string GetDatabasePath();
 
-// Test hook only: the program never calls it. Makes the folder (a '/' is appended when missing) the
-// program's folder, so that the database and the text table of a test live in a temporary folder.
-// Call it before anything asks for a path.
-void OverrideModuleFolder(const std::string& folder);
-
 }  // namespace vantrel

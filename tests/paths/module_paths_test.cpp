@@ -1,4 +1,5 @@
-#include "app/paths/module_paths.h"
+#include "paths/module_paths.h"
+#include "paths/program_paths.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -34,8 +35,7 @@ TEST(ModulePaths, SplitsFolderNameAndExtension) {
     }
 }
 
-// One test owns the process-wide record: the computed state cannot be undone once overridden.
-TEST(ModulePaths, ComputedOnceFromTheRunningProgramThenOverridable) {
+TEST(ModulePaths, ComputedOnceFromTheRunningProgram) {
     char buffer[4096] = {};
     ASSERT_GT(readlink("/proc/self/exe", buffer, sizeof buffer - 1), 0);
     const ModulePaths& paths = GetModulePaths();
@@ -44,12 +44,13 @@ TEST(ModulePaths, ComputedOnceFromTheRunningProgramThenOverridable) {
     EXPECT_EQ(paths.fileName, "paths_tests");
     EXPECT_EQ(&GetModulePaths(), &paths);
     EXPECT_EQ(GetDatabasePath(), paths.folder + "XML/Data.xml");
+    EXPECT_EQ(PathsBesideProgram().DatabasePath(), GetDatabasePath());
+}
 
-    OverrideModuleFolder("/tmp/somewhere");
-    EXPECT_EQ(GetModulePaths().folder, "/tmp/somewhere/");
-    EXPECT_EQ(GetDatabasePath(), "/tmp/somewhere/XML/Data.xml");
-    OverrideModuleFolder("/tmp/else/");
-    EXPECT_EQ(GetDatabasePath(), "/tmp/else/XML/Data.xml");
+TEST(ProgramPaths, DataFolderIsXmlInsideTheProgramFolder) {
+    EXPECT_EQ(PathsBeside("/tmp/somewhere").DatabasePath(), "/tmp/somewhere/XML/Data.xml");
+    EXPECT_EQ(PathsBeside("/tmp/else/").dataFolder, "/tmp/else/XML/");
+    EXPECT_EQ(PathsBeside("").DatabasePath(), "XML/Data.xml") << "no folder: beside the working folder";
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/paths/module_paths.h"
+#include "paths/module_paths.h"
 
 #include <unistd.h>
 
@@ -67,18 +67,6 @@ const ModulePaths& GetModulePaths() {
 
 std::string GetDatabasePath() {
     return GetModulePaths().folder + kRelativeDatabasePath;
-}
-
-void OverrideModuleFolder(const std::string& folder) {
-    ModulePaths paths = GetModulePaths();
-    paths.directory = folder;
-    if (paths.directory.empty() || paths.directory.back() != '/') {
-        paths.directory += '/';
-    }
-    paths.drive.clear();
-    paths.folder = paths.directory;
-    CachedPaths() = paths;
-    Computed() = true;
 }
 
 }  // namespace vantrel

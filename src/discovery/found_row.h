@@ -1,0 +1,115 @@
+#pragma once
+
+// What a search session tells its owner: one FoundRow per listed device, the session's status, and the rows
+// handed over by SearchSession::TakePending. Plain values, no Qt; safe to copy to any thread.
+//
+// Changes after the first version of this header are listed here:
+// - SessionStatus::openError: errno of the failed open (EADDRINUSE when another program holds the port).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "discovery/found_device.h"
+
+namespace vantrel {
+
+inline constexpr std::size_t kAdapterNameSize = 16;  // IFNAMSIZ: the longest interface name and its terminator
+
+// One device listed in a search round: its decoded reply and what the session learnt from the datagrams.
+struct FoundRow {
+    // 1-based, in order of first answer within the round; row number - 1 is its index in Rows().
+    std::uint32_t number = 0;
+    std::uint32_t round = 0;
+    FoundDevice device;  // as the reply's payload announces it
+
+    // Source of the latest reply. senderMismatch: it differs from the announced address (a spoofed reply,
+    // or a device answering for another one).
+    std::uint32_t senderAddress = 0;  // network order
+    std::uint16_t senderPort = 0;     // host order
+    bool senderMismatch = false;
+
+    // Local adapter the latest reply arrived on (IP_PKTINFO) and that adapter's IPv4 address and netmask;
+    // index 0, empty name and zero address when the session could not tell.
+    int adapterIndex = 0;
+    char adapterName[kAdapterNameSize] = {};
+    std::uint32_t adapterAddress = 0;  // network order
+    std::uint32_t adapterMask = 0;     // network order
+    // The announced address lies in none of that adapter's subnets and in none of the networks searched
+    // beyond it: the device answered, but cannot be reached at that address until it is changed
+    // (a factory-default 192.168.1.108 next to a 10.x network).
+    bool outsideAdapterSubnet = false;
+
+    // Confidence: the number of the round's probes this device answered (k); SessionStatus::probesSent is n.
+    std::uint32_t probesSeen = 0;
+    // Replies of this device in the round, repeats included.
+    std::uint32_t replies = 0;
+    // Kernel arrival times of the first and the latest reply: nanoseconds since the Unix epoch (UTC).
+    std::int64_t firstReplyNs = 0;
+    std::int64_t lastReplyNs = 0;
+
+    // In the owner's registered set (SearchSession::SetRegistered) by address and port.
+    bool registered = false;
+};
+
+enum class SearchState {
+    kIdle,        // not started yet, or closed
+    kCannotOpen,  // the endpoint could not be opened; SessionStatus::problem says why
+    kSearching,   // a round is running: probes still due, or the last one went out less than settleMs ago
+    kCannotSend,  // no probe of the current round could be sent so far; SessionStatus::problem says why
+    kFinished,    // the round's probes are all out; replies that still come are listed all the same
+};
+
+struct SessionStatus {
+    SearchState state = SearchState::kIdle;
+    std::uint32_t round = 0;          // 1 for the first round, +1 for each Refresh
+    std::uint32_t probesSent = 0;     // n: probes of the round that left by at least one path
+    std::uint32_t probesPlanned = 0;  // probes the round's schedule holds
+    std::size_t listed = 0;           // rows of the round
+    std::size_t registered = 0;       // rows marked registered
+    std::size_t pending = 0;          // rows waiting for TakePending
+
+    // Limits (named in search_session.h): the listed rows stop at listedLimit; further devices are counted.
+    std::size_t listedLimit = 0;
+    bool listedLimitReached = false;
+    std::uint64_t notListed = 0;  // replies of devices refused because the list was full
+
+    // Datagrams of the round and what became of those that were not listed.
+    std::uint64_t datagrams = 0;
+    std::uint64_t malformed = 0;          // not a search reply (our own probes coming back are not counted)
+    std::uint64_t rejectedAddresses = 0;  // announced 0.0.0.0/8, 255.255.255.255, multicast or loopback
+    std::uint64_t earlierRound = 0;       // arrived before this round began: answers to an earlier one
+    std::uint64_t repeats = 0;            // further replies of devices already listed
+
+    // Sends of the round's probes (one per path: adapter, directed broadcast, unicast address).
+    std::uint64_t sendsFailed = 0;
+    int sendError = 0;  // errno of the latest failed send, 0 if none
+
+    // Why nothing can be searched, in words ("network unreachable", "cannot bind UDP port 5050: ..."); empty
+    // unless state is kCannotOpen or kCannotSend.
+    std::string problem;
+    int openError = 0;  // errno of the failed open when state is kCannotOpen
+
+    // Replies refused as not being devices: malformed plus rejected addresses.
+    std::uint64_t Rejected() const { return malformed + rejectedAddresses; }
+};
+
+// Rows handed to the owner. A row whose number is above the count the owner already has is new (they come in
+// number order); any other row replaces the owner's row of that number with a newer state.
+struct PendingRows {
+    std::vector<FoundRow> rows;
+    std::uint32_t round = 0;
+    bool more = false;  // rows were left because of the batch size: take again
+};
+
+// The status as one line for a window or a terminal: "Searching…", "12 devices found (3 already registered)",
+// "No probe could be sent: network unreachable", with the limit and the rejected count appended when they
+// apply ("; list full at 65536 devices, 40 more not listed; 7 replies rejected").
+std::string DescribeStatus(const SessionStatus& status);
+
+// A send failure in the operator's words: ENETUNREACH "network unreachable", EHOSTUNREACH "host unreachable",
+// EACCES/EPERM "sending not permitted", ENODEV "no network adapter", otherwise strerror's text in lower case.
+std::string DescribeSendError(int error);
+
+}  // namespace vantrel
