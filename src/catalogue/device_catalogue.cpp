@@ -184,26 +184,54 @@ void DeviceCatalogue::TellStoreNotices(DeviceStore& store) {
     }
 }
 
+const char* AddRefusalText(AddRefusal refusal) {
+    switch (refusal) {
+        case AddRefusal::DuplicateName:
+            return "The name of this device has existed!";
+        case AddRefusal::DuplicateDdns:
+            return "The settings of DDNS has existed!";
+        case AddRefusal::DuplicateAddress:
+            return "IP or domain name of this device has existed!";
+        case AddRefusal::StoreFailed:
+            return "XML failed!";
+        case AddRefusal::None:
+        case AddRefusal::UnknownOrganization:
+            break;
+    }
+    return nullptr;
+}
+
 std::int32_t DeviceCatalogue::AddDevice(const DeviceRecord& record) {
+    AddRefusal refusal = AddRefusal::None;
+    std::int32_t id = AddDevice(record, refusal);
+    if (const char* text = AddRefusalText(refusal)) {
+        Tell(text);
+    }
+    return id;
+}
+
+std::int32_t DeviceCatalogue::AddDevice(const DeviceRecord& record, AddRefusal& refusal) {
+    refusal = AddRefusal::None;
     if (organizationsById_.count(static_cast<std::int32_t>(record.orgId)) == 0) {
+        refusal = AddRefusal::UnknownOrganization;
         return 0;
     }
     DeviceStore* store = Store();
     if (store == nullptr) {
-        Tell("XML failed!");
+        refusal = AddRefusal::StoreFailed;
         return 0;
     }
     if (store->FindDeviceByName(record.name) != 0) {
-        Tell("The name of this device has existed!");
+        refusal = AddRefusal::DuplicateName;
         return 0;
     }
     if (record.ddnsFlag != 0) {
         if (store->FindDeviceByDdns(record.host, record.ddnsHost, record.ddnsPort) != 0) {
-            Tell("The settings of DDNS has existed!");
+            refusal = AddRefusal::DuplicateDdns;
             return 0;
         }
     } else if (store->FindDeviceByAddress(record.host, record.port) != 0) {
-        Tell("IP or domain name of this device has existed!");
+        refusal = AddRefusal::DuplicateAddress;
         return 0;
     }
     DeviceRecord copy = record;
@@ -212,7 +240,7 @@ std::int32_t DeviceCatalogue::AddDevice(const DeviceRecord& record) {
     WipePassword(copy);
     auto id = static_cast<std::int32_t>(copy.id);
     if (id <= 0) {
-        Tell("XML failed!");
+        refusal = AddRefusal::StoreFailed;
         return 0;
     }
     Remember(copy);

@@ -37,6 +37,12 @@ struct StoreAccess {
 // shows a modal message box; without a receiver the text goes to standard error.
 using CatalogueMessageSink = std::function<void(const char* text)>;
 
+// Why AddDevice refused a device.
+enum class AddRefusal { None, UnknownOrganization, DuplicateName, DuplicateDdns, DuplicateAddress, StoreFailed };
+// The operator's text of a refusal ("The name of this device has existed!", ...); nullptr for None and for an
+// unknown organization, which is refused silently.
+const char* AddRefusalText(AddRefusal refusal);
+
 class DeviceCatalogue {
 public:
     explicit DeviceCatalogue(StoreAccess store, CatalogueMessageSink sink = nullptr);
@@ -62,6 +68,8 @@ public:
     // DDNS settings already registered, or the store failed ("XML failed!", also when there is no store).
     // The copy kept has its password wiped.
     std::int32_t AddDevice(const DeviceRecord& record);
+    // The same checks and add, telling nothing: refusal says why a 0 was returned (None on success).
+    std::int32_t AddDevice(const DeviceRecord& record, AddRefusal& refusal);
     // The store's SetCameraTypes with the same arguments; 0 without a store.
     int SetCameraTypes(std::int32_t deviceId, const std::int32_t* types, std::int32_t count);
 
