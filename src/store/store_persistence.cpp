@@ -30,6 +30,17 @@ bool KeyFileMissing(const std::string& keyPath) {
 
 }  // namespace
 
+XmlDeviceStore::LoadedFile XmlDeviceStore::FileAsSeen(const struct stat& info) {
+    LoadedFile file;
+    file.exists = true;
+    file.device = info.st_dev;
+    file.inode = info.st_ino;
+    file.size = info.st_size;
+    file.modified = info.st_mtim;
+    file.changed = info.st_ctim;
+    return file;
+}
+
 void XmlDeviceStore::ForgetCaches() {
     for (XmlNode*& section : sections_) {
         section = nullptr;
@@ -54,12 +65,7 @@ void XmlDeviceStore::LoadDatabase() {
 
     loaded_ = LoadedFile{};
     if (report.status == XmlFileStatus::Read) {
-        loaded_.exists = true;
-        loaded_.device = report.info.st_dev;
-        loaded_.inode = report.info.st_ino;
-        loaded_.size = report.info.st_size;
-        loaded_.modified = report.info.st_mtim;
-        loaded_.changed = report.info.st_ctim;
+        loaded_ = FileAsSeen(report.info);
         // read once more for the hash, in pieces; a file replaced meanwhile leaves the hash unknown
         loaded_.hashKnown = HashRegularFile(path_, &report.info, &loaded_.hash);
     }
@@ -164,12 +170,7 @@ int XmlDeviceStore::Save() {
     if (!SaveAtomically(path_, document_.Root(), sinkFactory_, replacing ? &existing : nullptr, &saved)) {
         return refuse(path_ + " cannot be written: " + std::strerror(saved.error));
     }
-    loaded_.exists = true;
-    loaded_.device = saved.info.st_dev;
-    loaded_.inode = saved.info.st_ino;
-    loaded_.size = saved.info.st_size;
-    loaded_.modified = saved.info.st_mtim;
-    loaded_.changed = saved.info.st_ctim;
+    loaded_ = FileAsSeen(saved.info);
     struct stat placed {};
     if (lstat(path_.c_str(), &placed) == 0 && placed.st_ino == saved.info.st_ino) {
         loaded_.changed = placed.st_ctim;  // the rename may have moved it

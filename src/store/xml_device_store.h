@@ -99,6 +99,8 @@ private:
         bool hashKnown = false;
     };
 
+    // What identifies the file's state (hash not yet known).
+    static LoadedFile FileAsSeen(const struct stat& info);
     // Reads the file into the document and records how that went; caches start anew.
     void LoadDatabase();
     void ForgetCaches();
