@@ -9,6 +9,7 @@
 #include "paths/program_paths.h"
 #include "ui/messages.h"
 #include "ui/search_dialog.h"
+#include "ui/single_instance.h"
 
 namespace {
 
@@ -71,6 +72,9 @@ int main(int argc, char* argv[]) {
     vantrel::ProgramContext context(paths);
     vantrel::SetCurrentContext(&context);
     vantrel::InstallCatalogueMessages(context);
+    if (!vantrel::ClaimDataFolder(context)) {
+        return 1;
+    }
     {
         vantrel::SearchDialog window(context);
         window.exec();

@@ -1,5 +1,7 @@
 #include "catalogue/device_catalogue.h"
 
+#include <string.h>
+
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -7,6 +9,7 @@
 #include <set>
 
 #include "store/device_store.h"
+#include "store/store_text.h"
 
 namespace vantrel {
 namespace {
@@ -22,9 +25,12 @@ struct PendingOrganization {
 
 void CopyName(char (&target)[kTextFieldSize], const char* name) {
     std::memset(target, 0, sizeof target);
-    if (name != nullptr) {
-        std::memcpy(target, name, strnlen(name, sizeof target - 1));
-    }
+    CopyToField(target, sizeof target, name != nullptr ? std::string_view(name, strnlen(name, sizeof target)) : "");
+}
+
+// The catalogue needs no password to add devices: none stays in its memory.
+void WipePassword(DeviceRecord& record) {
+    explicit_bzero(record.password, sizeof record.password);
 }
 
 // Reads the children of pending.id; false when the organization must get no entry.
@@ -142,56 +148,99 @@ void DeviceCatalogue::LoadAll() {
         return;
     }
     LoadOrganization(0, "");
-    std::uint32_t count = store->CountDevices();
-    if (count == 0 || count > std::numeric_limits<std::uint32_t>::max() / sizeof(DeviceRecord)) {
+    // records for the devices alone: other children of the device section take none
+    std::uint32_t count = store->CountDeviceRecords();
+    if (count > 0 && count <= std::numeric_limits<std::uint32_t>::max() / sizeof(DeviceRecord)) {
+        std::vector<DeviceRecord> records;
+        try {
+            records.assign(count, DeviceRecord{});
+        } catch (const std::bad_alloc&) {
+            records.clear();
+        }
+        if (!records.empty()) {
+            // whatever the array holds afterwards is taken, also when the store reports a failure
+            store->LoadDeviceRecords(records.data(), count * static_cast<std::uint32_t>(sizeof(DeviceRecord)));
+            for (DeviceRecord& record : records) {
+                WipePassword(record);
+                record.name[kTextFieldSize - 1] = '\0';
+                record.host[kTextFieldSize - 1] = '\0';
+                record.username[kTextFieldSize - 1] = '\0';
+                record.ddnsHost[kTextFieldSize - 1] = '\0';
+                Remember(record);
+            }
+        }
+    }
+    TellStoreNotices(*store);
+}
+
+void DeviceCatalogue::TellStoreNotices(DeviceStore& store) {
+    const StoreCondition* condition = store.Condition();
+    if (condition == nullptr || noticesTold_) {
         return;
     }
-    std::vector<DeviceRecord> records;
-    try {
-        records.assign(count, DeviceRecord{});
-    } catch (const std::bad_alloc&) {
-        return;
-    }
-    // whatever the array holds afterwards is taken, also when the store reports a failure
-    store->LoadDevices(records.data(), count * static_cast<std::uint32_t>(sizeof(DeviceRecord)));
-    for (DeviceRecord& record : records) {
-        record.name[kTextFieldSize - 1] = '\0';
-        record.host[kTextFieldSize - 1] = '\0';
-        record.username[kTextFieldSize - 1] = '\0';
-        record.password[kTextFieldSize - 1] = '\0';
-        record.ddnsHost[kTextFieldSize - 1] = '\0';
-        Remember(record);
+    noticesTold_ = true;
+    for (const std::string& notice : StoreNotices(*condition)) {
+        Tell(notice.c_str());
     }
 }
 
+const char* AddRefusalText(AddRefusal refusal) {
+    switch (refusal) {
+        case AddRefusal::DuplicateName:
+            return "The name of this device has existed!";
+        case AddRefusal::DuplicateDdns:
+            return "The settings of DDNS has existed!";
+        case AddRefusal::DuplicateAddress:
+            return "IP or domain name of this device has existed!";
+        case AddRefusal::StoreFailed:
+            return "XML failed!";
+        case AddRefusal::None:
+        case AddRefusal::UnknownOrganization:
+            break;
+    }
+    return nullptr;
+}
+
 std::int32_t DeviceCatalogue::AddDevice(const DeviceRecord& record) {
+    AddRefusal refusal = AddRefusal::None;
+    std::int32_t id = AddDevice(record, refusal);
+    if (const char* text = AddRefusalText(refusal)) {
+        Tell(text);
+    }
+    return id;
+}
+
+std::int32_t DeviceCatalogue::AddDevice(const DeviceRecord& record, AddRefusal& refusal) {
+    refusal = AddRefusal::None;
     if (organizationsById_.count(static_cast<std::int32_t>(record.orgId)) == 0) {
+        refusal = AddRefusal::UnknownOrganization;
         return 0;
     }
     DeviceStore* store = Store();
     if (store == nullptr) {
-        Tell("XML failed!");
+        refusal = AddRefusal::StoreFailed;
         return 0;
     }
     if (store->FindDeviceByName(record.name) != 0) {
-        Tell("The name of this device has existed!");
+        refusal = AddRefusal::DuplicateName;
         return 0;
     }
     if (record.ddnsFlag != 0) {
         if (store->FindDeviceByDdns(record.host, record.ddnsHost, record.ddnsPort) != 0) {
-            Tell("The settings of DDNS has existed!");
+            refusal = AddRefusal::DuplicateDdns;
             return 0;
         }
     } else if (store->FindDeviceByAddress(record.host, record.port) != 0) {
-        Tell("IP or domain name of this device has existed!");
+        refusal = AddRefusal::DuplicateAddress;
         return 0;
     }
     DeviceRecord copy = record;
     copy.id = 0;
     store->AddDevices(&copy, sizeof copy);
+    WipePassword(copy);
     auto id = static_cast<std::int32_t>(copy.id);
     if (id <= 0) {
-        Tell("XML failed!");
+        refusal = AddRefusal::StoreFailed;
         return 0;
     }
     Remember(copy);

@@ -37,6 +37,12 @@ struct StoreAccess {
 // shows a modal message box; without a receiver the text goes to standard error.
 using CatalogueMessageSink = std::function<void(const char* text)>;
 
+// Why AddDevice refused a device.
+enum class AddRefusal { None, UnknownOrganization, DuplicateName, DuplicateDdns, DuplicateAddress, StoreFailed };
+// The operator's text of a refusal ("The name of this device has existed!", ...); nullptr for None and for an
+// unknown organization, which is refused silently.
+const char* AddRefusalText(AddRefusal refusal);
+
 class DeviceCatalogue {
 public:
     explicit DeviceCatalogue(StoreAccess store, CatalogueMessageSink sink = nullptr);
@@ -46,7 +52,9 @@ public:
     DeviceCatalogue(const DeviceCatalogue&) = delete;
     DeviceCatalogue& operator=(const DeviceCatalogue&) = delete;
 
-    // The organization tree from the root (id 0, empty name), then every device. Without a store nothing is loaded.
+    // The organization tree from the root (id 0, empty name), then every device (their passwords are not kept),
+    // then tells, once, what the store found in the file (cannot be read, damaged, key missing, passwords that
+    // cannot be deciphered). Without a store nothing is loaded.
     void LoadAll();
     // The organization and everything beneath it, children's entries first. An organization whose children cannot
     // be read gets no entry, nor does anything beneath it; a child id met a second time (a cycle or a repeated id
@@ -58,7 +66,10 @@ public:
 
     // The new device's id, or 0 when it was not added: organization unknown (no message), name, address or
     // DDNS settings already registered, or the store failed ("XML failed!", also when there is no store).
+    // The copy kept has its password wiped.
     std::int32_t AddDevice(const DeviceRecord& record);
+    // The same checks and add, telling nothing: refusal says why a 0 was returned (None on success).
+    std::int32_t AddDevice(const DeviceRecord& record, AddRefusal& refusal);
     // The store's SetCameraTypes with the same arguments; 0 without a store.
     int SetCameraTypes(std::int32_t deviceId, const std::int32_t* types, std::int32_t count);
 
@@ -73,12 +84,14 @@ public:
 private:
     void Remember(const DeviceRecord& record);
     DeviceStore* Store() const;
+    void TellStoreNotices(DeviceStore& store);
     void Tell(const char* text) const;
 
     std::map<std::int32_t, std::unique_ptr<DeviceRecord>> devicesById_;
     std::map<std::int32_t, OrgEntry> organizationsById_;
     std::map<std::int32_t, OrgDeviceList> devicesByOrganization_;
     StoreAccess store_;
+    bool noticesTold_ = false;
     CatalogueMessageSink sink_;
 };
 

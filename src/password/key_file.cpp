@@ -6,16 +6,24 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
+
+#include "files/atomic_file.h"
+#include "files/file_read.h"
 
 namespace vantrel {
 namespace {
 
 bool ReadKey(const std::string& keyPath, PasswordKey& key, bool& missing) {
     missing = false;
-    int fd = open(keyPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // a FIFO or device in the key's place must not hang the program
+    int fd = open(keyPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         missing = errno == ENOENT;
+        return false;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
         return false;
     }
     // one byte more than a key, so that a longer file is noticed
@@ -41,51 +49,14 @@ bool ReadKey(const std::string& keyPath, PasswordKey& key, bool& missing) {
     return true;
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t done = write(fd, data, size);
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done <= 0) {
-            return false;
-        }
-        data += done;
-        size -= static_cast<std::size_t>(done);
-    }
-    return true;
-}
-
-std::string FolderOf(const std::string& path) {
-    std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
 bool CreateKey(const std::string& keyPath) {
-    std::string pattern = keyPath + ".XXXXXX";
-    std::vector<char> tempPath(pattern.begin(), pattern.end());
-    tempPath.push_back('\0');
-    int fd = mkstemp(tempPath.data());
-    if (fd < 0) {
-        return false;
-    }
     PasswordKey fresh;
     randombytes_buf(fresh.data(), fresh.size());
-    bool ok = fchmod(fd, S_IRUSR | S_IWUSR) == 0 && WriteAll(fd, fresh.data(), fresh.size()) && fsync(fd) == 0;
+    // linked into place: a key made meanwhile by someone else wins
+    bool ok = WriteFileAtomically(
+        keyPath, Placement::KeepExisting, [&fresh](int fd) { return WriteAll(fd, fresh.data(), fresh.size()); },
+        nullptr);
     sodium_memzero(fresh.data(), fresh.size());
-    ok = close(fd) == 0 && ok;
-    // link refuses an existing target: a key made meanwhile by someone else wins
-    if (ok && link(tempPath.data(), keyPath.c_str()) != 0 && errno != EEXIST) {
-        ok = false;
-    }
-    unlink(tempPath.data());
-    if (ok) {
-        int dir = open(FolderOf(keyPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            fsync(dir);
-            close(dir);
-        }
-    }
     return ok;
 }
 

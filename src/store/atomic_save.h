@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,9 +15,17 @@ namespace vantrel {
 // Makes the sink that writes the file's bytes into an open descriptor (tests wrap it to fail part-way).
 using SaveSinkFactory = std::function<std::unique_ptr<XmlSink>(int fd)>;
 
-// Writes node (indented, CR LF) to a new file beside path (mode 0600), flushes and syncs it and renames it
-// over path. False, with path untouched and the temporary file removed, when any step fails; a missing
-// folder creates nothing. A null factory writes straight to the descriptor.
-bool SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSinkFactory& factory);
+struct SavedFile {
+    int error = 0;           // errno of the failed step; 0 on success
+    struct stat info {};     // fstat of the new file
+    std::uint64_t hash = 0;  // ContentHash of the bytes written
+};
+
+// Writes node (indented, CR LF) to a new file ".<name>.tmp-XXXXXX" beside path (mode 0600, or the owner,
+// group and mode of like where it can), syncs it and renames it over path. False, with path untouched and
+// the temporary file removed, when any step fails; a missing folder creates nothing. A null factory writes
+// straight to the descriptor.
+bool SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSinkFactory& factory,
+                    const struct stat* like = nullptr, SavedFile* saved = nullptr);
 
 }  // namespace vantrel

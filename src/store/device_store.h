@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "records/records.h"
+#include "store/store_condition.h"
 #include "store/store_records.h"
 
 namespace vantrel {
@@ -29,7 +30,9 @@ using MapEntriesByParent = std::map<std::uint32_t, const std::vector<MapEntry>*>
 // Array sizes are in bytes where the name says size, in records where it says capacity or count.
 class DeviceStore {
 public:
-    // 0: atomically replaces the file; 0 (old file untouched) when the folder is missing or any write step fails.
+    // 0: atomically replaces the file; 0 (file untouched, SaveRefusal or Condition()->saveProblem says why) when
+    // the file could not be read at load, is nested too deep, is not a regular file, is locked, was changed
+    // by someone else in a way the store cannot merge, or any write step fails.
     virtual int Save() = 0;
     // 1: id of the first device with exactly this host and port; 0 for none or a null text.
     virtual std::uint32_t FindDeviceByAddress(const char* host, std::uint32_t port) = 0;
@@ -96,6 +99,21 @@ public:
     virtual std::uint32_t FindOrganizationByName(std::uint32_t parentId, const char* name) = 0;
 
     virtual ~DeviceStore() = default;
+
+    // Beyond the 32 operations (declared after the destructor, so that the slots above keep their places).
+    // The defaults suit a store that keeps no file.
+
+    // How the file was found at load and what the last Save did; nullptr when the store keeps no such record.
+    virtual const StoreCondition* Condition() const { return nullptr; }
+    // One line naming the file and why Save would write nothing now; empty when it may.
+    virtual std::string SaveRefusal() const { return std::string(); }
+    // The operator agreed that a new password key may be made although enciphered passwords exist whose key
+    // file is missing (they stay unreadable under the new key). Without it such an add is refused.
+    virtual void AgreeToNewKey() {}
+    // Number of "DEV" children of the device section, and a load of those alone, one record each, in document
+    // order (other children take no record); 0 and nothing written when size is too small.
+    virtual std::uint32_t CountDeviceRecords() { return CountDevices(); }
+    virtual int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) { return LoadDevices(records, size); }
 };
 
 // Opens the database at this path (missing or unreadable file: empty database). Never null.

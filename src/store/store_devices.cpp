@@ -1,10 +1,13 @@
 // Device operations of the XML-backed store.
 
+#include <string.h>
 #include <cstdio>
+
 #include <cstring>
 #include <new>
 
 #include "password/password.h"
+#include "store/attribute_copy.h"
 #include "store/store_text.h"
 #include "store/xml_device_store.h"
 
@@ -12,8 +15,19 @@ namespace vantrel {
 namespace {
 
 constexpr std::uint32_t kDeviceRecordSize = sizeof(DeviceRecord);
-// Channel numbers are stored in 8 bits; more channels would give entries that collide.
+// Channel numbers are stored in 8 bits; more channels would give entries that collide. A caller's count above
+// it is refused; a stored "cameras" above it (from a file) counts as this many where entries are walked.
 constexpr std::int32_t kMaxStoredChannels = 256;
+
+// Entry records LoadDeviceTree gives a device: "cameras", but no more than kMaxStoredChannels, nor more than
+// the larger of 16 and its number of children. A hostile "cameras" then costs in proportion to the file: a
+// device of a few bytes claiming 65535 channels gets 16 empty entries, not 65535.
+std::uint32_t EntrySlots(XmlNodeRef device);
+
+std::uint32_t StoredChannels(XmlNodeRef device) {
+    std::uint32_t cameras = device.Attribute("cameras").ValueAsUnsigned() & 0xFFFF;
+    return cameras < kMaxStoredChannels ? cameras : static_cast<std::uint32_t>(kMaxStoredChannels);
+}
 
 bool AttributeIs(XmlAttributeRef attribute, const char* text) {
     XmlAttribute* record = attribute.Get();
@@ -24,15 +38,6 @@ bool AttributeIs(XmlAttributeRef attribute, const char* text) {
         return text[0] == '\0';
     }
     return XmlSpanEquals(record->value, record->valueLength, text);
-}
-
-void CopyAttribute(XmlNodeRef node, const char* name, char* field, std::size_t size) {
-    XmlAttribute* record = node.Attribute(name).Get();
-    std::string_view text;
-    if (record != nullptr && record->value != nullptr) {
-        text = std::string_view(record->value, record->valueLength);
-    }
-    CopyToField(field, size, text);
 }
 
 std::string EntryName(const std::string& deviceName, const char* form, std::uint32_t number) {
@@ -48,6 +53,13 @@ bool IsWritableRecord(const DeviceRecord& record) {
            IsStorableField(record.username, sizeof record.username) &&
            IsStorableField(record.ddnsHost, sizeof record.ddnsHost) &&
            FieldText(record.password, sizeof record.password).has_value();
+}
+
+std::uint32_t EntrySlots(XmlNodeRef device) {
+    std::uint32_t slots = StoredChannels(device);
+    std::uint32_t children = device.ChildCount();
+    std::uint32_t bound = children > static_cast<std::uint32_t>(kMaxChannels) ? children : kMaxChannels;
+    return slots < bound ? slots : bound;
 }
 
 }  // namespace
@@ -138,6 +150,31 @@ std::uint32_t XmlDeviceStore::FindDeviceByDdns(const char* host, const char* ddn
     return 0;
 }
 
+void XmlDeviceStore::FillDeviceRecord(XmlNodeRef device, DeviceRecord& out) {
+    DeviceRecord record{};
+    record.id = device.Attribute("id").ValueAsUnsigned();
+    record.cameras = device.Attribute("cameras").ValueAsUnsigned() & 0xFFFF;
+    record.ip = device.Attribute("ip").ValueAsUnsigned();
+    record.port = device.Attribute("port").ValueAsUnsigned();
+    record.ddnsFlag = device.Attribute("ddnsFlag").ValueAsUnsigned() & 0xFF;
+    record.ddnsPort = device.Attribute("DDNSPort").ValueAsUnsigned();
+    record.orgId = device.Attribute("OrgId").ValueAsUnsigned();
+    CopyAttribute(device, "host", record.host, sizeof record.host);
+    CopyAttribute(device, "name", record.name, sizeof record.name);
+    CopyAttribute(device, "username", record.username, sizeof record.username);
+    CopyAttribute(device, "DDNSHost", record.ddnsHost, sizeof record.ddnsHost);
+    char cipher[kCipherBufferSize] = {};
+    CopyAttribute(device, "password", cipher, sizeof cipher);
+    // without the key file nothing can be deciphered: no need to look for it once per device
+    bool deciphered =
+        cipher[0] == '\0' || (!condition_.keyMissing && DecryptStringEX(cipher, record.password, 1, keyPath_) == 1);
+    if (!deciphered) {
+        condition_.undecipherable.push_back(record.id);
+    }
+    std::memcpy(&out, &record, sizeof record);
+    explicit_bzero(record.password, sizeof record.password);
+}
+
 int XmlDeviceStore::LoadDevices(DeviceRecord* records, std::uint32_t size) {
     XmlNodeRef devices = Section(kDevInfo);
     if (!devices.NameIs("DEVINFO")) {
@@ -147,29 +184,86 @@ int XmlDeviceStore::LoadDevices(DeviceRecord* records, std::uint32_t size) {
     if (std::uint64_t{count} * kDeviceRecordSize > size || (count > 0 && records == nullptr)) {
         return 0;
     }
+    condition_.undecipherable.clear();
     for (std::uint32_t i = 0; i < count; ++i) {
         XmlNodeRef device = devices.Child(i);
-        if (!device.NameIs("DEV")) {
-            continue;
+        if (device.NameIs("DEV")) {
+            FillDeviceRecord(device, records[i]);
         }
-        DeviceRecord record{};
-        record.id = device.Attribute("id").ValueAsUnsigned();
-        record.cameras = device.Attribute("cameras").ValueAsUnsigned() & 0xFFFF;
-        record.ip = device.Attribute("ip").ValueAsUnsigned();
-        record.port = device.Attribute("port").ValueAsUnsigned();
-        record.ddnsFlag = device.Attribute("ddnsFlag").ValueAsUnsigned() & 0xFF;
-        record.ddnsPort = device.Attribute("DDNSPort").ValueAsUnsigned();
-        record.orgId = device.Attribute("OrgId").ValueAsUnsigned();
-        CopyAttribute(device, "host", record.host, sizeof record.host);
-        CopyAttribute(device, "name", record.name, sizeof record.name);
-        CopyAttribute(device, "username", record.username, sizeof record.username);
-        CopyAttribute(device, "DDNSHost", record.ddnsHost, sizeof record.ddnsHost);
-        char cipher[kCipherBufferSize] = {};
-        CopyAttribute(device, "password", cipher, sizeof cipher);
-        DecryptStringEX(cipher, record.password, 1, keyPath_);
-        std::memcpy(&records[i], &record, sizeof record);
     }
     return 1;
+}
+
+std::uint32_t XmlDeviceStore::CountDeviceRecords() {
+    XmlNodeRef devices = Section(kDevInfo);
+    std::uint32_t count = 0;
+    for (std::uint32_t i = 0; i < devices.ChildCount(); ++i) {
+        count += devices.Child(i).NameIs("DEV") ? 1 : 0;
+    }
+    return count;
+}
+
+int XmlDeviceStore::LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) {
+    XmlNodeRef devices = Section(kDevInfo);
+    if (!devices.NameIs("DEVINFO")) {
+        return 0;
+    }
+    std::uint32_t count = CountDeviceRecords();
+    if (std::uint64_t{count} * kDeviceRecordSize > size || (count > 0 && records == nullptr)) {
+        return 0;
+    }
+    condition_.undecipherable.clear();
+    std::uint32_t filled = 0;
+    for (std::uint32_t i = 0; i < devices.ChildCount(); ++i) {
+        XmlNodeRef device = devices.Child(i);
+        if (device.NameIs("DEV")) {
+            FillDeviceRecord(device, records[filled++]);
+        }
+    }
+    return 1;
+}
+
+XmlNodeRef XmlDeviceStore::AddDeviceElement(XmlNodeRef devices, DeviceRecord& record, const char* cipher) {
+    if (FindDeviceChildByName(devices, record.name).IsValid()) {
+        return XmlNodeRef();
+    }
+    XmlNodeRef global = Global();
+    XmlNodeRef device = NewElement(devices, "DEV", global);
+    if (!device.IsValid()) {
+        return XmlNodeRef();
+    }
+    device.Attribute("ip").SetUnsigned(record.ip);
+    device.Attribute("name").SetValue(record.name);
+    device.Attribute("host").SetValue(record.host);
+    device.Attribute("port").SetUnsigned16(record.port);
+    device.Attribute("cameras").SetUnsigned16(record.cameras);
+    if (!device.NameIs("DEV")) {
+        return XmlNodeRef();
+    }
+    device.Attribute("ddnsFlag").SetUnsigned8(record.ddnsFlag);
+    device.Attribute("DDNSHost").SetValue(record.ddnsHost);
+    device.Attribute("DDNSPort").SetUnsigned(record.ddnsPort);
+    device.Attribute("desc").SetValue("");
+    device.Attribute("username").SetValue(record.username);
+    device.Attribute("OrgId").SetUnsigned(record.orgId);
+    device.Attribute("password").SetValue(cipher);
+    record.id = device.Attribute("id").ValueAsUnsigned();
+    scan_.Append(devices.Get(), device.Get());
+
+    std::string name(record.name);
+    std::int32_t cameras = static_cast<std::int32_t>(record.cameras);
+    for (std::int32_t n = 1; n <= cameras; ++n) {
+        std::uint32_t channel = static_cast<std::uint32_t>(n - 1);
+        XmlNodeRef video = CreateEntry(device, 0, channel, EntryName(name, "_", n), global);
+        if (video.NameIs("DEV")) {
+            video.Attribute("desc").SetValue("");
+        }
+        XmlNodeRef alarm = CreateEntry(device, 1, channel, EntryName(name, "_alarm", n), global);
+        if (alarm.NameIs("DEV")) {
+            alarm.Attribute("desc").SetValue("");
+        }
+    }
+    return device;
 }
 
 int XmlDeviceStore::AddDevices(DeviceRecord* records, std::uint32_t size) {
@@ -188,6 +282,7 @@ int XmlDeviceStore::AddDevices(DeviceRecord* records, std::uint32_t size) {
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         DeviceRecord& record = records[i];
+        // a taken name fails before a key could be made for it
         if (FindDeviceChildByName(devices, record.name).IsValid()) {
             return 0;
         }
@@ -195,48 +290,20 @@ int XmlDeviceStore::AddDevices(DeviceRecord* records, std::uint32_t size) {
         if (!Encrypt(record.password, cipher)) {
             return 0;
         }
-        XmlNodeRef global = Global();
-        XmlNodeRef device = NewElement(devices, "DEV", global);
-        if (!device.IsValid()) {
+        if (!AddDeviceElement(devices, record, cipher).IsValid()) {
             return 0;
         }
-        device.Attribute("ip").SetUnsigned(record.ip);
-        device.Attribute("name").SetValue(record.name);
-        device.Attribute("host").SetValue(record.host);
-        device.Attribute("port").SetUnsigned16(record.port);
-        device.Attribute("cameras").SetUnsigned16(record.cameras);
-        if (!device.NameIs("DEV")) {
-            return 0;
-        }
-        device.Attribute("ddnsFlag").SetUnsigned8(record.ddnsFlag);
-        device.Attribute("DDNSHost").SetValue(record.ddnsHost);
-        device.Attribute("DDNSPort").SetUnsigned(record.ddnsPort);
-        device.Attribute("desc").SetValue("");
-        device.Attribute("username").SetValue(record.username);
-        device.Attribute("OrgId").SetUnsigned(record.orgId);
-        device.Attribute("password").SetValue(cipher);
-        record.id = device.Attribute("id").ValueAsUnsigned();
-        scan_.Append(devices.Get(), device.Get());
-
-        std::string name(record.name);
-        std::int32_t cameras = static_cast<std::int32_t>(record.cameras);
-        for (std::int32_t n = 1; n <= cameras; ++n) {
-            std::uint32_t channel = static_cast<std::uint32_t>(n - 1);
-            XmlNodeRef video = CreateEntry(device, 0, channel, EntryName(name, "_", n), global);
-            if (video.NameIs("DEV")) {
-                video.Attribute("desc").SetValue("");
-            }
-            XmlNodeRef alarm = CreateEntry(device, 1, channel, EntryName(name, "_alarm", n), global);
-            if (alarm.NameIs("DEV")) {
-                alarm.Attribute("desc").SetValue("");
-            }
-        }
+        ++condition_.encipheredPasswords;
+        PendingChange change{PendingChange::AddDevice, record.id, record, cipher, 0, {}};
+        explicit_bzero(change.device.password, sizeof change.device.password);
+        Remember(std::move(change));
     }
     return 1;
 }
 
 int XmlDeviceStore::SetCameraTypes(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count) {
-    if (types == nullptr) {
+    // channel 256 would be channel 0 again in 8 bits
+    if (types == nullptr || count > kMaxStoredChannels) {
         return 0;
     }
     XmlNodeRef device = FindById(Section(kDevInfo), "DEV", deviceId);
@@ -249,11 +316,15 @@ int XmlDeviceStore::SetCameraTypes(std::uint32_t deviceId, const std::int32_t* t
             entry.Attribute("CameraType").SetUnsigned8(static_cast<std::uint32_t>(types[i]));
         }
     }
+    if (count > 0) {
+        Remember(PendingChange{PendingChange::CameraTypes, deviceId, DeviceRecord{}, "", 0,
+                               std::vector<std::int32_t>(types, types + count)});
+    }
     return 1;
 }
 
 int XmlDeviceStore::GetCameraTypes(std::uint32_t deviceId, std::int32_t* types, std::int32_t count) {
-    if (types == nullptr) {
+    if (types == nullptr || count > kMaxStoredChannels) {
         return 0;
     }
     XmlNodeRef device = FindById(Section(kDevInfo), "DEV", deviceId);
@@ -281,7 +352,7 @@ int XmlDeviceStore::LoadChannelEntries(std::uint32_t deviceId, ChannelEntry* ent
     if (capacity < cameras) {
         return 0;
     }
-    for (std::uint32_t n = 0; n < cameras; ++n) {
+    for (std::uint32_t n = 0; n < StoredChannels(device); ++n) {
         XmlNodeRef video = FindEntry(device, 0, n);
         if (!video.IsValid()) {
             continue;
@@ -327,6 +398,7 @@ int XmlDeviceStore::SetEntryName(std::uint32_t id, const ChannelEntry* entry) {
         return 0;
     }
     scan_.Invalidate();
+    ChangedBeyondReplay();
     return element.Attribute("name").SetValue(entry->name) ? 1 : 0;
 }
 
@@ -344,6 +416,7 @@ int XmlDeviceStore::RemoveDevice(std::uint32_t deviceId, ChangeNotifier* notifie
         }
     }
     std::string deviceIdText = device.Attribute("id").Value();
+    ChangedBeyondReplay();
     for (const std::string& entryId : entryIds) {
         RemoveAllWithId(Section(kMapInfo), entryId);
     }
@@ -368,31 +441,42 @@ int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* rec
     if (!device.IsValid() || !IsWritableRecord(*record)) {
         return 0;
     }
-    // a device inside the map section could be removed with its map items; such a file is not edited
-    XmlNodeRef map = Section(kMapInfo);
-    for (XmlNodeRef up = device; up.IsValid(); up = up.Parent()) {
+    // a device inside the map section could be removed with its map items; such a file is not edited. The map
+    // section is only looked at: a change that removes no channel creates nothing.
+    XmlNodeRef map = ExistingSection("MAPINFO");
+    for (XmlNodeRef up = device; map.IsValid() && up.IsValid(); up = up.Parent()) {
         if (up == map) {
             return 0;
         }
     }
+    // a password that cannot be deciphered (missing or other key, changed text) is kept as stored
+    std::string storedCipher = device.Attribute("password").Value();
+    char storedPlain[kPlainFieldSize];
+    bool keepStoredPassword =
+        !storedCipher.empty() &&
+        (condition_.keyMissing || DecryptStringEX(storedCipher.c_str(), storedPlain, 1, keyPath_) != 1);
+    explicit_bzero(storedPlain, sizeof storedPlain);
     char cipher[kCipherBufferSize];
-    if (!Encrypt(record->password, cipher)) {
+    if (!keepStoredPassword && !Encrypt(record->password, cipher)) {
         return 0;
     }
     scan_.Invalidate();
+    ChangedBeyondReplay();
     XmlNode* deviceNode = device.Get();
-    std::int32_t oldCount = static_cast<std::int32_t>(device.Attribute("cameras").ValueAsUnsigned() & 0xFFFF);
+    // entries exist for channels 0 to 255 only: a larger stored count must not reach kept channels through
+    // 8-bit channel numbers
+    std::int32_t oldCount = static_cast<std::int32_t>(StoredChannels(device));
     std::int32_t newCount = static_cast<std::int32_t>(record->cameras);
     std::string newName(record->name);
 
     for (std::int32_t n = newCount; n < oldCount; ++n) {
-        std::string channelText = UnsignedText(static_cast<std::uint32_t>(n) & 0xFF);
+        std::string channelText = UnsignedText(static_cast<std::uint32_t>(n));
         for (std::uint32_t type = 0; type <= 1; ++type) {
             XmlNodeRef entry = FindEntry(XmlNodeRef(deviceNode), type, static_cast<std::uint32_t>(n));
             if (!entry.IsValid()) {
                 continue;
             }
-            RemoveAllWithId(Section(kMapInfo), entry.Attribute("id").Value());
+            RemoveAllWithId(map, entry.Attribute("id").Value());
             RemoveFirstByAttribute(XmlNodeRef(deviceNode), nullptr, "channel", channelText, 0xFFFFFFFFu, true);
         }
     }
@@ -437,7 +521,9 @@ int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* rec
     device.Attribute("ddnsFlag").SetUnsigned8(record->ddnsFlag);
     device.Attribute("DDNSHost").SetValue(record->ddnsHost);
     device.Attribute("DDNSPort").SetUnsigned(record->ddnsPort);
-    device.Attribute("password").SetValue(cipher);
+    if (!keepStoredPassword) {
+        device.Attribute("password").SetValue(cipher);
+    }
     if (notifier != nullptr) {
         notifier->OnChanged();
     }
@@ -463,7 +549,7 @@ int XmlDeviceStore::LoadDeviceTree(DeviceTreeRecord* records, std::uint32_t capa
         record.id = device.Attribute("id").ValueAsUnsigned();
         CopyAttribute(device, "name", record.name, sizeof record.name);
         CopyAttribute(device, "desc", record.desc, sizeof record.desc);
-        std::uint32_t cameras = device.Attribute("cameras").ValueAsUnsigned() & 0xFFFF;
+        std::uint32_t cameras = EntrySlots(device);
         if (cameras > 0) {
             record.videoEntries = new (std::nothrow) VideoChannelRecord[cameras]();
             record.alarmEntries = new (std::nothrow) AlarmRecord[cameras]();

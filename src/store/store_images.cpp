@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "store/attribute_copy.h"
 #include "store/store_text.h"
 #include "store/xml_device_store.h"
 #include "xml/xml_walk_stack.h"
@@ -11,15 +12,6 @@ namespace {
 
 bool IsMapItem(XmlNodeRef node) {
     return node.NameIs("IIMG") || node.NameIs("IDEV");
-}
-
-void CopyAttribute(XmlNodeRef node, const char* name, char* field, std::size_t size) {
-    XmlAttribute* record = node.Attribute(name).Get();
-    std::string_view text;
-    if (record != nullptr && record->value != nullptr) {
-        text = std::string_view(record->value, record->valueLength);
-    }
-    CopyToField(field, size, text);
 }
 
 bool IsWritableImage(const ImageRecord& record) {
@@ -102,6 +94,7 @@ int XmlDeviceStore::AddImages(ImageRecord* records, std::uint32_t size) {
         image.Attribute("image").SetValue(records[i].image);
         image.Attribute("desc").SetValue(records[i].desc);
         records[i].id = image.Attribute("id").ValueAsUnsigned();
+        ChangedBeyondReplay();
     }
     return 1;
 }
@@ -111,6 +104,7 @@ int XmlDeviceStore::RemoveImage(const std::uint32_t* imageId) {
         return 0;
     }
     std::string idText = UnsignedText(*imageId);
+    ChangedBeyondReplay();
     RemoveAllWithId(Section(kMapInfo), idText);
     RemoveFirstByAttribute(Section(kImgInfo), nullptr, "id", idText, 0xFFFFFFFFu, true);
     return 1;
@@ -126,6 +120,7 @@ int XmlDeviceStore::ModifyImage(std::uint32_t, const ImageRecord* record) {
         XmlNodeRef image = images.Child(i);
         if (image.NameIs("IMG") && image.Attribute("id").Value() == idText) {
             scan_.Invalidate();
+            ChangedBeyondReplay();
             image.Attribute("name").SetValue(record->name);
             image.Attribute("image").SetValue(record->image);
             image.Attribute("desc").SetValue(record->desc);
@@ -168,6 +163,7 @@ int XmlDeviceStore::LoadMapTree(std::vector<MapItem>& items) {
 }
 
 int XmlDeviceStore::SaveMapTree(const MapEntriesByParent& entries) {
+    ChangedBeyondReplay();
     XmlNodeRef first = Section(kMapInfo).Child(0);
     if (IsMapItem(first)) {
         RemoveAllWithId(Section(kMapInfo), first.Attribute("id").Value());

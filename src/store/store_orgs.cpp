@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "store/attribute_copy.h"
 #include "store/store_text.h"
 #include "store/xml_device_store.h"
 
@@ -40,12 +41,7 @@ int XmlDeviceStore::LoadChildOrgs(std::uint32_t parentId, OrgRecord* records, st
             continue;
         }
         records[i].id = child.Attribute("id").ValueAsUnsigned();
-        XmlAttribute* name = child.Attribute("name").Get();
-        std::string_view text;
-        if (name != nullptr && name->value != nullptr) {
-            text = std::string_view(name->value, name->valueLength);
-        }
-        CopyToField(records[i].name, sizeof records[i].name, text);
+        CopyAttribute(child, "name", records[i].name, sizeof records[i].name);
     }
     return 1;
 }
@@ -63,7 +59,11 @@ int XmlDeviceStore::RenameOrganization(std::uint32_t orgId, const char* name) {
         return 0;
     }
     scan_.Invalidate();
-    return org.Attribute("name").SetValue(name) ? 1 : 0;
+    if (!org.Attribute("name").SetValue(name)) {
+        return 0;
+    }
+    Remember(PendingChange{PendingChange::RenameOrganization, orgId, DeviceRecord{}, name, 0, {}});
+    return 1;
 }
 
 std::uint32_t XmlDeviceStore::AddOrganization(std::uint32_t parentId, const char* name) {
@@ -80,7 +80,9 @@ std::uint32_t XmlDeviceStore::AddOrganization(std::uint32_t parentId, const char
         return 0;
     }
     org.Attribute("name").SetValue(name);
-    return org.Attribute("id").ValueAsUnsigned();
+    std::uint32_t id = org.Attribute("id").ValueAsUnsigned();
+    Remember(PendingChange{PendingChange::AddOrganization, id, DeviceRecord{}, name, parentId, {}});
+    return id;
 }
 
 int XmlDeviceStore::RemoveOrganization(std::uint32_t orgId) {
@@ -92,6 +94,7 @@ int XmlDeviceStore::RemoveOrganization(std::uint32_t orgId) {
         return 0;
     }
     RemoveFirstByAttribute(orgs, nullptr, "id", UnsignedText(orgId), 0xFFFFFFFFu, false);
+    Remember(PendingChange{PendingChange::RemoveOrganization, orgId, DeviceRecord{}, "", 0, {}});
     return 1;
 }
 

@@ -15,8 +15,23 @@ std::optional<std::string_view> FieldText(const char* field, std::size_t size) {
     return std::string_view(field, static_cast<std::size_t>(static_cast<const char*>(end) - field));
 }
 
+const char* UnstorableCharacter(std::string_view text) {
+    std::string_view::size_type at = text.find_first_of("\"<&");
+    if (at == std::string_view::npos) {
+        return nullptr;
+    }
+    switch (text[at]) {
+        case '"':
+            return "a double quote (\")";
+        case '<':
+            return "a less-than sign (<)";
+        default:
+            return "an ampersand (&)";
+    }
+}
+
 bool IsStorableText(std::string_view text) {
-    return text.find('"') == std::string_view::npos;
+    return UnstorableCharacter(text) == nullptr;
 }
 
 bool IsStorableField(const char* field, std::size_t size) {

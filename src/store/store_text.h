@@ -13,7 +13,12 @@ namespace vantrel {
 // The text of a fixed field; nullopt when the field holds no terminator within size bytes.
 std::optional<std::string_view> FieldText(const char* field, std::size_t size);
 
-// True when the writer can store the text faithfully: a double quote would end the attribute value early.
+// The first character of text that an attribute value cannot hold, described for a message ("a double quote
+// (\")", "a less-than sign (<)", "an ampersand (&)"); nullptr when there is none. A double quote would end the
+// value early, and "<" or "&" make the file something other readers no longer take for XML.
+const char* UnstorableCharacter(std::string_view text);
+
+// True when UnstorableCharacter finds nothing.
 bool IsStorableText(std::string_view text);
 
 // Both checks at once for a fixed field.

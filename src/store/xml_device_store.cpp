@@ -1,11 +1,16 @@
 #include "store/xml_device_store.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <iterator>
 #include <optional>
 
+#include "files/atomic_file.h"
+#include "files/file_lock.h"
+#include "files/file_paths.h"
 #include "password/password.h"
+#include "store/attribute_copy.h"
 #include "store/store_text.h"
 #include "xml/xml_parser.h"
 #include "xml/xml_walk_stack.h"
@@ -14,15 +19,6 @@ namespace vantrel {
 namespace {
 
 constexpr const char* kSectionNames[] = {"GLOBAL", "DEVINFO", "ORGINFO", "IMGINFO", "MAPINFO"};
-
-std::string KeyPathFor(const std::string& databasePath) {
-    if (databasePath.empty()) {
-        return std::string();
-    }
-    std::string::size_type slash = databasePath.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string() : databasePath.substr(0, slash + 1);
-    return folder + kKeyFileName;
-}
 
 bool NodeNameIs(const XmlNode* node, const char* name) {
     return node != nullptr && XmlSpanEquals(node->name, node->nameLength, name);
@@ -64,23 +60,33 @@ bool IsStrictDescendant(const XmlNode* node, const XmlNode* ancestor) {
 
 }  // namespace
 
-XmlDeviceStore::XmlDeviceStore(const std::string& databasePath)
-    : path_(databasePath), keyPath_(KeyPathFor(databasePath)) {
+void CopyAttribute(XmlNodeRef node, const char* name, char* field, std::size_t size) {
+    CopyToField(field, size, node.Attribute(name).Value());
+}
+
+XmlDeviceStore::XmlDeviceStore(const std::string& databasePath) : path_(databasePath) {
     // A DOCTYPE's internal subset must not end the parse: everything after it would be lost at the next save.
     document_.parseOptions = XmlParseOptions::AllOptions & ~std::uint32_t{XmlParseOptions::StopAfterInternalSubset};
     if (!path_.empty()) {
-        document_.LoadFile(path_.c_str());
+        keyPath_ = FolderOf(path_) + kKeyFileName;
+        lockPath_ = FolderOf(path_) + "." + FileNameOf(path_) + ".lock";
     }
-    if (document_.root == nullptr || document_.root->kind == XmlNodeKind::None) {
+    condition_.path = path_;
+    condition_.keyPath = keyPath_;
+    if (path_.empty()) {
         document_.Reset();
+        return;
     }
+    FileLock lock;
+    if (lock.Acquire(lockPath_, lockTimeout_)) {
+        // every writer holds the lock while its temporary files exist, so those found now are left over
+        RemoveStaleTempFiles(path_);
+        RemoveStaleTempFiles(keyPath_);
+    }
+    LoadDatabase();
 }
 
 XmlDeviceStore::~XmlDeviceStore() = default;
-
-int XmlDeviceStore::Save() {
-    return SaveAtomically(path_, document_.Root(), sinkFactory_) ? 1 : 0;
-}
 
 XmlNodeRef XmlDeviceStore::Section(SectionIndex section) {
     if (sections_[section] == nullptr) {
@@ -94,7 +100,8 @@ XmlNodeRef XmlDeviceStore::Global() {
     return global.NameIs("GLOBAL") ? global : XmlNodeRef();
 }
 
-void XmlDeviceStore::RemoveSubtree(XmlNode* parent, std::uint32_t index) {
+void XmlDeviceStore::RemoveSubtree(XmlNodeRef parentRef, std::uint32_t index) {
+    XmlNode* parent = parentRef.Get();
     if (parent == nullptr || index >= parent->childCount) {
         return;
     }
@@ -283,41 +290,88 @@ bool XmlDeviceStore::RemoveFirstByAttribute(XmlNodeRef start, const char* elemen
         return false;
     }
     struct Frame {
-        XmlNode* node;
+        XmlNodeRef node;
         std::uint32_t next;
         std::uint32_t depthLeft;
     };
-    std::vector<Frame> stack{{start.Get(), 0, depthLimit}};
+    std::vector<Frame> stack{{start, 0, depthLimit}};
     while (!stack.empty()) {
         Frame& frame = stack.back();
-        if (frame.next >= frame.node->childCount) {
+        if (frame.next >= frame.node.ChildCount()) {
             stack.pop_back();
             continue;
         }
         std::uint32_t index = frame.next++;
-        XmlNodeRef child(frame.node->children[index]);
+        XmlNodeRef parent = frame.node;
+        XmlNodeRef child = parent.Child(index);
         bool nameMatches = elementName == nullptr || child.NameIs(elementName);
         if (nameMatches && child.Attribute(attribute).Value() == value) {
             if (protectParents && child.ChildCount() > 0) {
-                return false;
+                // a protected match ends the walk of its own level only; the level above goes on
+                stack.pop_back();
+                continue;
             }
-            RemoveSubtree(frame.node, index);
+            RemoveSubtree(parent, index);
             return true;
         }
         if (frame.depthLeft != 0 && child.ChildCount() > 0) {
             std::uint32_t depthLeft = frame.depthLeft - 1;
-            stack.push_back(Frame{child.Get(), 0, depthLeft});
+            stack.push_back(Frame{child, 0, depthLeft});
         }
     }
     return false;
 }
 
 void XmlDeviceStore::RemoveAllWithId(XmlNodeRef start, const std::string& idText) {
-    while (RemoveFirstByAttribute(start, nullptr, "id", idText, 0xFFFFFFFFu, false)) {
+    // one walk: what repeated first-match removals would take, the top-most matches with their subtrees
+    if (!start.IsValid()) {
+        return;
+    }
+    struct Frame {
+        XmlNodeRef node;
+        std::uint32_t next;
+    };
+    std::vector<Frame> stack{{start, 0}};
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next >= frame.node.ChildCount()) {
+            stack.pop_back();
+            continue;
+        }
+        XmlNodeRef parent = frame.node;
+        std::uint32_t index = frame.next;
+        XmlNodeRef child = parent.Child(index);
+        if (child.Attribute("id").Value() == idText) {
+            RemoveSubtree(parent, index);  // the next child moves into this index
+            continue;
+        }
+        ++frame.next;
+        if (child.ChildCount() > 0) {
+            stack.push_back(Frame{child, 0});
+        }
     }
 }
 
+XmlNodeRef XmlDeviceStore::ExistingSection(const char* name) const {
+    return document_.Root().FindDescendant("DATAROOT").FindDescendant(name);
+}
+
 bool XmlDeviceStore::Encrypt(const char* plain, char* cipher) {
+    if (keyPath_.empty()) {
+        return false;
+    }
+    struct stat info {};
+    if (lstat(keyPath_.c_str(), &info) == 0 || errno != ENOENT) {
+        return EncryptStringEX(plain, cipher, 1, keyPath_) == 1;
+    }
+    // the key file is missing: a new key would leave the enciphered passwords unreadable for good
+    if (condition_.encipheredPasswords > 0 && !condition_.newKeyAgreed) {
+        condition_.keyMissing = true;
+        return false;
+    }
+    // the key is made under the lock, so that no one takes its temporary file for a leftover
+    FileLock lock;
+    lock.Acquire(lockPath_, lockTimeout_);
     return EncryptStringEX(plain, cipher, 1, keyPath_) == 1;
 }
 

@@ -2,7 +2,11 @@
 
 // The DeviceStore over an XML document loaded from the database file.
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -17,8 +21,10 @@ namespace vantrel {
 
 class XmlDeviceStore : public DeviceStore {
 public:
-    // Loads databasePath; a missing, unreadable or empty file gives an empty database. The password key
-    // lives beside it (Data.key in the same folder).
+    // Loads databasePath, holding the lock file ".<name>.lock" beside it, and removes the temporary files that
+    // interrupted saves left there. A missing or empty file gives an empty database; an unreadable one, a
+    // link, FIFO, device or folder in its place, or a file above kMaxXmlFileSize gives an empty database that
+    // Save refuses to write (Condition() says why). The password key lives beside it (Data.key).
     explicit XmlDeviceStore(const std::string& databasePath);
     ~XmlDeviceStore() override;
 
@@ -56,6 +62,16 @@ public:
     int GetOrganizationItemIds(std::uint32_t orgId, std::uint32_t* ids, std::uint32_t capacity) override;
     std::uint32_t FindOrganizationByName(std::uint32_t parentId, const char* name) override;
 
+    const StoreCondition* Condition() const override { return &condition_; }
+    std::string SaveRefusal() const override { return DescribeSaveRefusal(condition_); }
+    void AgreeToNewKey() override { condition_.newKeyAgreed = true; }
+    std::uint32_t CountDeviceRecords() override;
+    int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) override;
+
+    // How long load and Save wait for another holder of the lock file (default 5 s).
+    void SetLockTimeout(std::chrono::milliseconds timeout) { lockTimeout_ = timeout; }
+    const std::string& LockPath() const { return lockPath_; }
+
     // Test hook: how Save writes its bytes (null restores the plain descriptor writer).
     void SetSaveSinkFactory(SaveSinkFactory factory) { sinkFactory_ = std::move(factory); }
     // The loaded document, for tests and benchmarks.
@@ -63,6 +79,43 @@ public:
     const std::string& KeyPath() const { return keyPath_; }
 
 private:
+    // A change since the load that Save applies again when someone else has changed the file meanwhile.
+    struct PendingChange {
+        enum Kind { AddDevice, CameraTypes, AddOrganization, RenameOrganization, RemoveOrganization } kind;
+        std::uint32_t id = 0;   // the device or organization (for additions: the id it was given)
+        DeviceRecord device{};  // AddDevice: the record as added, its password wiped
+        std::string text;       // AddDevice: the enciphered password; organization changes: the name
+        std::uint32_t parentId = 0;
+        std::vector<std::int32_t> types;
+    };
+    struct LoadedFile {
+        bool exists = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        struct timespec modified {};
+        struct timespec changed {};  // ctime: any write, or a time set back by hand, moves it
+        std::uint64_t hash = 0;
+        bool hashKnown = false;
+    };
+
+    // What identifies the file's state (hash not yet known).
+    static LoadedFile FileAsSeen(const struct stat& info);
+    // Reads the file into the document and records how that went; caches start anew.
+    void LoadDatabase();
+    void ForgetCaches();
+    // True when the file at the path is no longer the one loaded (or saved) last; notRegular set when
+    // something other than a regular file is there now.
+    bool FileChangedSinceLoad(bool& notRegular);
+    // Loads the file again and applies the pending changes to it.
+    void ReloadAndReapply();
+    bool KeepBackupOfDamagedFile();
+    void Remember(PendingChange change);
+    void ChangedBeyondReplay() { replayable_ = false; }
+
+    // The section if the document has it; creates nothing.
+    XmlNodeRef ExistingSection(const char* name) const;
+
     enum SectionIndex { kGlobal, kDevInfo, kOrgInfo, kImgInfo, kMapInfo, kSectionCount };
 
     // The section below DATAROOT, created when missing. The first element of a section's name in the walk
@@ -97,7 +150,7 @@ private:
     void RemoveAllWithId(XmlNodeRef start, const std::string& idText);
     // Every removal passes here, so that no cached section, scan entry or index entry points into the
     // removed subtree.
-    void RemoveSubtree(XmlNode* parent, std::uint32_t index);
+    void RemoveSubtree(XmlNodeRef parent, std::uint32_t index);
 
     // The scan cache for this device section, built when it is out of date.
     std::vector<DeviceScanEntry>& DeviceScan(XmlNodeRef devices);
@@ -105,7 +158,14 @@ private:
     // before it that had none.
     XmlNodeRef FindDeviceChildByName(XmlNodeRef devices, const char* text);
 
+    // Enciphers under the key beside the database. Refuses (false) to make a new key while enciphered passwords
+    // exist without their key file, unless the operator agreed.
     bool Encrypt(const char* plain, char* cipher);
+    // Appends the device of the record with the given enciphered password, its entries and a new id (written
+    // into the record); empty when the name is taken or no id can be given.
+    XmlNodeRef AddDeviceElement(XmlNodeRef devices, DeviceRecord& record, const char* cipher);
+    // Fills record from a "DEV" element (zero-filled first), noting a password that cannot be deciphered.
+    void FillDeviceRecord(XmlNodeRef device, DeviceRecord& record);
 
     XmlDocument document_;
     std::string path_;
@@ -120,6 +180,14 @@ private:
     std::unordered_multimap<std::uint32_t, XmlNode*> idAdded_;
     bool idIndexBuilt_ = false;
     DeviceScanCache scan_;
+
+    std::string lockPath_;
+    std::chrono::milliseconds lockTimeout_{5000};
+    StoreCondition condition_;
+    LoadedFile loaded_;
+    std::vector<PendingChange> pending_;
+    bool replayable_ = true;  // false once a change was made that Save cannot apply again
+    bool replaying_ = false;
 };
 
 }  // namespace vantrel

@@ -1,21 +1,23 @@
 #include "ui/add_device_flow.h"
 
+#include <string.h>
+
 #include <cstring>
 
 #include "catalogue/device_catalogue.h"
 #include "context/program_context.h"
 #include "store/device_store.h"
+#include "store/store_text.h"
 #include "ui/device_management_dialog.h"
 #include "ui/messages.h"
 
 namespace vantrel {
 namespace {
 
-void CopyAscii(char (&field)[kTextFieldSize], const QString& text) {
+void CopyText(char (&field)[kTextFieldSize], const QString& text) {
     QByteArray bytes = text.toUtf8();
     std::memset(field, 0, sizeof field);
-    std::memcpy(field, bytes.constData(),
-                std::min<std::size_t>(static_cast<std::size_t>(bytes.size()), sizeof field - 1));
+    CopyToField(field, sizeof field, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 // name + counter, or false when they do not fit (the dialog refuses such names, so this is a last guard)
@@ -41,11 +43,57 @@ unsigned ParsePortText(const QString& text) {
     return value;
 }
 
+namespace {
+
+struct Skipped {
+    QString name;
+    QString address;
+    QString reason;
+};
+
+QString SkipReasonText(AddRefusal refusal) {
+    switch (refusal) {
+        case AddRefusal::DuplicateName:
+            return QStringLiteral("duplicate name");
+        case AddRefusal::DuplicateAddress:
+            return QStringLiteral("duplicate address");
+        case AddRefusal::DuplicateDdns:
+            return QStringLiteral("duplicate DDNS settings");
+        case AddRefusal::UnknownOrganization:
+            return QStringLiteral("organization unknown");
+        case AddRefusal::StoreFailed:
+        case AddRefusal::None:
+            break;
+    }
+    return QStringLiteral("the database did not take it");
+}
+
+QString Summary(int registered, const std::vector<Skipped>& skipped) {
+    QString text = registered == 1 ? QStringLiteral("1 device was registered.")
+                                   : QStringLiteral("%1 devices were registered.").arg(registered);
+    if (!skipped.empty()) {
+        text += QStringLiteral("\n\nSkipped:");
+        for (const Skipped& row : skipped) {
+            text += QStringLiteral("\n%1 (%2): %3").arg(row.name, row.address, row.reason);
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
 void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRowsSource& selectedRows) {
     std::vector<SelectedRow> rows = selectedRows();
     if (rows.empty()) {
         ShowMessage(parent, QString::fromLatin1(add_messages::kNoSelection),
                     QString::fromLatin1(add_messages::kNoSelectionCaption));
+        return;
+    }
+    DeviceStore* store = context.Store();
+    if (store != nullptr && !store->SaveRefusal().empty()) {
+        ShowMessage(parent,
+                    QString::fromLatin1(add_messages::kAddRefused).arg(QString::fromStdString(store->SaveRefusal())),
+                    QString::fromLatin1(add_messages::kSaveFailedCaption));
         return;
     }
     DeviceManagementDialog dialog(context, parent);
@@ -57,30 +105,75 @@ void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRo
     if (rows.empty()) {
         return;
     }
+    const StoreCondition* condition = store != nullptr ? store->Condition() : nullptr;
+    if (condition != nullptr && condition->keyMissing && !condition->newKeyAgreed) {
+        if (!AskYesNo(parent,
+                      QString::fromLatin1(add_messages::kAskNewKey)
+                          .arg(QString::fromStdString(condition->keyPath), QString::fromStdString(condition->path)),
+                      QString::fromLatin1(add_messages::kAskNewKeyCaption))) {
+            return;
+        }
+        store->AgreeToNewKey();
+    }
     DeviceCatalogue* catalogue = context.Catalogue();
     int counter = 1;
+    int registered = 0;
+    std::vector<Skipped> skipped;
     for (const SelectedRow& row : rows) {
         DeviceRecord record{};
         dialog.FillRecord(record);
         bool fits = AppendCounter(record.name, counter);
         ++counter;
-        CopyAscii(record.host, row.address);
+        CopyText(record.host, row.address);
         record.port = ParsePortText(row.port);
-        if (!fits || catalogue == nullptr) {
-            continue;
+        Skipped skip{QString::fromUtf8(record.name), row.address + QLatin1Char(':') + QString::number(record.port), {}};
+        if (!fits) {
+            skip.reason = QStringLiteral("name too long");
+        } else if (const char* character = UnstorableCharacter(record.host)) {
+            skip.reason = QStringLiteral("address holds %1").arg(QString::fromLatin1(character));
+        } else if (catalogue == nullptr || store == nullptr) {
+            skip.reason = SkipReasonText(AddRefusal::StoreFailed);
+        } else if (store->FindDeviceByAddress(record.host, record.port) != 0) {
+            skip.reason = QStringLiteral("already registered");
+        } else {
+            AddRefusal refusal = AddRefusal::None;
+            std::int32_t id = catalogue->AddDevice(record, refusal);
+            if (id != 0) {
+                ++registered;
+                catalogue->SetCameraTypes(id, dialog.cameraTypes.data(), static_cast<std::int32_t>(record.cameras));
+            } else {
+                skip.reason = SkipReasonText(refusal);
+            }
         }
-        std::int32_t id = catalogue->AddDevice(record);
-        if (id != 0) {
-            catalogue->SetCameraTypes(id, dialog.cameraTypes.data(), static_cast<std::int32_t>(record.cameras));
+        explicit_bzero(record.password, sizeof record.password);
+        if (!skip.reason.isEmpty()) {
+            skipped.push_back(std::move(skip));
         }
     }
-    DeviceStore* store = context.Store();
     if (store == nullptr || store->Save() == 0) {
-        ShowMessage(
-            parent,
-            QString::fromLatin1(add_messages::kSaveFailed).arg(QString::fromStdString(context.Paths().DatabasePath())),
-            QString::fromLatin1(add_messages::kSaveFailedCaption));
+        QString why =
+            store == nullptr || store->Condition() == nullptr || store->Condition()->saveProblem.empty()
+                ? QString::fromStdString(context.Paths().DatabasePath()) + QStringLiteral(" cannot be written")
+                : QString::fromStdString(store->Condition()->saveProblem);
+        ShowMessage(parent, QString::fromLatin1(add_messages::kSaveFailed).arg(why),
+                    QString::fromLatin1(add_messages::kSaveFailedCaption));
+        return;
     }
+    // another program changed the file meanwhile: what became a duplicate there was left out
+    if (const StoreCondition* saved = store->Condition()) {
+        for (const SkippedChange& change : saved->skipped) {
+            if (change.host.empty()) {
+                continue;
+            }
+            --registered;
+            skipped.push_back(
+                Skipped{QString::fromStdString(change.name),
+                        QString::fromStdString(change.host) + QLatin1Char(':') + QString::number(change.port),
+                        QString::fromLatin1(DescribeSkipReason(change.reason)) +
+                            QStringLiteral(" (added by another program meanwhile)")});
+        }
+    }
+    ShowMessage(parent, Summary(registered, skipped), QString::fromLatin1(add_messages::kSummaryCaption));
 }
 
 }  // namespace vantrel

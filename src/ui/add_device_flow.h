@@ -24,17 +24,28 @@ using SelectedRowsSource = std::function<std::vector<SelectedRow>()>;
 namespace add_messages {
 inline constexpr const char* kNoSelection = "Pleae select one device at least.";
 inline constexpr const char* kNoSelectionCaption = "Prompt";
-// %1 is the database file.
-inline constexpr const char* kSaveFailed = "Cannot write %1! The devices were not saved.";
+// %1 says which file and why ("/x/XML/Data.xml is not a regular file").
+inline constexpr const char* kSaveFailed = "The devices were not saved: %1.";
 inline constexpr const char* kSaveFailedCaption = "ERROR";
+// %1: the store's reason why nothing can be saved to the database.
+inline constexpr const char* kAddRefused = "No device can be added: %1.";
+// %1: the key file, %2: the database.
+inline constexpr const char* kAskNewKey =
+    "The key file %1 is missing, so the passwords already in %2 cannot be read. Make a new key for the new "
+    "devices? The old passwords stay unreadable unless the key file is restored.";
+inline constexpr const char* kAskNewKeyCaption = "Vantrel";
+inline constexpr const char* kSummaryCaption = "Vantrel";
 }  // namespace add_messages
 
 // Value of the port text's leading decimal digits; 0 when it starts with none, 65535 at most.
 unsigned ParsePortText(const QString& text);
 
 // Runs the flow on the UI thread. selectedRows is asked before the dialog (none: the prompt, nothing else) and
-// again after OK, in row order. Cancel adds and writes nothing. Refused rows still use up their running number.
-// The database is saved once after the last row; a failed save is told, naming the file.
+// again after OK, in row order. A database the store cannot save to is told and nothing is asked. Cancel adds
+// and writes nothing; so does No when a new password key would have to be made while enciphered passwords
+// lack theirs. Rows whose address and port are already registered are skipped; refused rows still use up
+// their running number. The database is saved once after the last row, then one summary tells how many were
+// registered and which were skipped, with the reason and address; a failed save is told, naming the file and why.
 void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRowsSource& selectedRows);
 
 }  // namespace vantrel

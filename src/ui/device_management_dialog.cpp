@@ -10,6 +10,7 @@
 
 #include "catalogue/device_catalogue.h"
 #include "context/program_context.h"
+#include "store/store_text.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/dialog_buttons.h"
 #include "ui/dialog_units.h"
@@ -35,15 +36,10 @@ int DecimalDigits(int value) {
     return digits;
 }
 
-// Cuts at a character boundary: a UTF-8 continuation byte never starts the cut-off part.
 void CopyText(char (&field)[kTextFieldSize], const QString& text) {
     QByteArray bytes = text.toUtf8();
-    int length = std::min<int>(static_cast<int>(bytes.size()), kMaxTextBytes);
-    while (length > 0 && length < bytes.size() && (static_cast<unsigned char>(bytes[length]) & 0xC0) == 0x80) {
-        --length;
-    }
     std::memset(field, 0, sizeof field);
-    std::memcpy(field, bytes.constData(), static_cast<std::size_t>(length));
+    CopyToField(field, sizeof field, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry) {
@@ -171,11 +167,16 @@ void DeviceManagementDialog::OnSelchangedOrgTree(QTreeWidgetItem* current) {
     organizationEdit_->setText(orgName);
 }
 
-bool DeviceManagementDialog::CheckTextField(const QString& text, const char* fieldName, int reservedBytes) {
+bool DeviceManagementDialog::CheckTextField(const QString& text, const char* fieldName, int reservedBytes,
+                                            bool storedAsText) {
     const QString field = QString::fromLatin1(fieldName);
     QString problem;
-    if (text.contains(QLatin1Char('"'))) {
-        problem = QStringLiteral("%1 must not contain a double quote (\")!").arg(field);
+    QByteArray bytes = text.toUtf8();
+    const char* character =
+        storedAsText ? UnstorableCharacter(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))
+                     : UnstorableCharacter(text.contains(QLatin1Char('"')) ? "\"" : "");
+    if (character != nullptr) {
+        problem = QStringLiteral("%1 must not contain %2!").arg(field, QString::fromLatin1(character));
     } else if (text.toUtf8().size() + reservedBytes > kMaxTextBytes) {
         problem = reservedBytes > 0
                       ? QStringLiteral("%1 is too long! Together with the device number it must fit in %2 bytes.")
@@ -214,7 +215,7 @@ void DeviceManagementDialog::accept() {
         userNameEdit_->setFocus();
         return;
     }
-    if (!CheckTextField(password, "Password", 0)) {
+    if (!CheckTextField(password, "Password", 0, false)) {
         passwordEdit_->setFocus();
         return;
     }

@@ -61,7 +61,9 @@ private:
     // true: controls -> members, false when Total Channel holds no whole number (the operator is told);
     // false: members -> controls.
     bool UpdateData(bool saveAndValidate);
-    bool CheckTextField(const QString& text, const char* fieldName, int reservedBytes);
+    // storedAsText: the field goes into the file as it is, so "<" and "&" are refused like the double quote
+    // (a password is stored enciphered and only the double quote is refused).
+    bool CheckTextField(const QString& text, const char* fieldName, int reservedBytes, bool storedAsText = true);
 
     ProgramContext& context_;
     OrgTreeCtrl* orgTree_ = nullptr;

@@ -11,9 +11,9 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QWidget>
-#include <fstream>
 #include <sstream>
 
+#include "files/file_read.h"
 #include "paths/module_paths.h"
 
 namespace vantrel {
@@ -23,6 +23,8 @@ constexpr const char* kSection = "String";
 // The system's inih reads lines of at most 199 bytes and would parse the rest of a longer line as a line of
 // its own; such a line is cut here instead.
 constexpr std::size_t kMaxLineBytes = INI_MAX_LINE - 1;
+// A text table is a few kilobytes; anything larger in its place (or /dev/zero, a FIFO) is not read.
+constexpr std::uint64_t kMaxTableBytes = 1 << 20;
 
 struct Lookup {
     const char* key;
@@ -72,10 +74,11 @@ std::string UiTextTable::Translate(const std::string& text) const {
     if (text.empty() || path.empty()) {
         return text;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    FileContents file = ReadRegularFile(path, kMaxTableBytes, true);
+    if (file.status != FileReadStatus::Read) {
         return text;
     }
+    std::istringstream in(file.bytes);
     std::string contents = WithoutIndentation(in);
     Lookup lookup{text.c_str(), {}, false};
     ini_parse_string(contents.c_str(), OnEntry, &lookup);

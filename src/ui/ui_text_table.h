@@ -26,8 +26,9 @@ public:
     // folder followed directly by the file name; empty while no file name is configured.
     std::string Path() const;
 
-    // The table's value for text (lines longer than 199 bytes are cut there); the text itself when there is no file, no
-    // section, no such key or an empty value, and for the empty text. The file is read anew on every call.
+    // The table's value for text (lines longer than 199 bytes are cut there); the text itself when there is no file (or
+    // no regular file of at most 1 MiB), no section, no such key or an empty value, and for the empty text. The file is
+    // read anew on every call.
     std::string Translate(const std::string& text) const;
     QString Translate(const QString& text) const;
 

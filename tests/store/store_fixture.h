@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "password/password.h"
@@ -46,6 +48,15 @@ protected:
     }
     // The document as Save would write it, with LF line ends for readable expectations.
     std::string Text() { return XmlWriteToString(store_->Document().Root(), XmlLayout::Indented, XmlLineEnd::Lf); }
+
+    // Names in the database's folder.
+    std::set<std::string> FolderEntries() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder_.Path() + "XML")) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
 
     std::uint32_t Add(DeviceRecord record) {
         EXPECT_EQ(store_->AddDevices(&record, sizeof record), 1);

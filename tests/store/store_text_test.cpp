@@ -38,15 +38,24 @@ TEST(StoreText, CopyToFieldCutsAtWholeUtf8Characters) {
     }
 }
 
-TEST(StoreText, FieldChecksNeedTerminatorAndNoDoubleQuote) {
+TEST(StoreText, FieldChecksNeedTerminatorAndNoMarkupCharacter) {
     char field[8];
     std::memset(field, 'x', sizeof field);
     EXPECT_FALSE(FieldText(field, sizeof field).has_value());
     EXPECT_FALSE(IsStorableField(field, sizeof field));
-    std::strcpy(field, "a\"b");
-    EXPECT_FALSE(IsStorableField(field, sizeof field));
-    std::strcpy(field, "a<&>'b");
+    for (const char* refused : {"a\"b", "a<b", "a&b"}) {
+        std::strcpy(field, refused);
+        EXPECT_FALSE(IsStorableField(field, sizeof field)) << refused;
+    }
+    std::strcpy(field, "a>'b");
     EXPECT_TRUE(IsStorableField(field, sizeof field));
+}
+
+TEST(StoreText, UnstorableCharacterNamesTheFirstOffender) {
+    EXPECT_EQ(UnstorableCharacter("plain > 'text'"), nullptr);
+    EXPECT_STREQ(UnstorableCharacter("say \"hi\" & <go>"), "a double quote (\")");
+    EXPECT_STREQ(UnstorableCharacter("R&D <lab> \""), "an ampersand (&)");
+    EXPECT_STREQ(UnstorableCharacter("x<y"), "a less-than sign (<)");
 }
 
 TEST(StoreText, CanonicalUnsignedAcceptsOnlyTheWrittenForm) {

@@ -1,6 +1,7 @@
 // The add-device flow end to end: the real Device Management dialog, the catalogue and the store on a
 // temporary program folder, and the file it writes.
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -10,10 +11,12 @@
 #include <QRadioButton>
 #include <QtTest>
 
+#include "password/password.h"
 #include "ui/add_device_flow.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/device_management_dialog.h"
 #include "ui/org_tree.h"
+#include "ui/single_instance.h"
 #include "ui_test_support.h"
 
 using namespace vantrel;
@@ -117,6 +120,19 @@ private:
         return id == 0 ? nullptr : GetCatalogue()->FindDevice(static_cast<std::int32_t>(id));
     }
 
+    // The password as the store deciphers it (the catalogue keeps none).
+    QByteArray StoredPassword(std::uint32_t id) {
+        DeviceStore* store = GetDeviceStore();
+        std::vector<DeviceRecord> records(store->CountDevices());
+        store->LoadDevices(records.data(), static_cast<std::uint32_t>(records.size() * sizeof(DeviceRecord)));
+        for (const DeviceRecord& record : records) {
+            if (record.id == id) {
+                return QByteArray(record.password);
+            }
+        }
+        return QByteArray();
+    }
+
     void Run(const std::vector<SelectedRow>& rows, int* asked = nullptr) {
         RunAddDeviceFlow(nullptr, folder->Context(), [rows, asked] {
             if (asked != nullptr) {
@@ -187,7 +203,8 @@ private slots:
         details.domes = {2, 6};
         AnswerDialog(details);
         Run(Rows({{"192.168.1.100", "5050"}}));
-        QVERIFY2(log.messages.empty(), qPrintable(log.Texts().join('\n')));
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
+        QCOMPARE(log.messages[0].caption, QStringLiteral("Vantrel"));
         QCOMPARE(saves.Count(), 1);
 
         const DeviceRecord* device = Stored("Cam1");
@@ -195,7 +212,8 @@ private slots:
         QCOMPARE(QByteArray(device->host), QByteArray("192.168.1.100"));
         QCOMPARE(device->port, 5050u);
         QCOMPARE(QByteArray(device->username), QByteArray("admin"));
-        QCOMPARE(QByteArray(device->password), QByteArray("s3cret"));
+        QCOMPARE(QByteArray(device->password), QByteArray());
+        QCOMPARE(StoredPassword(device->id), QByteArray("s3cret"));
         QCOMPARE(device->cameras, 6u);
         QCOMPARE(device->orgId, GetDeviceStore()->FindOrganizationByName(north, "Harbour"));
         QCOMPARE(device->ddnsFlag, 0u);
@@ -211,7 +229,8 @@ private slots:
         SaveCounter saves(folder->Path() + QStringLiteral("XML"));
         AnswerDialog(Details{});
         Run(Rows({{"10.0.0.2", "8000"}, {"10.0.0.5", "8000"}, {"10.0.0.7", ""}}));
-        QCOMPARE(log.Texts(), QStringList{QStringLiteral("The name of this device has existed!")});
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("2 devices were registered.\n\nSkipped:\n"
+                                                         "Cam2 (10.0.0.5:8000): duplicate name")});
         QCOMPARE(log.messages[0].caption, QStringLiteral("Vantrel"));
         QCOMPARE(saves.Count(), 1);
         const DeviceRecord* first = Stored("Cam1");
@@ -225,15 +244,16 @@ private slots:
         QCOMPARE(GetDeviceStore()->CountDevices(), 3u);
     }
 
-    void everyRowRefused_toldEachAndStillWrittenOnce() {
+    void everyRowRefused_oneSummaryAndStillWrittenOnce() {
         MessageLog log;
         SaveCounter saves(folder->Path() + QStringLiteral("XML"));
         Details details;
         details.name = QStringLiteral("Other");
         AnswerDialog(details);
         Run(Rows({{"10.0.0.50", "8000"}, {"10.0.0.50", "8000"}}));
-        const QString repeated = QStringLiteral("IP or domain name of this device has existed!");
-        QCOMPARE(log.Texts(), (QStringList{repeated, repeated}));
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("0 devices were registered.\n\nSkipped:\n"
+                                                         "Other1 (10.0.0.50:8000): already registered\n"
+                                                         "Other2 (10.0.0.50:8000): already registered")});
         QCOMPARE(saves.Count(), 1);
         QCOMPARE(GetDeviceStore()->CountDevices(), 1u);
     }
@@ -242,18 +262,21 @@ private slots:
         MessageLog log;
         AnswerDialog(Details{});
         Run(Rows({{"10.0.0.50", "8001"}}));
-        QVERIFY(log.messages.empty());
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
         QVERIFY(Stored("Cam1") != nullptr);
     }
 
     void saveFails_operatorToldWhichFile() {
         MessageLog log;
-        QVERIFY(QDir(folder->Path() + QStringLiteral("XML")).removeRecursively());
+        // a folder where the database was: the save must not replace it
+        QVERIFY(QFile::remove(folder->DatabasePath()));
+        QVERIFY(QDir().mkdir(folder->DatabasePath()));
         AnswerDialog(Details{});
         Run(Rows({{"10.0.0.1", "8000"}}));
         QCOMPARE(
             log.Texts(),
-            QStringList{QStringLiteral("Cannot write %1! The devices were not saved.").arg(folder->DatabasePath())});
+            QStringList{
+                QStringLiteral("The devices were not saved: %1 is not a regular file.").arg(folder->DatabasePath())});
         QCOMPARE(log.messages[0].caption, QStringLiteral("ERROR"));
     }
 
@@ -264,11 +287,109 @@ private slots:
         MessageLog log;
         AnswerDialog(Details{});
         Run(Rows({{"10.0.0.1", "8000"}}));
-        QVERIFY2(log.messages.empty(), qPrintable(log.Texts().join('\n')));
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
         QVERIFY(QFile::exists(folder->DatabasePath()));
         const DeviceRecord* device = Stored("Cam1");
         QVERIFY(device != nullptr);
-        QCOMPARE(QByteArray(device->password), QByteArray("s3cret"));
+        QCOMPARE(StoredPassword(device->id), QByteArray("s3cret"));
+    }
+
+    void databaseThatCannotBeSaved_toldAtStartAndAddRefusedWithoutAsking() {
+        QVERIFY(QFile::remove(folder->DatabasePath()));
+        QVERIFY(mkfifo(folder->DatabasePath().toLocal8Bit().constData(), 0600) == 0);
+        MessageLog log;
+        folder->Reload();
+        const QString why = folder->DatabasePath() + QStringLiteral(" is not a regular file");
+        QCOMPARE(log.Texts(),
+                 QStringList{why + QStringLiteral(". Nothing is saved to it, so no device can be added.")});
+        log.messages.clear();
+        int asked = 0;
+        Run(Rows({{"10.0.0.1", "8000"}}), &asked);
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("No device can be added: %1.").arg(why)});
+        QCOMPARE(asked, 1);  // the dialog was never shown
+        struct stat info {};
+        QVERIFY(lstat(folder->DatabasePath().toLocal8Bit().constData(), &info) == 0 && S_ISFIFO(info.st_mode));
+    }
+
+    void startNotices_eachFindingToldOnce() {
+        const QString path = folder->DatabasePath();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray saved = file.readAll();
+        file.close();
+        struct Case {
+            const char* what;
+            QByteArray contents;
+            QString start;
+        };
+        QByteArray deep = "<DATAROOT>";
+        for (int i = 0; i < 300; ++i) {
+            deep += "<ORG>";
+        }
+        for (int i = 0; i < 300; ++i) {
+            deep += "</ORG>";
+        }
+        deep += "</DATAROOT>";
+        QByteArray tampered = saved;
+        int at = tampered.indexOf("password=\"v1:") + 20;
+        tampered[at] = tampered[at] == 'A' ? 'B' : 'A';
+        const Case cases[] = {
+            {"damaged", saved + QByteArray(1, '\0'),
+             path + QStringLiteral(" is damaged (NUL byte at byte %1)").arg(saved.size())},
+            {"too deep", deep, path + QStringLiteral(" is nested 301 levels deep (at most 256)")},
+            {"password changed", tampered, QStringLiteral("1 password in %1 cannot be deciphered").arg(path)},
+        };
+        for (const Case& c : cases) {
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(c.contents);
+            file.close();
+            MessageLog log;
+            folder->Reload();
+            QVERIFY2(log.Texts().size() == 1 && log.Texts()[0].startsWith(c.start), c.what);
+            QCOMPARE(log.messages[0].caption, QStringLiteral("Vantrel"));
+        }
+    }
+
+    void keyMissing_askedBeforeANewKey_noAddsNothing_yesAdds() {
+        const std::string keyPath = folder->Context().Paths().dataFolder + "Data.key";
+        QVERIFY(QFile::remove(QString::fromStdString(keyPath)));
+        ForgetPasswordKeys();
+        MessageLog log;
+        folder->Reload();
+        QCOMPARE(log.Texts().size(), 1);
+        QVERIFY(log.Texts()[0].contains(QStringLiteral("is missing")));
+        log.messages.clear();
+
+        for (bool yes : {false, true}) {
+            SaveCounter saves(folder->Path() + QStringLiteral("XML"));
+            QString asked;
+            AnswerDialog(Details{});
+            WhenModal<QMessageBox>([&asked, yes](QMessageBox* box) {
+                asked = box->text();
+                box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+            Run(Rows({{"10.0.0.1", "8000"}}));
+            QVERIFY(
+                asked.startsWith(QStringLiteral("The key file %1 is missing").arg(QString::fromStdString(keyPath))));
+            QCOMPARE(saves.Count(), yes ? 1 : 0);
+            QCOMPARE(QFile::exists(QString::fromStdString(keyPath)), yes);
+            QCOMPARE(GetDeviceStore()->CountDevices(), yes ? 2u : 1u);
+        }
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
+    }
+
+    void secondInstance_toldAlreadyRunning() {
+        const std::string dataFolder = folder->Context().Paths().dataFolder;
+        InstanceLock other = TryLockInstance(dataFolder);
+        QVERIFY(other.Status() == InstanceLockStatus::Held);
+        MessageLog log;
+        QVERIFY(!ClaimDataFolderFor(folder->Context()).has_value());
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("Vantrel is already running with the data folder %1. Use the "
+                                                         "window that is open, or close it first.")
+                                              .arg(QString::fromStdString(dataFolder))});
+        other = InstanceLock();
+        QVERIFY(ClaimDataFolderFor(folder->Context()).has_value());
+        QCOMPARE(log.Texts().size(), 1);
     }
 
     void parsePortText_takesLeadingDigits_data() {

@@ -152,6 +152,19 @@ private slots:
                                                   << ""
                                                   << ""
                                                   << "8" << 1 << "Device Name must not contain a double quote (\")!";
+        QTest::newRow("name with an ampersand") << "R&D"
+                                                << ""
+                                                << ""
+                                                << "8" << 1 << "Device Name must not contain an ampersand (&)!";
+        QTest::newRow("user name with a less-than sign")
+            << "Cam"
+            << "a<b"
+            << ""
+            << "8" << 1 << "User Name must not contain a less-than sign (<)!";
+        QTest::newRow("password with markup characters, stored enciphered") << "Cam"
+                                                                            << ""
+                                                                            << "p<&>w"
+                                                                            << "8" << 1 << "";
         QTest::newRow("user name 63 bytes") << "Cam" << name63 << ""
                                             << "8" << 1 << "";
         QTest::newRow("user name 64 bytes") << "Cam" << text64 << ""

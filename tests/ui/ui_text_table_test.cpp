@@ -1,4 +1,7 @@
 // The text table: lookups with and without a table file, and a dialog passed through it.
+#include <sys/stat.h>
+
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,6 +39,29 @@ private:
     }
 
 private slots:
+    void translate_fifoOrDeviceInPlaceOfTheTable_noHangNoTable() {
+        const QString path = dir.filePath(QStringLiteral("UiText.ini"));
+        QFile::remove(path);
+        QVERIFY(mkfifo(path.toLocal8Bit().constData(), 0600) == 0);
+        UiTextTable table((dir.path() + QLatin1Char('/')).toStdString(), "UiText.ini");
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(table.Translate(std::string("Normal Camera")), std::string("Normal Camera"));
+        QFile::remove(path);
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        QCOMPARE(table.Translate(std::string("Normal Camera")), std::string("Normal Camera"));
+        QVERIFY(timer.elapsed() < 2000);
+        QFile::remove(path);
+        // a table linked from elsewhere is still read
+        QFile real(dir.filePath(QStringLiteral("real.ini")));
+        QVERIFY(real.open(QIODevice::WriteOnly));
+        real.write("[String]\nNormal Camera=Standard\n");
+        real.close();
+        QVERIFY(QFile::link(real.fileName(), path));
+        QCOMPARE(table.Translate(std::string("Normal Camera")), std::string("Standard"));
+        QFile::remove(path);
+    }
+
     void translate_data() {
         QTest::addColumn<QByteArray>("table");
         QTest::addColumn<QString>("text");

@@ -1,0 +1,132 @@
+#include "files/atomic_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "files/file_paths.h"
+
+namespace vantrel {
+namespace {
+
+constexpr const char* kTempInfix = ".tmp-";
+constexpr std::size_t kTempSuffixLength = 6;  // the XXXXXX of mkostemp
+
+void SyncFolder(const std::string& folder) {
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+// Owner first: changing the owner may clear the permission bits that follow.
+void CopyOwnership(int fd, const struct stat& like) {
+    if (fchown(fd, like.st_uid, like.st_gid) != 0) {
+        (void)!fchown(fd, static_cast<uid_t>(-1), like.st_gid);
+    }
+    fchmod(fd, like.st_mode & 0777);
+}
+
+}  // namespace
+
+std::string TempFilePattern(const std::string& target) {
+    return FolderOf(target) + "." + FileNameOf(target) + kTempInfix + "XXXXXX";
+}
+
+bool WriteFileAtomically(const std::string& target, Placement placement, const FileWriter& writer,
+                         const struct stat* like, PlacedFile* placed) {
+    PlacedFile ignored;
+    PlacedFile& result = placed != nullptr ? *placed : ignored;
+    result = PlacedFile{};
+    if (target.empty() || FileNameOf(target).empty()) {
+        result.error = EINVAL;
+        return false;
+    }
+    std::string pattern = TempFilePattern(target);
+    std::vector<char> tempPath(pattern.begin(), pattern.end());
+    tempPath.push_back('\0');
+    int fd = mkostemp(tempPath.data(), O_CLOEXEC);
+    if (fd < 0) {
+        result.error = errno;
+        return false;
+    }
+    auto fail = [&](int error) {
+        result.error = error != 0 ? error : EIO;
+        unlink(tempPath.data());
+        return false;
+    };
+    if (fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
+        int error = errno;
+        close(fd);
+        return fail(error);
+    }
+    if (like != nullptr) {
+        CopyOwnership(fd, *like);
+    }
+    errno = 0;
+    if (!writer(fd)) {
+        int error = errno;
+        close(fd);
+        return fail(error);
+    }
+    if (fsync(fd) != 0 || fstat(fd, &result.info) != 0) {
+        int error = errno;
+        close(fd);
+        return fail(error);
+    }
+    if (close(fd) != 0) {
+        return fail(errno);
+    }
+    if (placement == Placement::Replace) {
+        if (std::rename(tempPath.data(), target.c_str()) != 0) {
+            return fail(errno);
+        }
+    } else {
+        if (link(tempPath.data(), target.c_str()) != 0) {
+            if (errno != EEXIST) {
+                return fail(errno);
+            }
+            result.keptExisting = true;
+        }
+        unlink(tempPath.data());
+    }
+    SyncFolder(FolderOf(target));
+    return true;
+}
+
+std::size_t RemoveStaleTempFiles(const std::string& target) {
+    std::string folder = FolderOf(target);
+    std::string prefix = "." + FileNameOf(target) + kTempInfix;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        return 0;
+    }
+    std::vector<std::string> stale;
+    while (dirent* entry = readdir(dir)) {
+        std::size_t length = std::strlen(entry->d_name);
+        if (length == prefix.size() + kTempSuffixLength &&
+            std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+            stale.emplace_back(entry->d_name);
+        }
+    }
+    closedir(dir);
+    std::size_t removed = 0;
+    for (const std::string& name : stale) {
+        struct stat info {};
+        std::string path = folder + name;
+        // only files: a folder of that name is not ours
+        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && unlink(path.c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,63 @@
+#include "store/store_condition.h"
+
+namespace vantrel {
+
+std::string DescribeSaveRefusal(const StoreCondition& condition) {
+    const XmlFileReport& file = condition.file;
+    if (file.status != XmlFileStatus::Missing && file.status != XmlFileStatus::Read) {
+        return condition.path + " " + DescribeXmlFileStatus(file);
+    }
+    if (condition.tooDeep) {
+        return condition.path + " is nested " + std::to_string(file.depth) + " levels deep (at most " +
+               std::to_string(kMaxDocumentDepth) + ")";
+    }
+    return std::string();
+}
+
+std::vector<std::string> StoreNotices(const StoreCondition& condition) {
+    std::vector<std::string> notices;
+    std::string refusal = DescribeSaveRefusal(condition);
+    if (!refusal.empty()) {
+        notices.push_back(refusal + ". Nothing is saved to it, so no device can be added.");
+    }
+    const XmlFileReport& file = condition.file;
+    if (file.status == XmlFileStatus::Read && file.damaged) {
+        std::string where = file.problem.empty()
+                                ? std::string()
+                                : " (" + file.problem + " at byte " + std::to_string(file.problemOffset) + ")";
+        notices.push_back(
+            condition.path + " is damaged" + where + ": what follows the damage may be missing. " +
+            (condition.backupMade ? "The original was kept as " : "Before it is saved, the original is kept as ") +
+            condition.backupPath + ".");
+    }
+    if (condition.keyMissing) {
+        notices.push_back("The passwords in " + condition.path + " cannot be read: the key file " + condition.keyPath +
+                          " is missing. Restore it from your backup of the database.");
+    } else if (!condition.undecipherable.empty()) {
+        std::size_t count = condition.undecipherable.size();
+        notices.push_back(std::to_string(count) + (count == 1 ? " password in " : " passwords in ") + condition.path +
+                          " cannot be deciphered with the key file " + condition.keyPath +
+                          " (changed text or another key); they are kept as stored.");
+    }
+    return notices;
+}
+
+const char* DescribeSkipReason(SkipReason reason) {
+    switch (reason) {
+        case SkipReason::DuplicateName:
+            return "duplicate name";
+        case SkipReason::DuplicateAddress:
+            return "duplicate address";
+        case SkipReason::DuplicateDdns:
+            return "duplicate DDNS settings";
+        case SkipReason::OrganizationGone:
+            return "organization no longer there";
+        case SkipReason::DuplicateOrganization:
+            return "duplicate organization name";
+        case SkipReason::NotAdded:
+            break;
+    }
+    return "could not be added";
+}
+
+}  // namespace vantrel

@@ -1,0 +1,200 @@
+// The file helpers on real files in a temporary folder: atomic placement, stale temporary files, the lock
+// file, and reads that must not hang on what is not a regular file.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "files/atomic_file.h"
+#include "files/content_hash.h"
+#include "files/file_lock.h"
+#include "files/file_paths.h"
+#include "files/file_read.h"
+#include "temp_folder.h"
+
+using namespace vantrel;
+
+namespace {
+
+std::set<std::string> Entries(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+FileWriter Bytes(const std::string& text) {
+    return [text](int fd) { return WriteAll(fd, text.data(), text.size()); };
+}
+
+TEST(FilePaths, FolderAndNameOfAPath) {
+    EXPECT_EQ(FolderOf("/a/b/Data.xml"), "/a/b/");
+    EXPECT_EQ(FileNameOf("/a/b/Data.xml"), "Data.xml");
+    EXPECT_EQ(FolderOf("/Data.xml"), "/");
+    EXPECT_EQ(FolderOf("Data.xml"), "./");
+    EXPECT_EQ(FileNameOf("Data.xml"), "Data.xml");
+    EXPECT_EQ(FileNameOf("/a/"), "");
+    EXPECT_EQ(TempFilePattern("/a/Data.key"), "/a/.Data.key.tmp-XXXXXX");
+}
+
+TEST(ContentHash, SameBytesSameValueHoweverSplit) {
+    std::string text;
+    for (int i = 0; i < 1000; ++i) {
+        text += static_cast<char>(i * 7);
+    }
+    std::uint64_t whole = ContentHash::Of(text.data(), text.size());
+    for (std::size_t step : {1u, 3u, 31u, 32u, 33u, 500u}) {
+        ContentHash pieces;
+        for (std::size_t at = 0; at < text.size(); at += step) {
+            pieces.Add(text.data() + at, std::min(step, text.size() - at));
+        }
+        EXPECT_EQ(pieces.Value(), whole) << step;
+    }
+    for (std::size_t at : {0u, 31u, 32u, 999u}) {
+        std::string changed = text;
+        changed[at] ^= 1;
+        EXPECT_NE(ContentHash::Of(changed.data(), changed.size()), whole) << at;
+    }
+    EXPECT_NE(ContentHash::Of(text.data(), 999), whole) << "a cut tail";
+    EXPECT_NE(ContentHash::Of("", 0), ContentHash::Of("\0", 1));
+}
+
+TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
+    TempFolder folder;
+    std::string target = folder.Path() + "Data.xml";
+    WriteWholeFile(target, "old");
+    EXPECT_FALSE(WriteFileAtomically(
+        target, Placement::Replace, [](int fd) { return WriteAll(fd, "ne", 2) && false; }, nullptr));
+    EXPECT_EQ(ReadWholeFile(target), "old");
+    EXPECT_EQ(Entries(folder.Path()), std::set<std::string>{"Data.xml"}) << "the temporary file is gone";
+
+    PlacedFile placed;
+    ASSERT_TRUE(WriteFileAtomically(target, Placement::Replace, Bytes("new"), nullptr, &placed));
+    EXPECT_EQ(ReadWholeFile(target), "new");
+    struct stat info {};
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(info.st_ino, placed.info.st_ino);
+    EXPECT_EQ(Entries(folder.Path()), std::set<std::string>{"Data.xml"});
+
+    EXPECT_FALSE(WriteFileAtomically(folder.Path() + "absent/Data.xml", Placement::Replace, Bytes("x"), nullptr));
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() + "absent"));
+}
+
+TEST(AtomicFile, KeepExistingNeverReplaces) {
+    TempFolder folder;
+    std::string target = folder.Path() + "Data.key";
+    PlacedFile placed;
+    ASSERT_TRUE(WriteFileAtomically(target, Placement::KeepExisting, Bytes("first"), nullptr, &placed));
+    EXPECT_FALSE(placed.keptExisting);
+    ASSERT_TRUE(WriteFileAtomically(target, Placement::KeepExisting, Bytes("second"), nullptr, &placed));
+    EXPECT_TRUE(placed.keptExisting);
+    EXPECT_EQ(ReadWholeFile(target), "first");
+    EXPECT_EQ(Entries(folder.Path()), std::set<std::string>{"Data.key"});
+}
+
+TEST(AtomicFile, TakesOwnerGroupAndModeOfTheFileItReplaces) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "giving a file to another user needs root";
+    }
+    TempFolder folder;
+    std::string target = folder.Path() + "Data.xml";
+    WriteWholeFile(target, "old");
+    ASSERT_EQ(chown(target.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    struct stat like {};
+    ASSERT_EQ(stat(target.c_str(), &like), 0);
+    ASSERT_TRUE(WriteFileAtomically(target, Placement::Replace, Bytes("new"), &like));
+    struct stat info {};
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST(AtomicFile, StaleTemporaryFilesOfTheTargetAloneAreRemoved) {
+    TempFolder folder;
+    std::string target = folder.Path() + "Data.xml";
+    for (const char* name : {".Data.xml.tmp-a1B2c3", ".Data.xml.tmp-ZZZZZZ", "Data.xml", "Data.xml.backup",
+                             ".Data.xml.tmp-short", ".Data.xml.tmp-toolong1", ".Data.key.tmp-a1B2c3"}) {
+        WriteWholeFile(folder.Path() + name, "x");
+    }
+    std::filesystem::create_directory(folder.Path() + ".Data.xml.tmp-folder");
+    EXPECT_EQ(RemoveStaleTempFiles(target), 2u);
+    EXPECT_EQ(Entries(folder.Path()),
+              (std::set<std::string>{"Data.xml", "Data.xml.backup", ".Data.xml.tmp-short", ".Data.xml.tmp-toolong1",
+                                     ".Data.key.tmp-a1B2c3", ".Data.xml.tmp-folder"}));
+    EXPECT_EQ(RemoveStaleTempFiles(folder.Path() + "absent/Data.xml"), 0u);
+}
+
+TEST(FileLock, OneHolderAtATimeAndReleasedWhenTheHolderDies) {
+    TempFolder folder;
+    std::string path = folder.Path() + ".Data.xml.lock";
+    FileLock first;
+    ASSERT_TRUE(first.Acquire(path, std::chrono::milliseconds(0)));
+    FileLock second;
+    EXPECT_FALSE(second.Acquire(path, std::chrono::milliseconds(30)));
+    EXPECT_EQ(second.Error(), EWOULDBLOCK);
+    first.Release();
+    EXPECT_TRUE(second.Acquire(path, std::chrono::milliseconds(0)));
+    second.Release();
+
+    // a holder that is killed leaves the lock free
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        FileLock held;
+        char ok = held.Acquire(path, std::chrono::milliseconds(0)) ? 'y' : 'n';
+        (void)!write(ready[1], &ok, 1);
+        pause();
+        _exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, 'y');
+    EXPECT_FALSE(second.Acquire(path, std::chrono::milliseconds(0)));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_TRUE(second.Acquire(path, std::chrono::milliseconds(0)));
+    close(ready[0]);
+    close(ready[1]);
+}
+
+TEST(FileRead, WhatIsNotARegularFileIsRefusedWithoutHanging) {
+    TempFolder folder;
+    std::string fifo = folder.Path() + "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string link = folder.Path() + "zero";
+    ASSERT_EQ(symlink("/dev/zero", link.c_str()), 0);
+    std::string dir = folder.Path() + "dir";
+    std::filesystem::create_directory(dir);
+    std::string file = folder.Path() + "file";
+    WriteWholeFile(file, "hello");
+    std::string fileLink = folder.Path() + "file-link";
+    ASSERT_EQ(symlink(file.c_str(), fileLink.c_str()), 0);
+
+    for (bool follow : {false, true}) {
+        EXPECT_EQ(ReadRegularFile(fifo, 100, follow).status, FileReadStatus::NotRegularFile);
+        EXPECT_EQ(ReadRegularFile(link, 100, follow).status, FileReadStatus::NotRegularFile);
+        EXPECT_EQ(ReadRegularFile(dir, 100, follow).status, FileReadStatus::NotRegularFile);
+        EXPECT_EQ(ReadRegularFile(folder.Path() + "absent", 100, follow).status, FileReadStatus::Missing);
+        EXPECT_EQ(ReadRegularFile(file, 4, follow).status, FileReadStatus::TooLarge);
+        FileContents read = ReadRegularFile(file, 5, follow);
+        EXPECT_EQ(read.status, FileReadStatus::Read);
+        EXPECT_EQ(read.bytes, "hello");
+    }
+    EXPECT_EQ(ReadRegularFile(fileLink, 100, false).status, FileReadStatus::NotRegularFile);
+    EXPECT_EQ(ReadRegularFile(fileLink, 100, true).bytes, "hello");
+}
+
+}  // namespace
