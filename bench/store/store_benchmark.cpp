@@ -61,7 +61,7 @@ void XmlLoad(benchmark::State& state) {
     for (auto _ : state) {
         auto* document = new XmlDocument();
         document->LoadFile(path.c_str());
-        benchmark::DoNotOptimize(document->root);
+        benchmark::DoNotOptimize(document);
         state.PauseTiming();
         delete document;
         state.ResumeTiming();

@@ -8,8 +8,8 @@
 #include <new>
 #include <set>
 
+#include "records/text_field.h"
 #include "store/device_store.h"
-#include "store/store_text.h"
 
 namespace vantrel {
 namespace {

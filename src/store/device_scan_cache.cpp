@@ -3,17 +3,6 @@
 #include "xml/xml_node_ref.h"
 
 namespace vantrel {
-namespace {
-
-std::string_view ValueOf(XmlAttributeRef attribute) {
-    XmlAttribute* record = attribute.Get();
-    if (record == nullptr || record->value == nullptr) {
-        return std::string_view();
-    }
-    return std::string_view(record->value, record->valueLength);
-}
-
-}  // namespace
 
 std::uint64_t HashText(std::string_view text) {
     // FNV-1a: short texts, no need for anything stronger (matches are verified byte for byte)
@@ -25,48 +14,42 @@ std::uint64_t HashText(std::string_view text) {
     return hash;
 }
 
-DeviceScanEntry DeviceScanCache::Describe(XmlNode* node) {
-    XmlNodeRef ref(node);
+DeviceScanEntry DeviceScanCache::Describe(XmlNodeRef node) {
     DeviceScanEntry entry{node, 0, 0, 0, 0, 0, 0};
-    XmlAttributeRef name = ref.FindAttribute("name");
-    XmlAttributeRef host = ref.FindAttribute("host");
-    XmlAttributeRef port = ref.FindAttribute("port");
-    XmlAttributeRef ddnsHost = ref.FindAttribute("DDNSHost");
-    XmlAttributeRef ddnsPort = ref.FindAttribute("DDNSPort");
+    XmlAttributeRef name = node.FindAttribute("name");
+    XmlAttributeRef host = node.FindAttribute("host");
+    XmlAttributeRef port = node.FindAttribute("port");
+    XmlAttributeRef ddnsHost = node.FindAttribute("DDNSHost");
+    XmlAttributeRef ddnsPort = node.FindAttribute("DDNSPort");
     entry.present = static_cast<std::uint8_t>(
         (name.IsValid() ? kScanName : 0) | (host.IsValid() ? kScanHost : 0) | (port.IsValid() ? kScanPort : 0) |
         (ddnsHost.IsValid() ? kScanDdnsHost : 0) | (ddnsPort.IsValid() ? kScanDdnsPort : 0));
-    entry.name = HashText(ValueOf(name));
-    entry.host = HashText(ValueOf(host));
-    entry.ddnsHost = HashText(ValueOf(ddnsHost));
+    entry.name = HashText(name.ValueView());
+    entry.host = HashText(host.ValueView());
+    entry.ddnsHost = HashText(ddnsHost.ValueView());
     entry.port = port.ValueAsUnsigned();
     entry.ddnsPort = ddnsPort.ValueAsUnsigned();
     return entry;
 }
 
-void DeviceScanCache::Build(XmlNode* section) {
+void DeviceScanCache::Build(XmlNodeRef section) {
     entries_.clear();
-    entries_.reserve(section->childCount + 64);
-    for (std::uint32_t i = 0; i < section->childCount; ++i) {
-        entries_.push_back(Describe(section->children[i]));
+    entries_.reserve(section.ChildCount() + 64);
+    for (std::uint32_t i = 0; i < section.ChildCount(); ++i) {
+        entries_.push_back(Describe(section.Child(i)));
     }
     section_ = section;
     valid_ = true;
 }
 
-void DeviceScanCache::BeforeRemoval(const XmlNode* parent, std::uint32_t index) {
+void DeviceScanCache::BeforeRemoval(XmlNodeRef parent, std::uint32_t index) {
     if (!valid_) {
         return;
     }
-    const XmlNode* top = parent->children[index];
-    for (const XmlNode* node = section_; node != nullptr; node = node->parent) {
-        if (node == top) {
-            Invalidate();
-            return;
-        }
-        if (node->parent == node) {
-            break;
-        }
+    XmlNodeRef top = parent.Child(index);
+    if (section_ == top || section_.IsBelow(top)) {
+        Invalidate();
+        return;
     }
     if (parent != section_) {
         return;
@@ -78,9 +61,9 @@ void DeviceScanCache::BeforeRemoval(const XmlNode* parent, std::uint32_t index) 
     }
 }
 
-void DeviceScanCache::Append(XmlNode* section, XmlNode* child) {
-    if (!valid_ || section != section_ || section->childCount != entries_.size() + 1 ||
-        section->children[section->childCount - 1] != child) {
+void DeviceScanCache::Append(XmlNodeRef section, XmlNodeRef child) {
+    if (!valid_ || section != section_ || section.ChildCount() != entries_.size() + 1 ||
+        section.Child(section.ChildCount() - 1) != child) {
         Invalidate();
         return;
     }

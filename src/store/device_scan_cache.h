@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "xml/xml_node.h"
+#include "xml/xml_node_ref.h"
 
 namespace vantrel {
 
@@ -21,7 +21,7 @@ enum DeviceScanField : std::uint8_t {
 };
 
 struct DeviceScanEntry {
-    XmlNode* node;
+    XmlNodeRef node;
     std::uint64_t name;  // hashes of the values; a missing attribute hashes as the empty text
     std::uint64_t host;
     std::uint64_t ddnsHost;
@@ -35,14 +35,14 @@ std::uint64_t HashText(std::string_view text);
 class DeviceScanCache {
 public:
     // True when the cache describes exactly the children of this section.
-    bool IsValidFor(const XmlNode* section) const {
-        return valid_ && section == section_ && section->childCount == entries_.size();
+    bool IsValidFor(XmlNodeRef section) const {
+        return valid_ && section == section_ && section.ChildCount() == entries_.size();
     }
-    void Build(XmlNode* section);
+    void Build(XmlNodeRef section);
     // Adds the section's newest child; drops the cache unless it was valid just before that child.
-    void Append(XmlNode* section, XmlNode* child);
+    void Append(XmlNodeRef section, XmlNodeRef child);
     // Called before parent's child at index is removed with everything below it.
-    void BeforeRemoval(const XmlNode* parent, std::uint32_t index);
+    void BeforeRemoval(XmlNodeRef parent, std::uint32_t index);
     void Invalidate() {
         valid_ = false;
         entries_.clear();
@@ -50,10 +50,10 @@ public:
     std::vector<DeviceScanEntry>& Entries() { return entries_; }
 
 private:
-    static DeviceScanEntry Describe(XmlNode* node);
+    static DeviceScanEntry Describe(XmlNodeRef node);
 
     std::vector<DeviceScanEntry> entries_;
-    const XmlNode* section_ = nullptr;
+    XmlNodeRef section_;
     bool valid_ = false;
 };
 

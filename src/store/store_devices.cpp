@@ -29,17 +29,6 @@ std::uint32_t StoredChannels(XmlNodeRef device) {
     return cameras < kMaxStoredChannels ? cameras : static_cast<std::uint32_t>(kMaxStoredChannels);
 }
 
-bool AttributeIs(XmlAttributeRef attribute, const char* text) {
-    XmlAttribute* record = attribute.Get();
-    if (record == nullptr) {
-        return false;
-    }
-    if (record->value == nullptr) {
-        return text[0] == '\0';
-    }
-    return XmlSpanEquals(record->value, record->valueLength, text);
-}
-
 std::string EntryName(const std::string& deviceName, const char* form, std::uint32_t number) {
     return deviceName + form + std::to_string(number);
 }
@@ -65,8 +54,8 @@ std::uint32_t EntrySlots(XmlNodeRef device) {
 }  // namespace
 
 std::vector<DeviceScanEntry>& XmlDeviceStore::DeviceScan(XmlNodeRef devices) {
-    if (!scan_.IsValidFor(devices.Get())) {
-        scan_.Build(devices.Get());
+    if (!scan_.IsValidFor(devices)) {
+        scan_.Build(devices);
     }
     return scan_.Entries();
 }
@@ -75,7 +64,7 @@ std::vector<DeviceScanEntry>& XmlDeviceStore::DeviceScan(XmlNodeRef devices) {
 // same empty attributes, in the same order, as a walk over the attribute lists would give them.
 static void Touch(DeviceScanEntry& entry, DeviceScanField field, const char* name) {
     if ((entry.present & field) == 0) {
-        XmlNodeRef(entry.node).Attribute(name);
+        entry.node.Attribute(name);
         entry.present |= field;
     }
 }
@@ -87,8 +76,8 @@ XmlNodeRef XmlDeviceStore::FindDeviceChildByName(XmlNodeRef devices, const char*
     std::uint64_t hash = HashText(text);
     for (DeviceScanEntry& entry : DeviceScan(devices)) {
         Touch(entry, kScanName, "name");
-        if (entry.name == hash && AttributeIs(XmlNodeRef(entry.node).FindAttribute("name"), text)) {
-            return XmlNodeRef(entry.node);
+        if (entry.name == hash && entry.node.FindAttribute("name").ValueIs(text)) {
+            return entry.node;
         }
     }
     return XmlNodeRef();
@@ -118,10 +107,8 @@ std::uint32_t XmlDeviceStore::FindDeviceByAddress(const char* host, std::uint32_
     for (DeviceScanEntry& entry : DeviceScan(devices)) {
         Touch(entry, kScanHost, "host");
         Touch(entry, kScanPort, "port");
-        if (entry.host == hostHash && entry.port == port &&
-            AttributeIs(XmlNodeRef(entry.node).FindAttribute("host"), host)) {
-            XmlNodeRef child(entry.node);
-            return child.NameIs("DEV") ? child.Attribute("id").ValueAsUnsigned() : 0;
+        if (entry.host == hostHash && entry.port == port && entry.node.FindAttribute("host").ValueIs(host)) {
+            return entry.node.NameIs("DEV") ? entry.node.Attribute("id").ValueAsUnsigned() : 0;
         }
     }
     return 0;
@@ -141,9 +128,9 @@ std::uint32_t XmlDeviceStore::FindDeviceByDdns(const char* host, const char* ddn
         Touch(entry, kScanHost, "host");
         Touch(entry, kScanDdnsHost, "DDNSHost");
         Touch(entry, kScanDdnsPort, "DDNSPort");
-        XmlNodeRef child(entry.node);
+        XmlNodeRef child = entry.node;
         if (entry.host == hostHash && entry.ddnsHost == ddnsHostHash && entry.ddnsPort == ddnsPort &&
-            AttributeIs(child.FindAttribute("host"), host) && AttributeIs(child.FindAttribute("DDNSHost"), ddnsHost)) {
+            child.FindAttribute("host").ValueIs(host) && child.FindAttribute("DDNSHost").ValueIs(ddnsHost)) {
             return child.NameIs("DEV") ? child.Attribute("id").ValueAsUnsigned() : 0;
         }
     }
@@ -248,7 +235,7 @@ XmlNodeRef XmlDeviceStore::AddDeviceElement(XmlNodeRef devices, DeviceRecord& re
     device.Attribute("OrgId").SetUnsigned(record.orgId);
     device.Attribute("password").SetValue(cipher);
     record.id = device.Attribute("id").ValueAsUnsigned();
-    scan_.Append(devices.Get(), device.Get());
+    scan_.Append(devices, device);
 
     std::string name(record.name);
     std::int32_t cameras = static_cast<std::int32_t>(record.cameras);
@@ -462,7 +449,7 @@ int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* rec
     }
     scan_.Invalidate();
     ChangedBeyondReplay();
-    XmlNode* deviceNode = device.Get();
+    XmlNodeRef deviceNode = device;
     // entries exist for channels 0 to 255 only: a larger stored count must not reach kept channels through
     // 8-bit channel numbers
     std::int32_t oldCount = static_cast<std::int32_t>(StoredChannels(device));
@@ -472,15 +459,15 @@ int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* rec
     for (std::int32_t n = newCount; n < oldCount; ++n) {
         std::string channelText = UnsignedText(static_cast<std::uint32_t>(n));
         for (std::uint32_t type = 0; type <= 1; ++type) {
-            XmlNodeRef entry = FindEntry(XmlNodeRef(deviceNode), type, static_cast<std::uint32_t>(n));
+            XmlNodeRef entry = FindEntry(deviceNode, type, static_cast<std::uint32_t>(n));
             if (!entry.IsValid()) {
                 continue;
             }
             RemoveAllWithId(map, entry.Attribute("id").Value());
-            RemoveFirstByAttribute(XmlNodeRef(deviceNode), nullptr, "channel", channelText, 0xFFFFFFFFu, true);
+            RemoveFirstByAttribute(deviceNode, nullptr, "channel", channelText, 0xFFFFFFFFu, true);
         }
     }
-    device = XmlNodeRef(deviceNode);
+    device = deviceNode;
     if (newCount > oldCount) {
         XmlNodeRef global = Global();
         for (std::int32_t n = oldCount; n < newCount; ++n) {

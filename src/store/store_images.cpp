@@ -5,7 +5,6 @@
 #include "store/attribute_copy.h"
 #include "store/store_text.h"
 #include "store/xml_device_store.h"
-#include "xml/xml_walk_stack.h"
 
 namespace vantrel {
 namespace {
@@ -34,8 +33,8 @@ std::unordered_set<std::string> IdsOnMap(XmlNodeRef map) {
     if (own.IsValid()) {
         ids.insert(own.Value());
     }
-    XmlVisitDescendants(map.Get(), [&ids](XmlNode* node) {
-        XmlAttributeRef id = XmlNodeRef(node).FindAttribute("id");
+    map.VisitDescendants([&ids](XmlNodeRef node) {
+        XmlAttributeRef id = node.FindAttribute("id");
         if (id.IsValid()) {
             ids.insert(id.Value());
         }

@@ -42,8 +42,8 @@ XmlDeviceStore::LoadedFile XmlDeviceStore::FileAsSeen(const struct stat& info) {
 }
 
 void XmlDeviceStore::ForgetCaches() {
-    for (XmlNode*& section : sections_) {
-        section = nullptr;
+    for (XmlNodeRef& section : sections_) {
+        section = XmlNodeRef();
     }
     idIndex_.clear();
     idAdded_.clear();

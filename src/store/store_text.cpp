@@ -39,29 +39,6 @@ bool IsStorableField(const char* field, std::size_t size) {
     return text && IsStorableText(*text);
 }
 
-void CopyToField(char* field, std::size_t size, std::string_view text) {
-    if (size == 0) {
-        return;
-    }
-    std::size_t length = text.size();
-    if (length > size - 1) {
-        length = size - 1;
-        // back up over continuation bytes to the lead byte of the character that does not fit; a UTF-8
-        // character has at most three of them, so other encodings lose at most three bytes more
-        for (int step = 0; step < 3 && length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80;
-             ++step) {
-            --length;
-        }
-        if ((static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-            length = size - 1;
-        }
-    }
-    if (length > 0) {
-        std::memcpy(field, text.data(), length);
-    }
-    field[length] = '\0';
-}
-
 std::string UnsignedText(std::uint32_t number) {
     return std::to_string(number);
 }

@@ -24,10 +24,6 @@ bool IsStorableText(std::string_view text);
 // Both checks at once for a fixed field.
 bool IsStorableField(const char* field, std::size_t size);
 
-// Copies text and a terminator into a field of size bytes, cut at the last whole UTF-8 character that fits
-// in size - 1 bytes. Bytes after the terminator are left alone.
-void CopyToField(char* field, std::size_t size, std::string_view text);
-
 // "%u" text of a number.
 std::string UnsignedText(std::uint32_t number);
 

@@ -12,61 +12,35 @@
 #include "password/password.h"
 #include "store/attribute_copy.h"
 #include "store/store_text.h"
-#include "xml/xml_parser.h"
-#include "xml/xml_walk_stack.h"
 
 namespace vantrel {
 namespace {
 
 constexpr const char* kSectionNames[] = {"GLOBAL", "DEVINFO", "ORGINFO", "IMGINFO", "MAPINFO"};
 
-bool NodeNameIs(const XmlNode* node, const char* name) {
-    return node != nullptr && XmlSpanEquals(node->name, node->nameLength, name);
-}
-
-std::optional<std::uint32_t> CanonicalId(const XmlNode* node) {
-    XmlAttributeRef id = XmlNodeRef(const_cast<XmlNode*>(node)).FindAttribute("id");
-    if (!id.IsValid() || id.Get()->value == nullptr) {
+std::optional<std::uint32_t> CanonicalId(XmlNodeRef node) {
+    XmlAttributeRef id = node.FindAttribute("id");
+    if (!id.HasValue()) {
         return std::nullopt;
     }
-    return CanonicalUnsigned(std::string_view(id.Get()->value, id.Get()->valueLength));
+    return CanonicalUnsigned(id.ValueView());
 }
 
 // Child indices from ancestor down to node; the order of these paths is document order.
-std::vector<std::uint32_t> PathBelow(const XmlNode* ancestor, const XmlNode* node) {
+std::vector<std::uint32_t> PathBelow(XmlNodeRef ancestor, XmlNodeRef node) {
     std::vector<std::uint32_t> path;
-    while (node != ancestor && node->parent != node) {
-        const XmlNode* parent = node->parent;
-        std::uint32_t index = 0;
-        while (index < parent->childCount && parent->children[index] != node) {
-            ++index;
-        }
-        path.push_back(index);
-        node = parent;
+    for (; node != ancestor && node.Parent().IsValid(); node = node.Parent()) {
+        path.push_back(node.IndexInParent());
     }
     std::reverse(path.begin(), path.end());
     return path;
 }
 
-bool IsStrictDescendant(const XmlNode* node, const XmlNode* ancestor) {
-    while (node != nullptr && node->parent != node) {
-        node = node->parent;
-        if (node == ancestor) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
-
-void CopyAttribute(XmlNodeRef node, const char* name, char* field, std::size_t size) {
-    CopyToField(field, size, node.Attribute(name).Value());
-}
 
 XmlDeviceStore::XmlDeviceStore(const std::string& databasePath) : path_(databasePath) {
     // A DOCTYPE's internal subset must not end the parse: everything after it would be lost at the next save.
-    document_.parseOptions = XmlParseOptions::AllOptions & ~std::uint32_t{XmlParseOptions::StopAfterInternalSubset};
+    document_.SetParseOptions(XmlParseOptions::AllOptions & ~std::uint32_t{XmlParseOptions::StopAfterInternalSubset});
     if (!path_.empty()) {
         keyPath_ = FolderOf(path_) + kKeyFileName;
         lockPath_ = FolderOf(path_) + "." + FileNameOf(path_) + ".lock";
@@ -89,10 +63,10 @@ XmlDeviceStore::XmlDeviceStore(const std::string& databasePath) : path_(database
 XmlDeviceStore::~XmlDeviceStore() = default;
 
 XmlNodeRef XmlDeviceStore::Section(SectionIndex section) {
-    if (sections_[section] == nullptr) {
-        sections_[section] = EnsureSection(document_.Root(), kSectionNames[section]).Get();
+    if (!sections_[section].IsValid()) {
+        sections_[section] = EnsureSection(document_.Root(), kSectionNames[section]);
     }
-    return XmlNodeRef(sections_[section]);
+    return sections_[section];
 }
 
 XmlNodeRef XmlDeviceStore::Global() {
@@ -100,34 +74,33 @@ XmlNodeRef XmlDeviceStore::Global() {
     return global.NameIs("GLOBAL") ? global : XmlNodeRef();
 }
 
-void XmlDeviceStore::RemoveSubtree(XmlNodeRef parentRef, std::uint32_t index) {
-    XmlNode* parent = parentRef.Get();
-    if (parent == nullptr || index >= parent->childCount) {
+void XmlDeviceStore::RemoveSubtree(XmlNodeRef parent, std::uint32_t index) {
+    if (index >= parent.ChildCount()) {
         return;
     }
-    XmlNode* top = parent->children[index];
-    for (XmlNode*& section : sections_) {
-        if (section != nullptr && (section == top || IsStrictDescendant(section, top))) {
-            section = nullptr;
+    XmlNodeRef top = parent.Child(index);
+    for (XmlNodeRef& section : sections_) {
+        if (section.IsValid() && (section == top || section.IsBelow(top))) {
+            section = XmlNodeRef();
         }
     }
     scan_.BeforeRemoval(parent, index);
     if (idIndexBuilt_) {
-        auto forget = [this](XmlNode* node) {
-            if (!NodeNameIs(node, "DEV") && !NodeNameIs(node, "ORG")) {
+        auto forget = [this](XmlNodeRef node) {
+            if (!node.NameIs("DEV") && !node.NameIs("ORG")) {
                 return;
             }
             std::optional<std::uint32_t> id = CanonicalId(node);
             if (!id) {
                 return;
             }
-            auto byId = [](const std::pair<std::uint32_t, XmlNode*>& entry, std::uint32_t wanted) {
+            auto byId = [](const std::pair<std::uint32_t, XmlNodeRef>& entry, std::uint32_t wanted) {
                 return entry.first < wanted;
             };
             for (auto it = std::lower_bound(idIndex_.begin(), idIndex_.end(), *id, byId);
                  it != idIndex_.end() && it->first == *id; ++it) {
                 if (it->second == node) {
-                    it->second = nullptr;
+                    it->second = XmlNodeRef();
                 }
             }
             auto added = idAdded_.equal_range(*id);
@@ -136,21 +109,18 @@ void XmlDeviceStore::RemoveSubtree(XmlNodeRef parentRef, std::uint32_t index) {
             }
         };
         forget(top);
-        XmlVisitDescendants(top, [&](XmlNode* child) {
+        top.VisitDescendants([&](XmlNodeRef child) {
             forget(child);
             return true;
         });
     }
-    XmlNodeRef(parent).RemoveChild(index);
+    parent.RemoveChild(index);
 }
 
 std::uint32_t XmlDeviceStore::LargestIdInDocument() const {
     std::uint32_t largest = 0;
-    if (document_.root == nullptr) {
-        return 0;
-    }
-    XmlVisitDescendants(document_.root, [&largest](const XmlNode* child) {
-        if (child->kind == XmlNodeKind::Element) {
+    document_.Root().VisitDescendants([&largest](XmlNodeRef child) {
+        if (child.Kind() == XmlNodeKind::Element) {
             if (std::optional<std::uint32_t> id = CanonicalId(child)) {
                 largest = std::max(largest, *id);
             }
@@ -185,7 +155,7 @@ XmlNodeRef XmlDeviceStore::NewElement(XmlNodeRef parent, const char* name, XmlNo
     global.Attribute("index").SetUnsigned(id + 1);
     element.Attribute("id").SetUnsigned(id);
     if (idIndexBuilt_ && (std::strcmp(name, "DEV") == 0 || std::strcmp(name, "ORG") == 0)) {
-        idAdded_.emplace(id, element.Get());
+        idAdded_.emplace(id, element);
     }
     return element;
 }
@@ -194,11 +164,8 @@ void XmlDeviceStore::BuildIdIndex() {
     idIndex_.clear();
     idAdded_.clear();
     idIndexBuilt_ = true;
-    if (document_.root == nullptr) {
-        return;
-    }
-    XmlVisitDescendants(document_.root, [this](XmlNode* child) {
-        if (NodeNameIs(child, "DEV") || NodeNameIs(child, "ORG")) {
+    document_.Root().VisitDescendants([this](XmlNodeRef child) {
+        if (child.NameIs("DEV") || child.NameIs("ORG")) {
             if (std::optional<std::uint32_t> id = CanonicalId(child)) {
                 idIndex_.emplace_back(*id, child);
             }
@@ -206,7 +173,7 @@ void XmlDeviceStore::BuildIdIndex() {
         return true;
     });
     // a file written by this program lists its ids in ascending order already
-    auto byId = [](const std::pair<std::uint32_t, XmlNode*>& a, const std::pair<std::uint32_t, XmlNode*>& b) {
+    auto byId = [](const std::pair<std::uint32_t, XmlNodeRef>& a, const std::pair<std::uint32_t, XmlNodeRef>& b) {
         return a.first < b.first;
     };
     if (!std::is_sorted(idIndex_.begin(), idIndex_.end(), byId)) {
@@ -221,8 +188,8 @@ XmlNodeRef XmlDeviceStore::FindById(XmlNodeRef section, const char* name, std::u
     if (!idIndexBuilt_) {
         BuildIdIndex();
     }
-    std::vector<XmlNode*> candidates;
-    auto byId = [](const std::pair<std::uint32_t, XmlNode*>& entry, std::uint32_t wanted) {
+    std::vector<XmlNodeRef> candidates;
+    auto byId = [](const std::pair<std::uint32_t, XmlNodeRef>& entry, std::uint32_t wanted) {
         return entry.first < wanted;
     };
     for (auto it = std::lower_bound(idIndex_.begin(), idIndex_.end(), id, byId);
@@ -233,27 +200,27 @@ XmlNodeRef XmlDeviceStore::FindById(XmlNodeRef section, const char* name, std::u
     for (auto it = added.first; it != added.second; ++it) {
         candidates.push_back(it->second);
     }
-    XmlNode* best = nullptr;
+    XmlNodeRef best;
     std::vector<std::uint32_t> bestPath;
-    for (XmlNode* candidate : candidates) {
-        if (candidate == nullptr || !NodeNameIs(candidate, name) || !IsStrictDescendant(candidate, section.Get())) {
+    for (XmlNodeRef candidate : candidates) {
+        if (!candidate.NameIs(name) || !candidate.IsBelow(section)) {
             continue;
         }
-        if (best == nullptr) {
+        if (!best.IsValid()) {
             best = candidate;
             continue;
         }
         // the same identifier twice (a file written by other means): the first in document order wins
         if (bestPath.empty()) {
-            bestPath = PathBelow(section.Get(), best);
+            bestPath = PathBelow(section, best);
         }
-        std::vector<std::uint32_t> path = PathBelow(section.Get(), candidate);
+        std::vector<std::uint32_t> path = PathBelow(section, candidate);
         if (path < bestPath) {
             best = candidate;
             bestPath = std::move(path);
         }
     }
-    return XmlNodeRef(best);
+    return best;
 }
 
 XmlNodeRef XmlDeviceStore::FindEntry(XmlNodeRef device, std::uint32_t type, std::uint32_t channel) {

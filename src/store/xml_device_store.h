@@ -172,12 +172,12 @@ private:
     std::string keyPath_;
     SaveSinkFactory sinkFactory_;
 
-    XmlNode* sections_[kSectionCount] = {};
+    XmlNodeRef sections_[kSectionCount];
     // "DEV" and "ORG" elements by the number of their "%u" "id"; built on the first search by identifier
     // and kept up to date as elements are added: the elements found by the walk sorted by id (stable, so
     // equal ids keep document order), and those added since.
-    std::vector<std::pair<std::uint32_t, XmlNode*>> idIndex_;
-    std::unordered_multimap<std::uint32_t, XmlNode*> idAdded_;
+    std::vector<std::pair<std::uint32_t, XmlNodeRef>> idIndex_;
+    std::unordered_multimap<std::uint32_t, XmlNodeRef> idAdded_;
     bool idIndexBuilt_ = false;
     DeviceScanCache scan_;
 

@@ -6,6 +6,7 @@
 
 #include "catalogue/device_catalogue.h"
 #include "context/program_context.h"
+#include "records/text_field.h"
 #include "store/device_store.h"
 #include "store/store_text.h"
 #include "ui/device_management_dialog.h"

@@ -10,6 +10,7 @@
 
 #include "catalogue/device_catalogue.h"
 #include "context/program_context.h"
+#include "records/text_field.h"
 #include "store/store_text.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/dialog_buttons.h"

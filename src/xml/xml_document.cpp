@@ -34,11 +34,11 @@ XmlDocument::~XmlDocument() {
 }
 
 XmlNodeRef XmlDocument::Root() const {
-    return XmlRecords::RefOf(root);
+    return XmlRecords::RefOf(root_);
 }
 
 std::uint64_t XmlDocument::TreeBytes() const {
-    return XmlTreeMemory(root);
+    return XmlTreeMemory(root_);
 }
 
 void XmlDocument::FreeText() {
@@ -48,16 +48,16 @@ void XmlDocument::FreeText() {
 }
 
 void XmlDocument::Clear() {
-    XmlDestroyTree(root);
-    root = nullptr;
+    XmlDestroyTree(root_);
+    root_ = nullptr;
     FreeText();
 }
 
 void XmlDocument::Reset() {
     Clear();
-    root = XmlNewNode(XmlNodeKind::Document);
-    if (root != nullptr)
-        root->parent = root;
+    root_ = XmlNewNode(XmlNodeKind::Document);
+    if (root_ != nullptr)
+        root_->parent = root_;
 }
 
 bool XmlDocument::ParseText(std::size_t textLength, XmlFileReport* report) {
@@ -70,14 +70,14 @@ bool XmlDocument::ParseText(std::size_t textLength, XmlFileReport* report) {
     std::size_t nulAt = textLength;
     XmlParseResult result;
     for (int pass = 0; pass < 2; ++pass) {
-        XmlDestroyTree(root);
-        root = XmlNewNode(XmlNodeKind::Document, std::uint64_t{textLength} * kTreeBytesPerTextByte);
-        if (root == nullptr) {
+        XmlDestroyTree(root_);
+        root_ = XmlNewNode(XmlNodeKind::Document, std::uint64_t{textLength} * kTreeBytesPerTextByte);
+        if (root_ == nullptr) {
             Reset();
             return false;
         }
-        root->parent = root;
-        result = XmlParse(text_, root, kGrowthStep, parseOptions);
+        root_->parent = root_;
+        result = XmlParse(text_, root_, kGrowthStep, parseOptions_);
         if (pass > 0)
             break;
         nulAt = FirstNul(text_, textLength, result.stop);

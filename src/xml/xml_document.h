@@ -25,8 +25,8 @@ public:
     XmlNodeRef Root() const;
 
     // What the next load keeps (XmlParseOptions bits); AllOptions unless set.
-    void SetParseOptions(std::uint32_t options) { parseOptions = options; }
-    std::uint32_t ParseOptions() const { return parseOptions; }
+    void SetParseOptions(std::uint32_t options) { parseOptions_ = options; }
+    std::uint32_t ParseOptions() const { return parseOptions_; }
 
     // Destroys the tree and frees the text; Root() is empty afterwards.
     void Clear();
@@ -56,20 +56,14 @@ public:
     // Bytes the tree holds from the system (records, arrays, owned copies; not the text).
     std::uint64_t TreeBytes() const;
 
-#ifdef VANTREL_XML_RECORD_ACCESS
-public:  // only while callers move to the operations above (see VANTREL_XML_RECORD_ACCESS in src/store)
-#else
-private:
-#endif
-    XmlNode* root = nullptr;
-    std::uint32_t parseOptions = XmlParseOptions::AllOptions;
-
 private:
     // Parses the text (textLength bytes, NUL-terminated) into a fresh root, or leaves an empty root when
     // there is no text; fills the damage and depth of report.
     bool ParseText(std::size_t textLength, XmlFileReport* report);
     void FreeText();
 
+    XmlNode* root_ = nullptr;
+    std::uint32_t parseOptions_ = XmlParseOptions::AllOptions;
     char* text_ = nullptr;        // NUL-terminated; the tree borrows from it
     std::size_t textMapped_ = 0;  // non-zero: text_ is a mapped block of this size, else from malloc
 };

@@ -32,10 +32,6 @@
 
 #include "xml/xml_node_kind.h"
 
-#ifdef VANTREL_XML_RECORD_ACCESS
-#include "xml/xml_node.h"
-#endif
-
 namespace vantrel {
 
 struct XmlNode;
@@ -66,10 +62,6 @@ public:
     // Decimal value of the first 255 bytes like strtoul in 32 bits: leading white space and a sign are
     // accepted, "-1" gives 4294967295, too large gives 4294967295, no digits gives 0; 0 when empty.
     std::uint32_t ValueAsUnsigned() const;
-    // Copies the value and a terminator into a field of size bytes, cut at the last whole UTF-8 character
-    // that fits in size - 1 bytes; the empty text for an empty handle. Bytes after the terminator are left
-    // alone; size 0 writes nothing.
-    void CopyValueTo(char* field, std::size_t size) const;
 
     // Replaces the value by an owned copy; false when the handle is empty, text is null or out of memory.
     bool SetValue(const char* text) const;
@@ -83,13 +75,6 @@ public:
     // Same attribute of the same node (two empty handles are equal).
     bool operator==(const XmlAttributeRef& other) const { return node_ == other.node_ && index_ == other.index_; }
     bool operator!=(const XmlAttributeRef& other) const { return !(*this == other); }
-
-#ifdef VANTREL_XML_RECORD_ACCESS
-    // Only while callers move to the operations above (see VANTREL_XML_RECORD_ACCESS in src/store).
-    XmlAttribute* Get() const {
-        return node_ != nullptr ? &node_->attributes[index_] : nullptr;
-    }
-#endif
 
 private:
     friend class XmlNodeRef;
@@ -181,24 +166,14 @@ public:
     bool operator<(const XmlNodeRef& other) const { return std::less<const XmlNode*>()(Record(), other.Record()); }
     std::size_t Hash() const { return std::hash<const XmlNode*>()(Record()); }
 
-#ifdef VANTREL_XML_RECORD_ACCESS
-public:
-    // Only while callers move to the operations above (see VANTREL_XML_RECORD_ACCESS in src/store).
-    XmlNode* Get() const {
-        return Record();
-    }
-#else
 private:
-#endif
     // A null node or one of kind None gives an empty handle.
     explicit XmlNodeRef(XmlNode* node);
 
 private:
     friend class XmlAttributeRef;
     friend struct XmlRecords;
-    XmlNode* Record() const {
-        return node_;
-    }
+    XmlNode* Record() const { return node_; }
     void VisitDescendantsThrough(bool (*call)(void*, XmlNodeRef), void* context) const;
 
     XmlNode* node_ = nullptr;

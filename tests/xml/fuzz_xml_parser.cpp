@@ -103,8 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     XmlNodeRef dev = section.AppendChild(XmlNodeKind::Element);
     dev.SetName("DEV");
     dev.Attribute("id").SetUnsigned(section.Child(0).Attribute("id").ValueAsUnsigned());
-    char field[8];
-    section.Child(0).Attribute("name").CopyValueTo(field, sizeof field);
+    section.Child(0).Attribute("name").ValueView();
     if (again.Root().ChildCount() > 0)
         again.Root().RemoveChild(0);
     XmlWriteToString(again.Root(), XmlLayout::Compact);

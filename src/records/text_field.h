@@ -1,0 +1,37 @@
+#pragma once
+
+// The one way text goes into the records' fixed, zero-terminated character fields.
+
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+namespace vantrel {
+
+// Copies text and a terminator into a field of size bytes, cut at the last whole UTF-8 character that fits in
+// size - 1 bytes (text in another encoding is cut plainly, losing at most three bytes more). Bytes after the
+// terminator are left alone; size 0 writes nothing.
+inline void CopyToField(char* field, std::size_t size, std::string_view text) {
+    if (field == nullptr || size == 0) {
+        return;
+    }
+    std::size_t length = text.size();
+    if (length > size - 1) {
+        length = size - 1;
+        // back up over continuation bytes to the lead byte of the character that does not fit; a UTF-8
+        // character has at most three of them
+        for (int step = 0; step < 3 && length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80;
+             ++step) {
+            --length;
+        }
+        if ((static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+            length = size - 1;
+        }
+    }
+    if (length > 0) {
+        std::memcpy(field, text.data(), length);
+    }
+    field[length] = '\0';
+}
+
+}  // namespace vantrel
