@@ -8,11 +8,6 @@
 namespace vantrel {
 namespace {
 
-MessageRecorder& Recorder() {
-    static MessageRecorder recorder;
-    return recorder;
-}
-
 QWidget* ActiveWindowOr(QWidget* parent) {
     if (parent != nullptr) {
         return parent;
@@ -24,17 +19,9 @@ QWidget* ActiveWindowOr(QWidget* parent) {
 }  // namespace
 
 void ShowMessage(QWidget* parent, const QString& text, const QString& caption) {
-    if (Recorder()) {
-        Recorder()(text, caption);
-        return;
-    }
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, ActiveWindowOr(parent));
     box.setObjectName(QStringLiteral("messageBox"));
     box.exec();
-}
-
-void SetMessageRecorder(MessageRecorder recorder) {
-    Recorder() = std::move(recorder);
 }
 
 bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) {

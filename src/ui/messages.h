@@ -3,7 +3,6 @@
 // Modal message boxes with a single OK button, the only way the program talks to the operator.
 
 #include <QString>
-#include <functional>
 
 class QWidget;
 
@@ -15,12 +14,8 @@ class ProgramContext;
 inline constexpr const char* kProgramCaption = "Vantrel";
 
 // Shows text under caption with one OK button and returns when the operator closes it. A parent of nullptr
-// puts the box over the active window.
+// puts the box over the active window. The box is named "messageBox", a question "questionBox".
 void ShowMessage(QWidget* parent, const QString& text, const QString& caption);
-
-// Test hook: while set, ShowMessage hands every message to the recorder instead of showing a box.
-using MessageRecorder = std::function<void(const QString& text, const QString& caption)>;
-void SetMessageRecorder(MessageRecorder recorder);
 
 // Asks text under caption with Yes and No, No being the default; true when the operator chose Yes.
 bool AskYesNo(QWidget* parent, const QString& text, const QString& caption);

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEvent>
+#include <QMessageBox>
 #include <QPointer>
 #include <QString>
 #include <QTemporaryDir>
@@ -46,15 +48,12 @@ struct Message {
     QString caption;
 };
 
-// Records every message box while alive.
-class MessageLog {
+// Records every message box ShowMessage puts up while alive, and closes it as the operator would with OK.
+// Questions (AskYesNo) are left to the test to answer.
+class MessageLog : public QObject {
 public:
-    MessageLog() {
-        SetMessageRecorder([this](const QString& text, const QString& caption) {
-            messages.push_back({text, caption});
-        });
-    }
-    ~MessageLog() { SetMessageRecorder(nullptr); }
+    MessageLog() { QApplication::instance()->installEventFilter(this); }
+    ~MessageLog() override { QApplication::instance()->removeEventFilter(this); }
     QStringList Texts() const {
         QStringList texts;
         for (const Message& m : messages) {
@@ -63,6 +62,19 @@ public:
         return texts;
     }
     std::vector<Message> messages;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            auto* box = qobject_cast<QMessageBox*>(watched);
+            if (box != nullptr && box->objectName() == QStringLiteral("messageBox")) {
+                messages.push_back({box->text(), box->windowTitle()});
+                QMetaObject::invokeMethod(
+                    box, [box] { box->done(QMessageBox::Ok); }, Qt::QueuedConnection);
+            }
+        }
+        return false;
+    }
 };
 
 // A fresh program folder with an XML/ folder and the program's context over it, made the current context
