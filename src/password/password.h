@@ -27,7 +27,4 @@ int EncryptStringEX(const char* plain, char* out, int mode, const std::string& k
 int DecryptStringEX(const char* cipher, char* out, int mode);
 int DecryptStringEX(const char* cipher, char* out, int mode, const std::string& keyPath);
 
-// Test helper: forgets keys read so far, so that a changed or removed key file is read again.
-void ForgetPasswordKeys();
-
 }  // namespace vantrel

@@ -138,7 +138,7 @@ int XmlDeviceStore::Save() {
         return refuse(refusal);
     }
     FileLock lock;
-    if (!lock.Acquire(lockPath_, lockTimeout_)) {
+    if (!lock.Acquire(lockPath_, options_.lockTimeout)) {
         if (lock.Error() == EWOULDBLOCK) {
             return refuse(path_ + " is in use by another program (its lock file is held)");
         }
@@ -167,7 +167,7 @@ int XmlDeviceStore::Save() {
     struct stat existing {};
     bool replacing = lstat(path_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
     SavedFile saved;
-    if (!SaveAtomically(path_, document_.Root(), sinkFactory_, replacing ? &existing : nullptr, &saved)) {
+    if (!SaveAtomically(path_, document_.Root(), options_.saveSink, replacing ? &existing : nullptr, &saved)) {
         return refuse(path_ + " cannot be written: " + std::strerror(saved.error));
     }
     loaded_ = FileAsSeen(saved.info);

@@ -38,7 +38,8 @@ std::vector<std::uint32_t> PathBelow(XmlNodeRef ancestor, XmlNodeRef node) {
 
 }  // namespace
 
-XmlDeviceStore::XmlDeviceStore(const std::string& databasePath) : path_(databasePath) {
+XmlDeviceStore::XmlDeviceStore(const std::string& databasePath, XmlStoreOptions options)
+    : path_(databasePath), options_(std::move(options)) {
     // A DOCTYPE's internal subset must not end the parse: everything after it would be lost at the next save.
     document_.SetParseOptions(XmlParseOptions::AllOptions & ~std::uint32_t{XmlParseOptions::StopAfterInternalSubset});
     if (!path_.empty()) {
@@ -52,7 +53,7 @@ XmlDeviceStore::XmlDeviceStore(const std::string& databasePath) : path_(database
         return;
     }
     FileLock lock;
-    if (lock.Acquire(lockPath_, lockTimeout_)) {
+    if (lock.Acquire(lockPath_, options_.lockTimeout)) {
         // every writer holds the lock while its temporary files exist, so those found now are left over
         RemoveStaleTempFiles(path_);
         RemoveStaleTempFiles(keyPath_);
@@ -338,7 +339,7 @@ bool XmlDeviceStore::Encrypt(const char* plain, char* cipher) {
     }
     // the key is made under the lock, so that no one takes its temporary file for a leftover
     FileLock lock;
-    lock.Acquire(lockPath_, lockTimeout_);
+    lock.Acquire(lockPath_, options_.lockTimeout);
     return EncryptStringEX(plain, cipher, 1, keyPath_) == 1;
 }
 

@@ -19,13 +19,21 @@
 
 namespace vantrel {
 
+// How a store reaches its file; the defaults are the program's.
+struct XmlStoreOptions {
+    // How Save writes its bytes into the open temporary file; null writes straight to the descriptor.
+    SaveSinkFactory saveSink;
+    // How long load and Save wait for another holder of the lock file.
+    std::chrono::milliseconds lockTimeout{5000};
+};
+
 class XmlDeviceStore : public DeviceStore {
 public:
     // Loads databasePath, holding the lock file ".<name>.lock" beside it, and removes the temporary files that
     // interrupted saves left there. A missing or empty file gives an empty database; an unreadable one, a
     // link, FIFO, device or folder in its place, or a file above kMaxXmlFileSize gives an empty database that
     // Save refuses to write (Condition() says why). The password key lives beside it (Data.key).
-    explicit XmlDeviceStore(const std::string& databasePath);
+    explicit XmlDeviceStore(const std::string& databasePath, XmlStoreOptions options = {});
     ~XmlDeviceStore() override;
 
     int Save() override;
@@ -68,12 +76,8 @@ public:
     std::uint32_t CountDeviceRecords() override;
     int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) override;
 
-    // How long load and Save wait for another holder of the lock file (default 5 s).
-    void SetLockTimeout(std::chrono::milliseconds timeout) { lockTimeout_ = timeout; }
     const std::string& LockPath() const { return lockPath_; }
 
-    // Test hook: how Save writes its bytes (null restores the plain descriptor writer).
-    void SetSaveSinkFactory(SaveSinkFactory factory) { sinkFactory_ = std::move(factory); }
     // The loaded document, for tests and benchmarks.
     XmlDocument& Document() { return document_; }
     const std::string& KeyPath() const { return keyPath_; }
@@ -170,7 +174,7 @@ private:
     XmlDocument document_;
     std::string path_;
     std::string keyPath_;
-    SaveSinkFactory sinkFactory_;
+    XmlStoreOptions options_;
 
     XmlNodeRef sections_[kSectionCount];
     // "DEV" and "ORG" elements by the number of their "%u" "id"; built on the first search by identifier
@@ -182,7 +186,6 @@ private:
     DeviceScanCache scan_;
 
     std::string lockPath_;
-    std::chrono::milliseconds lockTimeout_{5000};
     StoreCondition condition_;
     LoadedFile loaded_;
     std::vector<PendingChange> pending_;

@@ -24,7 +24,6 @@ protected:
         mkdir((folder.Path() + "XML").c_str(), 0700);
         path = folder.Path() + "XML/Data.xml";
     }
-    void TearDown() override { ForgetPasswordKeys(); }
 
     std::unique_ptr<DeviceCatalogue> Load() {
         store = std::make_unique<XmlDeviceStore>(path);
@@ -102,7 +101,6 @@ TEST_F(CatalogueOnStore, TellsOnceWhatTheStoreFound) {
 
     // without the key: that alone is told, not every password that fails
     std::filesystem::remove(folder.Path() + "XML/Data.key");
-    ForgetPasswordKeys();
     messages.clear();
     WriteWholeFile(path, text.substr(0, text.size() - 1));
     catalogue = Load();

@@ -45,7 +45,6 @@ TEST(ProgramContext, StoreLivesInTheDataFolderAndReleaseDropsUnsavedChanges) {
     ASSERT_NE(context.Store(), nullptr);
     EXPECT_EQ(context.Store()->CountDevices(), 1u);
     EXPECT_NE(context.Store()->FindDeviceByName("Gate"), 0u);
-    ForgetPasswordKeys();
 }
 
 // Releasing the catalogue releases the store with it; the catalogue's messages reach the context's sink.

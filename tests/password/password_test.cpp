@@ -15,9 +15,6 @@ namespace {
 
 class PasswordTest : public ::testing::Test {
 protected:
-    void SetUp() override { ForgetPasswordKeys(); }
-    void TearDown() override { ForgetPasswordKeys(); }
-
     std::string KeyPath() const { return folder_.Path() + kKeyFileName; }
 
     std::string Encrypt(const char* plain) {
@@ -89,7 +86,6 @@ TEST_F(PasswordTest, TamperedOrForeignTextGivesEmptyField) {
 TEST_F(PasswordTest, MissingKeyGivesEmptyFieldAndCreatesNothing) {
     std::string cipher = Encrypt("secret");
     std::filesystem::remove(KeyPath());
-    ForgetPasswordKeys();
     EXPECT_EQ(Decrypt(cipher, 0), "");
     EXPECT_FALSE(std::filesystem::exists(KeyPath()));
     EXPECT_EQ(Decrypt("", 1), "");
@@ -103,12 +99,26 @@ TEST_F(PasswordTest, KeyFileIsPrivateAndNeverReplaced) {
     EXPECT_EQ(info.st_size, 32);
     std::string key = ReadWholeFile(KeyPath());
 
-    ForgetPasswordKeys();
     EXPECT_EQ(Decrypt(Encrypt("again")), "again");
     EXPECT_EQ(Decrypt(cipher), "secret");
     EXPECT_EQ(ReadWholeFile(KeyPath()), key);
     // no temporary files left beside it
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.Path()), {}), 1);
+}
+
+// A key file replaced while the program runs (restored from a backup, say) is the one used from then on:
+// nothing is enciphered under a key that is no longer on disk.
+TEST_F(PasswordTest, ReplacedKeyFileIsReadAgain) {
+    std::string cipher = Encrypt("secret");
+    std::string oldKey = ReadWholeFile(KeyPath());
+    std::filesystem::remove(KeyPath());
+    std::string fresh = Encrypt("other");  // makes a new key
+    ASSERT_NE(ReadWholeFile(KeyPath()), oldKey);
+    EXPECT_EQ(Decrypt(cipher, 0), "") << "the old password needs the old key";
+    WriteWholeFile(KeyPath() + ".restored", oldKey);
+    std::filesystem::rename(KeyPath() + ".restored", KeyPath());
+    EXPECT_EQ(Decrypt(cipher), "secret");
+    EXPECT_EQ(Decrypt(fresh, 0), "");
 }
 
 TEST_F(PasswordTest, DamagedKeyFileIsNeitherUsedNorReplaced) {

@@ -36,10 +36,9 @@ protected:
         mkdir((folder_.Path() + "XML").c_str(), 0700);
         path_ = folder_.Path() + "XML/Data.xml";
     }
-    void TearDown() override { ForgetPasswordKeys(); }
 
-    XmlDeviceStore& Open() {
-        store_ = std::make_unique<XmlDeviceStore>(path_);
+    XmlDeviceStore& Open(XmlStoreOptions options = {}) {
+        store_ = std::make_unique<XmlDeviceStore>(path_, std::move(options));
         return *store_;
     }
     XmlDeviceStore& OpenWith(const std::string& text) {

@@ -34,8 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     using namespace vantrel;
-    XmlDeviceStore store(Folder() + "Data.xml");
-    store.SetSaveSinkFactory([](int) { return std::make_unique<FailingSink>(); });
+    XmlStoreOptions options;
+    options.saveSink = [](int) { return std::make_unique<FailingSink>(); };
+    XmlDeviceStore store(Folder() + "Data.xml", options);
     store.Document().LoadText(std::string_view(reinterpret_cast<const char*>(data) + kOps, size - kOps));
 
     for (std::size_t i = 0; i < kOps; ++i) {

@@ -341,11 +341,12 @@ TEST_F(StoreIntegrity, SameSizeAndTimeButOtherBytesCountAsAChange) {
 
 TEST_F(StoreIntegrity, LockHeldByAnotherWriterKeepsSaveFromWriting) {
     WriteWholeFile(path_, "<DATAROOT/>");
-    XmlDeviceStore& store = Open();
+    XmlStoreOptions options;
+    options.lockTimeout = std::chrono::milliseconds(50);
+    XmlDeviceStore& store = Open(options);
     store.AddOrganization(0, "North");
     FileLock other;
     ASSERT_TRUE(other.Acquire(store.LockPath(), std::chrono::milliseconds(0)));
-    store.SetLockTimeout(std::chrono::milliseconds(50));
     EXPECT_EQ(store.Save(), 0);
     EXPECT_EQ(store.Condition()->saveProblem, path_ + " is in use by another program (its lock file is held)");
     EXPECT_EQ(ReadWholeFile(path_), "<DATAROOT/>");
@@ -455,7 +456,6 @@ TEST_F(StoreIntegrity, MissingKeyIsToldAndNoNewKeyIsMadeUnlessAgreed) {
     ASSERT_EQ(store.Save(), 1);
     const std::string cipher = EnsureSection(store.Document().Root(), "DEVINFO").Child(0).Attribute("password").Value();
     std::filesystem::remove(store.KeyPath());
-    ForgetPasswordKeys();
 
     XmlDeviceStore& reopened = Open();
     EXPECT_TRUE(reopened.Condition()->keyMissing);

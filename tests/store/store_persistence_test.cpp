@@ -60,19 +60,28 @@ TEST_F(StorePersistence, SaveWithoutTheFolderFailsAndCreatesNothing) {
 }
 
 TEST_F(StorePersistence, WriteFailingPartWayKeepsTheOldFile) {
-    XmlDeviceStore& store = Open();
+    // bytes the next saves may write before they fail; unlimited writes everything
+    constexpr std::size_t kUnlimited = SIZE_MAX;
+    std::size_t budget = kUnlimited;
+    XmlStoreOptions options;
+    options.saveSink = [&budget](int fd) -> std::unique_ptr<XmlSink> {
+        if (budget == kUnlimited) {
+            return std::make_unique<XmlFdSink>(fd);
+        }
+        return std::make_unique<FailingSink>(fd, budget);
+    };
+    XmlDeviceStore& store = Open(options);
     Add(MakeDevice("Gate", 4));
     ASSERT_EQ(store.Save(), 1);
     const std::string saved = ReadWholeFile(path_);
     Add(MakeDevice("Door", 16));
-    for (std::size_t budget : {std::size_t{0}, std::size_t{1}, std::size_t{100}, saved.size()}) {
-        store.SetSaveSinkFactory(
-            [budget](int fd) -> std::unique_ptr<XmlSink> { return std::make_unique<FailingSink>(fd, budget); });
+    for (std::size_t failAfter : {std::size_t{0}, std::size_t{1}, std::size_t{100}, saved.size()}) {
+        budget = failAfter;
         EXPECT_EQ(store.Save(), 0) << budget;
         EXPECT_EQ(ReadWholeFile(path_), saved);
         EXPECT_EQ(FolderEntries(), (std::set<std::string>{"Data.xml", "Data.key", ".Data.xml.lock"}));
     }
-    store.SetSaveSinkFactory(nullptr);
+    budget = kUnlimited;
     EXPECT_EQ(store.Save(), 1);
     EXPECT_NE(ReadWholeFile(path_).find("Door_16"), std::string::npos);
 }

@@ -353,7 +353,6 @@ private slots:
     void keyMissing_askedBeforeANewKey_noAddsNothing_yesAdds() {
         const std::string keyPath = folder->Context().Paths().dataFolder + "Data.key";
         QVERIFY(QFile::remove(QString::fromStdString(keyPath)));
-        ForgetPasswordKeys();
         MessageLog log;
         folder->Reload();
         QCOMPARE(log.Texts().size(), 1);

@@ -345,11 +345,11 @@ private slots:
         // the same folder through a store whose saves fail
         bool failing = true;
         ProgramContext context(folder->Context().Paths(), [&failing](const ProgramPaths& paths) {
-            auto store = std::make_unique<XmlDeviceStore>(paths.DatabasePath());
+            XmlStoreOptions options;
             if (failing) {
-                store->SetSaveSinkFactory([](int) { return std::make_unique<RefusingSink>(); });
+                options.saveSink = [](int) { return std::make_unique<RefusingSink>(); };
             }
-            return std::unique_ptr<DeviceStore>(std::move(store));
+            return std::unique_ptr<DeviceStore>(std::make_unique<XmlDeviceStore>(paths.DatabasePath(), options));
         });
         context.Catalogue()->LoadAll();
         dialog = std::make_unique<DeviceManagementDialog>(context);
