@@ -130,6 +130,16 @@ void DeviceCatalogue::ReloadOrganizations() {
     LoadOrganization(0, "");
 }
 
+void DeviceCatalogue::Reload() {
+    if (Store() == nullptr) {
+        return;
+    }
+    devicesById_.clear();
+    organizationsById_.clear();
+    devicesByOrganization_.clear();
+    LoadAll();
+}
+
 void DeviceCatalogue::Remember(const DeviceRecord& record) {
     auto id = static_cast<std::int32_t>(record.id);
     auto inserted = devicesById_.emplace(id, nullptr);

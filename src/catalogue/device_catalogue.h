@@ -63,6 +63,9 @@ public:
     // Forgets the organization tree and loads it again from the root, after the store's organizations were
     // changed; the devices stay as they are. Without a store the tree is left as it was.
     void ReloadOrganizations();
+    // Forgets everything and loads it again from the store, after a Save that took in another program's
+    // changes (identifiers of devices added here may have changed); what the store found is not told again.
+    void Reload();
 
     // The new device's id, or 0 when it was not added: organization unknown (no message), name, address or
     // DDNS settings already registered, or the store failed ("XML failed!", also when there is no store).

@@ -160,8 +160,12 @@ void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRo
                     QString::fromLatin1(add_messages::kSaveFailedCaption));
         return;
     }
-    // another program changed the file meanwhile: what became a duplicate there was left out
+    // another program changed the file meanwhile: what became a duplicate there was left out, and the
+    // catalogue no longer matches the file
     if (const StoreCondition* saved = store->Condition()) {
+        if (saved->reloaded && catalogue != nullptr) {
+            catalogue->Reload();
+        }
         for (const SkippedChange& change : saved->skipped) {
             if (change.host.empty()) {
                 continue;

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include "password/password.h"
+#include "store/xml_device_store.h"
 #include "ui/add_device_flow.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/device_management_dialog.h"
@@ -31,8 +32,9 @@ struct Details {
     QString user = QStringLiteral("admin");
     QString password = QStringLiteral("s3cret");
     QString channels = QStringLiteral("4");
-    QString organization;    // empty: the root
-    std::vector<int> domes;  // channels (from 1) switched to speed dome
+    QString organization;            // empty: the root
+    std::vector<int> domes;          // channels (from 1) switched to speed dome
+    std::function<void()> beforeOk;  // runs while the dialog is open, just before OK
 };
 
 // Fills the next Device Management dialog and presses OK, or Cancel when cancel is set.
@@ -61,6 +63,9 @@ QPointer<QTimer> AnswerDialog(const Details& details, bool cancel = false) {
                 camera->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
             });
             dialog->findChild<QPushButton*>(QStringLiteral("editCameraType"))->click();
+        }
+        if (details.beforeOk) {
+            details.beforeOk();
         }
         dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
     });
@@ -242,6 +247,35 @@ private slots:
         QCOMPARE(third->port, 0u);  // the port text was empty
         QCOMPARE(QByteArray(Stored("Cam2")->host), QByteArray("10.0.0.50"));
         QCOMPARE(GetDeviceStore()->CountDevices(), 3u);
+    }
+
+    // Another program adds a device while the dialog is open: both it and ours are in the file afterwards,
+    // and the catalogue (which the search window marks rows from) knows both under their identifiers there.
+    void otherWriterMeanwhile_bothKeptAndTheCatalogueFollowsTheFile() {
+        MessageLog log;
+        Details details;
+        details.name = QStringLiteral("Lobby");
+        details.beforeOk = [this] {
+            XmlDeviceStore other(folder->Context().Paths().DatabasePath());
+            DeviceRecord record{};
+            std::strcpy(record.name, "Theirs");
+            std::strcpy(record.host, "10.9.9.9");
+            record.port = 37777;
+            QVERIFY(other.AddDevices(&record, sizeof record) == 1);
+            QVERIFY(other.Save() == 1);
+        };
+        AnswerDialog(details);
+        Run(Rows({{"10.0.0.2", "8000"}}));
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
+        DeviceCatalogue* catalogue = GetCatalogue();
+        for (const char* name : {"Theirs", "Lobby1", "Cam2"}) {
+            std::uint32_t id = GetDeviceStore()->FindDeviceByName(name);
+            QVERIFY2(id != 0, name);
+            const DeviceRecord* known = catalogue->FindDevice(static_cast<std::int32_t>(id));
+            QVERIFY2(known != nullptr && QByteArray(known->name) == name, name);
+        }
+        QCOMPARE(catalogue->DevicesById().size(), std::size_t{3});
+        QVERIFY(Stored("Theirs") != nullptr && Stored("Lobby1") != nullptr);
     }
 
     void everyRowRefused_oneSummaryAndStillWrittenOnce() {
