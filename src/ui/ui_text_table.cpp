@@ -2,6 +2,7 @@
 
 #include <ini.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
@@ -15,6 +16,7 @@
 
 #include "files/file_read.h"
 #include "paths/module_paths.h"
+#include "paths/program_paths.h"
 
 namespace vantrel {
 namespace {
@@ -56,6 +58,15 @@ std::string WithoutIndentation(std::istream& in) {
 }
 
 }  // namespace
+
+std::string UiTextFolderFor(const ProgramPaths& paths) {
+    struct stat info {};
+    std::string inData = paths.dataFolder + kUiTextFileName;
+    if (::stat(inData.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        return paths.dataFolder;
+    }
+    return paths.programFolder;
+}
 
 UiTextTable& UiTextTable::Instance() {
     static UiTextTable table(GetModulePaths().folder, kUiTextFileName);

@@ -12,6 +12,12 @@ namespace vantrel {
 
 inline constexpr const char* kUiTextFileName = "UiText.ini";
 
+struct ProgramPaths;
+
+// Where the text table is looked for: the data folder when it holds kUiTextFileName (an installed program's
+// own folder is not the user's to change), else the program's folder.
+std::string UiTextFolderFor(const ProgramPaths& paths);
+
 class UiTextTable {
 public:
     // The single table; created on the first call with the program's folder and kUiTextFileName.

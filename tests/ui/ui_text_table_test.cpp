@@ -1,6 +1,7 @@
 // The text table: lookups with and without a table file, and a dialog passed through it.
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "paths/program_paths.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/ui_text_table.h"
 
@@ -39,6 +41,22 @@ private:
     }
 
 private slots:
+    void folder_dataFolderWhenItHoldsTheTableElseTheProgramFolder() {
+        QTemporaryDir program;
+        vantrel::ProgramPaths paths = vantrel::PathsBeside(program.path().toStdString());
+        QVERIFY(QDir(program.path()).mkdir(QStringLiteral("XML")));
+        QCOMPARE(vantrel::UiTextFolderFor(paths), paths.programFolder);
+        const QString inData = QString::fromStdString(paths.dataFolder) + QStringLiteral("UiText.ini");
+        QVERIFY(QDir().mkdir(inData));  // a folder of that name is no table
+        QCOMPARE(vantrel::UiTextFolderFor(paths), paths.programFolder);
+        QVERIFY(QDir().rmdir(inData));
+        QFile table(inData);
+        QVERIFY(table.open(QIODevice::WriteOnly));
+        table.write("[String]\nNormal Camera=Standard\n");
+        table.close();
+        QCOMPARE(vantrel::UiTextFolderFor(paths), paths.dataFolder);
+    }
+
     void translate_fifoOrDeviceInPlaceOfTheTable_noHangNoTable() {
         const QString path = dir.filePath(QStringLiteral("UiText.ini"));
         QFile::remove(path);
