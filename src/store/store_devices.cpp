@@ -288,12 +288,16 @@ int XmlDeviceStore::AddDevices(DeviceRecord* records, std::uint32_t size) {
     return 1;
 }
 
-int XmlDeviceStore::SetCameraTypes(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count) {
+XmlNodeRef XmlDeviceStore::CameraTypesDevice(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count) {
     // channel 256 would be channel 0 again in 8 bits
     if (types == nullptr || count > kMaxStoredChannels) {
-        return 0;
+        return XmlNodeRef();
     }
-    XmlNodeRef device = FindById(Section(kDevInfo), "DEV", deviceId);
+    return FindById(Section(kDevInfo), "DEV", deviceId);
+}
+
+int XmlDeviceStore::SetCameraTypes(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count) {
+    XmlNodeRef device = CameraTypesDevice(deviceId, types, count);
     if (!device.IsValid()) {
         return 0;
     }
@@ -311,10 +315,7 @@ int XmlDeviceStore::SetCameraTypes(std::uint32_t deviceId, const std::int32_t* t
 }
 
 int XmlDeviceStore::GetCameraTypes(std::uint32_t deviceId, std::int32_t* types, std::int32_t count) {
-    if (types == nullptr || count > kMaxStoredChannels) {
-        return 0;
-    }
-    XmlNodeRef device = FindById(Section(kDevInfo), "DEV", deviceId);
+    XmlNodeRef device = CameraTypesDevice(deviceId, types, count);
     if (!device.IsValid()) {
         return 0;
     }

@@ -139,6 +139,9 @@ private:
     XmlNodeRef FindById(XmlNodeRef section, const char* name, std::uint32_t id);
     void BuildIdIndex();
 
+    // The device whose camera types are asked for; empty for null types, a count past the 8-bit channel
+    // numbers, or an unknown device.
+    XmlNodeRef CameraTypesDevice(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count);
     // The child of device with "type" t and "channel" c (16 and 8-bit comparisons), or empty.
     XmlNodeRef FindEntry(XmlNodeRef device, std::uint32_t type, std::uint32_t channel);
     // Creates that entry unless it exists; empty when it exists or cannot be created.

@@ -4,9 +4,6 @@
 
 #include <cstring>
 
-#include "records/records.h"
-#include "store/store_records.h"
-
 using namespace vantrel;
 
 namespace {
@@ -36,20 +33,6 @@ TEST(StoreText, CanonicalUnsignedAcceptsOnlyTheWrittenForm) {
     EXPECT_EQ(CanonicalUnsigned("4294967295"), 4294967295u);
     for (const char* text : {"", "01", " 1", "1 ", "+1", "-1", "4294967296", "12a", "99999999999"}) {
         EXPECT_FALSE(CanonicalUnsigned(text).has_value()) << text;
-    }
-}
-
-TEST(Records, ExchangeSizes) {
-    EXPECT_EQ(sizeof(DeviceRecord), 416u);
-    EXPECT_EQ(sizeof(OrgRecord), 68u);
-    EXPECT_EQ(sizeof(ChannelEntry), 96u);
-    EXPECT_EQ(sizeof(ImageRecord), 516u);
-    EXPECT_EQ(sizeof(VideoChannelRecord), 392u);
-    EXPECT_EQ(sizeof(AlarmRecord), 388u);
-    EXPECT_EQ(sizeof(MapItem), 20u);
-    EXPECT_EQ(sizeof(MapEntry), 16u);
-    if (sizeof(void*) == 8) {
-        EXPECT_EQ(sizeof(DeviceTreeRecord), 424u);
     }
 }
 
