@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 using OneNetwork = OneDeviceNetwork;
 
-TEST_F(OneNetwork, broadcast_probe_crosses_the_link_and_each_device_is_listed_once) {
+TEST_F(OneNetwork, BroadcastProbeCrossesTheLinkAndEachDeviceIsListedOnce) {
     ChildProcess simulator;
     ASSERT_TRUE(StartDevices(simulator, devices, {"--devices", "5", "--repeat", "3", "--malformed", "12"}));
 
@@ -47,7 +47,7 @@ TEST_F(OneNetwork, broadcast_probe_crosses_the_link_and_each_device_is_listed_on
     EXPECT_TRUE(ownProbeCameBack);
 }
 
-TEST_F(OneNetwork, broadcast_replies_with_extra_bytes_are_listed) {
+TEST_F(OneNetwork, BroadcastRepliesWithExtraBytesAreListed) {
     ChildProcess simulator;
     ASSERT_TRUE(
         StartDevices(simulator, devices,
@@ -70,7 +70,7 @@ TEST_F(OneNetwork, broadcast_replies_with_extra_bytes_are_listed) {
     }
 }
 
-TEST_F(OneNetwork, open_fails_while_another_program_holds_port_5050) {
+TEST_F(OneNetwork, OpenFailsWhileAnotherProgramHoldsPort5050) {
     NetnsScope inHost(host);
     ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
     // the other program even allows sharing; the endpoint must still not share the port
@@ -98,7 +98,7 @@ TEST_F(OneNetwork, open_fails_while_another_program_holds_port_5050) {
     EXPECT_EQ(endpoint.Open(), 1) << endpoint.LastErrorText();
 }
 
-TEST_F(OneNetwork, close_while_a_burst_of_replies_pours_in_ends_within_500_ms) {
+TEST_F(OneNetwork, CloseWhileABurstOfRepliesPoursInEndsWithin500Ms) {
     ChildProcess simulator;
     ASSERT_TRUE(StartDevices(simulator, devices, {"--devices", "20000", "--repeat", "2", "--quiet"}));
     NetnsScope inHost(host);
@@ -117,7 +117,7 @@ TEST_F(OneNetwork, close_while_a_burst_of_replies_pours_in_ends_within_500_ms) {
     EXPECT_EQ(endpoint.DatagramCount(), atClose);
 }
 
-TEST_F(OneNetwork, scan_tool_lists_devices_as_table_and_json) {
+TEST_F(OneNetwork, ScanToolListsDevicesAsTableAndJson) {
     ChildProcess simulator;
     ASSERT_TRUE(
         StartDevices(simulator, devices, {"--devices", "3", "--first-address", "10.1.0.20", "--malformed", "6"}));
@@ -140,7 +140,7 @@ TEST_F(OneNetwork, scan_tool_lists_devices_as_table_and_json) {
     EXPECT_EQ(json.find("203.0.113."), std::string::npos) << json;
 }
 
-TEST(TwoNetworks, one_probe_searches_both_adapters) {
+TEST(TwoNetworks, OneProbeSearchesBothAdapters) {
     NetnsLab lab;
     const std::string host = lab.AddNamespace("host");
     const std::string wired = lab.AddNamespace("wired");

@@ -41,7 +41,7 @@ constexpr const char* kHeader =
     "no,address,port,subnetMask,gateway,registered,adapter,adapterAddress,adapterMask,outsideAdapterSubnet,"
     "sender,senderMismatch,seenInProbes,probes,replies,lastReply\r\n";
 
-TEST(FoundExport, csv_has_one_line_per_row_under_the_field_names) {
+TEST(FoundExport, CsvHasOneLinePerRowUnderTheFieldNames) {
     FoundRow second = Row(2, "192.168.1.108", 37777);
     second.registered = true;
     second.outsideAdapterSubnet = true;
@@ -56,7 +56,7 @@ TEST(FoundExport, csv_has_one_line_per_row_under_the_field_names) {
     EXPECT_EQ(FoundRowsToCsv({}, 0), kHeader);
 }
 
-TEST(FoundExport, csv_quotes_fields_with_separators_quotes_or_line_breaks) {
+TEST(FoundExport, CsvQuotesFieldsWithSeparatorsQuotesOrLineBreaks) {
     struct Case {
         const char* adapter;
         const char* field;
@@ -86,7 +86,7 @@ TEST(FoundExport, csv_quotes_fields_with_separators_quotes_or_line_breaks) {
         << "an unknown adapter leaves its fields empty";
 }
 
-TEST(FoundExport, json_keeps_the_scan_fields_first_and_escapes_texts) {
+TEST(FoundExport, JsonKeepsTheScanFieldsFirstAndEscapesTexts) {
     const std::string json = FoundRowsToJson({Row(1, "10.1.0.20", 8000)}, 3);
     EXPECT_EQ(json,
               "[\n  {\"no\": 1, \"address\": \"10.1.0.20\", \"port\": 8000, \"subnetMask\": \"255.255.255.0\", "
@@ -118,14 +118,14 @@ TEST(FoundExport, json_keeps_the_scan_fields_first_and_escapes_texts) {
     }
 }
 
-TEST(FoundExport, times_are_utc_with_milliseconds) {
+TEST(FoundExport, TimesAreUtcWithMilliseconds) {
     EXPECT_EQ(IsoUtcText(0), "");
     EXPECT_EQ(IsoUtcText(1000000), "1970-01-01T00:00:00.001Z");
     EXPECT_EQ(IsoUtcText(951782400999000000LL), "2000-02-29T00:00:00.999Z");
     EXPECT_EQ(IsoUtcText(-1000000), "1969-12-31T23:59:59.999Z");
 }
 
-TEST(RegisteredDevices, matches_host_and_port_as_stored_and_names_exactly) {
+TEST(RegisteredDevices, MatchesHostAndPortAsStoredAndNamesExactly) {
     RegisteredDevices registered;
     EXPECT_TRUE(registered.Empty());
     registered.Add("192.168.1.100", 8000);

@@ -70,7 +70,7 @@ protected:
     AdapterList adapters;
 };
 
-TEST_F(ReplyTableTest, replies_before_the_rounds_first_probe_belong_to_an_earlier_round) {
+TEST_F(ReplyTableTest, RepliesBeforeTheRoundsFirstProbeBelongToAnEarlierRound) {
     table.BeginRound(1, {});
     table.BeginProbe(kT0);
     EXPECT_EQ(Ingest(Reply("10.0.0.1", 80, kT0 + 5 * kMs)), ReplyTable::Outcome::kListed);
@@ -96,7 +96,7 @@ TEST_F(ReplyTableTest, replies_before_the_rounds_first_probe_belong_to_an_earlie
     EXPECT_EQ(Status().earlierRound, 0u) << "counters start again with each round";
 }
 
-TEST_F(ReplyTableTest, one_row_per_address_and_port_counting_the_distinct_probes_answered) {
+TEST_F(ReplyTableTest, OneRowPerAddressAndPortCountingTheDistinctProbesAnswered) {
     table.BeginRound(1, {});
     table.BeginProbe(kT0);
     Ingest(Reply("10.0.0.1", 80, kT0 + 1 * kMs));
@@ -121,7 +121,7 @@ TEST_F(ReplyTableTest, one_row_per_address_and_port_counting_the_distinct_probes
     EXPECT_EQ(Status().repeats, 4u);
 }
 
-TEST_F(ReplyTableTest, full_list_refuses_new_devices_but_keeps_updating_listed_ones) {
+TEST_F(ReplyTableTest, FullListRefusesNewDevicesButKeepsUpdatingListedOnes) {
     ReplyTable small(3);
     small.BeginRound(1, {});
     small.BeginProbe(kT0);
@@ -148,7 +148,7 @@ TEST_F(ReplyTableTest, full_list_refuses_new_devices_but_keeps_updating_listed_o
     EXPECT_FALSE(status.listedLimitReached);
 }
 
-TEST_F(ReplyTableTest, waiting_rows_stay_bounded_by_the_devices_and_go_out_once_in_their_latest_state) {
+TEST_F(ReplyTableTest, WaitingRowsStayBoundedByTheDevicesAndGoOutOnceInTheirLatestState) {
     table.BeginRound(1, {});
     table.BeginProbe(kT0);
     // 100 devices answering 50 times each while the owner takes nothing
@@ -193,7 +193,7 @@ TEST_F(ReplyTableTest, waiting_rows_stay_bounded_by_the_devices_and_go_out_once_
     EXPECT_FALSE(later.more);
 }
 
-TEST_F(ReplyTableTest, addresses_no_device_can_have_are_rejected_and_counted) {
+TEST_F(ReplyTableTest, AddressesNoDeviceCanHaveAreRejectedAndCounted) {
     struct Case {
         const char* announced;
         bool listed;
@@ -218,7 +218,7 @@ TEST_F(ReplyTableTest, addresses_no_device_can_have_are_rejected_and_counted) {
     EXPECT_EQ(Status().Rejected(), rejected);
 }
 
-TEST_F(ReplyTableTest, own_probes_are_not_rejects_but_malformed_replies_are) {
+TEST_F(ReplyTableTest, OwnProbesAreNotRejectsButMalformedRepliesAre) {
     table.BeginRound(1, {});
     table.BeginProbe(kT0);
     const SearchProbe probe = BuildSearchProbe();
@@ -236,7 +236,7 @@ TEST_F(ReplyTableTest, own_probes_are_not_rejects_but_malformed_replies_are) {
     EXPECT_EQ(status.listed, 0u);
 }
 
-TEST_F(ReplyTableTest, sender_that_differs_from_the_announced_address_is_marked) {
+TEST_F(ReplyTableTest, SenderThatDiffersFromTheAnnouncedAddressIsMarked) {
     table.BeginRound(1, {});
     table.BeginProbe(kT0);
     Ingest(Reply("10.0.0.1", 80, kT0 + kMs, "10.0.0.1"));
@@ -251,7 +251,7 @@ TEST_F(ReplyTableTest, sender_that_differs_from_the_announced_address_is_marked)
     EXPECT_FALSE(table.Rows()[1].senderMismatch);
 }
 
-TEST_F(ReplyTableTest, device_outside_the_arrival_adapters_subnets_is_marked_unless_searched_there) {
+TEST_F(ReplyTableTest, DeviceOutsideTheArrivalAdaptersSubnetsIsMarkedUnlessSearchedThere) {
     adapters.Assign({{2, "wired", Ip("10.1.0.1"), Ip("255.255.255.0")},
                      {3, "lab", Ip("10.2.0.1"), Ip("255.255.255.0")},
                      {3, "lab", Ip("192.168.5.1"), Ip("255.255.255.0")}});
@@ -285,7 +285,7 @@ TEST_F(ReplyTableTest, device_outside_the_arrival_adapters_subnets_is_marked_unl
     EXPECT_STREQ(rows[5].adapterName, "");
 }
 
-TEST_F(ReplyTableTest, registered_devices_are_marked_and_a_new_set_marks_listed_rows_again) {
+TEST_F(ReplyTableTest, RegisteredDevicesAreMarkedAndANewSetMarksListedRowsAgain) {
     auto registered = std::make_shared<RegisteredDevices>();
     registered->Add("10.0.0.1", 80);
     table.SetRegistered(registered);

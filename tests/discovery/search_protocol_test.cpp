@@ -34,7 +34,7 @@ int DecodeExact(const std::vector<unsigned char>& datagram, ReplyPayload& payloa
     return result;
 }
 
-TEST(SearchProtocol, probe_is_exactly_the_32_documented_bytes) {
+TEST(SearchProtocol, ProbeIsExactlyThe32DocumentedBytes) {
     const SearchProbe probe = BuildSearchProbe();
     const unsigned char expected[32] = {0xA3, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                         0x02, 0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -42,7 +42,7 @@ TEST(SearchProtocol, probe_is_exactly_the_32_documented_bytes) {
     EXPECT_TRUE(std::equal(probe.begin(), probe.end(), expected));
 }
 
-TEST(SearchProtocol, decode_accepts_reply_whatever_the_unread_header_bytes_hold) {
+TEST(SearchProtocol, DecodeAcceptsReplyWhateverTheUnreadHeaderBytesHold) {
     std::vector<unsigned char> reply = ValidReply();
     for (std::size_t i : {1u, 3u, 8u, 12u, 15u, 17u, 24u, 31u}) {
         reply[i] = 0x5A;
@@ -52,7 +52,7 @@ TEST(SearchProtocol, decode_accepts_reply_whatever_the_unread_header_bytes_hold)
     EXPECT_TRUE(std::equal(payload.begin(), payload.end(), reply.begin() + 32));
 }
 
-TEST(SearchProtocol, decode_counts_extra_length_bytes_and_ignores_them) {
+TEST(SearchProtocol, DecodeCountsExtraLengthBytesAndIgnoresThem) {
     std::vector<unsigned char> reply = ValidReply(4);
     ReplyPayload payload{};
     EXPECT_EQ(DecodeExact(reply, payload), 1);
@@ -63,7 +63,7 @@ TEST(SearchProtocol, decode_counts_extra_length_bytes_and_ignores_them) {
     EXPECT_EQ(DecodeExact(longest, payload), 1);
 }
 
-TEST(SearchProtocol, decode_rejects_malformed_datagrams_and_leaves_payload_untouched) {
+TEST(SearchProtocol, DecodeRejectsMalformedDatagramsAndLeavesPayloadUntouched) {
     struct Case {
         const char* what;
         std::vector<unsigned char> datagram;
@@ -114,7 +114,7 @@ TEST(SearchProtocol, decode_rejects_malformed_datagrams_and_leaves_payload_untou
     }
 }
 
-TEST(SearchProtocol, found_device_reads_documented_offsets) {
+TEST(SearchProtocol, FoundDeviceReadsDocumentedOffsets) {
     ReplyPayload payload{};
     const unsigned char address[4] = {0xC0, 0xA8, 0x01, 0x64};
     const unsigned char mask[4] = {255, 255, 254, 0};
@@ -143,7 +143,7 @@ TEST(SearchProtocol, found_device_reads_documented_offsets) {
     EXPECT_STREQ(MakeFoundDevice(payload.data()).addressText, "255.255.255.255");
 }
 
-TEST(SearchProtocol, identity_is_address_and_port_only) {
+TEST(SearchProtocol, IdentityIsAddressAndPortOnly) {
     FoundDevice a;
     a.address = 0x6401A8C0;
     a.port = 8000;
@@ -165,7 +165,7 @@ TEST(SearchProtocol, identity_is_address_and_port_only) {
     EXPECT_NE(DeviceIdentityKey(a), DeviceIdentityKey(otherAddress));
 }
 
-TEST(SearchProtocol, built_reply_decodes_to_the_same_device) {
+TEST(SearchProtocol, BuiltReplyDecodesToTheSameDevice) {
     FoundDevice device;
     device.address = 0x0A01000A;
     device.subnetMask = 0x00FFFFFF;

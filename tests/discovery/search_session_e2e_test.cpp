@@ -85,7 +85,7 @@ protected:
     SessionStatus status;
 };
 
-TEST_F(TwoAdapters, each_row_names_its_adapter_and_a_device_outside_that_subnet_is_marked) {
+TEST_F(TwoAdapters, EachRowNamesItsAdapterAndADeviceOutsideThatSubnetIsMarked) {
     ChildProcess wiredDevices;
     ChildProcess labDevices;
     ASSERT_TRUE(StartDevices(wiredDevices, wired,
@@ -110,7 +110,7 @@ TEST_F(TwoAdapters, each_row_names_its_adapter_and_a_device_outside_that_subnet_
     EXPECT_FALSE(broadcasting.outsideAdapterSubnet);
 }
 
-TEST_F(TwoAdapters, sender_check_tells_a_device_answering_for_itself_from_one_answering_for_another) {
+TEST_F(TwoAdapters, SenderCheckTellsADeviceAnsweringForItselfFromOneAnsweringForAnother) {
     ASSERT_TRUE(lab.Run("ip -n " + wired + " addr add 10.1.0.41/24 dev vb0")) << lab.Error();
     ChildProcess genuine;
     ChildProcess forger;
@@ -129,7 +129,7 @@ TEST_F(TwoAdapters, sender_check_tells_a_device_answering_for_itself_from_one_an
     EXPECT_EQ(rows["10.2.0.77"].senderPort, kSearchPort);
 }
 
-TEST_F(TwoAdapters, confidence_counts_the_probes_each_device_answered) {
+TEST_F(TwoAdapters, ConfidenceCountsTheProbesEachDeviceAnswered) {
     ChildProcess flaky;
     ChildProcess steady;
     ASSERT_TRUE(
@@ -149,7 +149,7 @@ TEST_F(TwoAdapters, confidence_counts_the_probes_each_device_answered) {
     EXPECT_EQ(rows["10.2.0.50"].replies, 6u) << "two answers to each probe count once per probe";
 }
 
-TEST_F(TwoAdapters, listed_limit_stops_the_list_and_the_status_says_so) {
+TEST_F(TwoAdapters, ListedLimitStopsTheListAndTheStatusSaysSo) {
     ChildProcess many;
     ASSERT_TRUE(StartDevices(many, wired, {"--devices", "300", "--first-address", "10.1.1.1", "--quiet"}));
     SearchSessionOptions options = OneProbe();
@@ -162,7 +162,7 @@ TEST_F(TwoAdapters, listed_limit_stops_the_list_and_the_status_says_so) {
     EXPECT_EQ(DescribeStatus(status), "100 devices found; list full at 100 devices, 200 more not listed");
 }
 
-TEST(NoNetwork, no_probe_sent_says_why_in_the_session_and_in_the_scan_tool) {
+TEST(NoNetwork, NoProbeSentSaysWhyInTheSessionAndInTheScanTool) {
     NetnsLab lab;
     const std::string alone = lab.AddNamespace("alone");  // loopback only: no adapter can broadcast
     ASSERT_FALSE(alone.empty()) << lab.Error();
@@ -224,7 +224,7 @@ protected:
     ChildProcess simulator;
 };
 
-TEST_F(Routed, directed_broadcast_reaches_devices_behind_the_router_that_a_broadcast_does_not) {
+TEST_F(Routed, DirectedBroadcastReachesDevicesBehindTheRouterThatABroadcastDoesNot) {
     EXPECT_EQ(Scan({"--json"}), "[]\n");
 
     const std::string json = Scan({"--json", "--network", "10.2.0.0/24"});
@@ -238,7 +238,7 @@ TEST_F(Routed, directed_broadcast_reaches_devices_behind_the_router_that_a_broad
     EXPECT_EQ(json.find("\"outsideAdapterSubnet\": true"), std::string::npos) << json;
 }
 
-TEST_F(Routed, unicast_range_reaches_devices_behind_the_router) {
+TEST_F(Routed, UnicastRangeReachesDevicesBehindTheRouter) {
     NetnsScope inHost(host);
     ASSERT_TRUE(inHost.Entered()) << "cannot enter network namespace " << host;
     SearchSession session(OneProbe());
@@ -260,7 +260,7 @@ TEST_F(Routed, unicast_range_reaches_devices_behind_the_router) {
     EXPECT_EQ(session.Status().sendsFailed, 0u);
 }
 
-TEST_F(Routed, scan_tool_takes_ranges_and_refuses_bad_networks) {
+TEST_F(Routed, ScanToolTakesRangesAndRefusesBadNetworks) {
     // the default schedule fits two probes into 0.8 s: each device answers both
     const std::string csv = Scan({"--csv", "--network", "10.2.0.1-10.2.0.120"});
     EXPECT_EQ(csv.rfind("no,address,port,subnetMask,gateway,registered,adapter,", 0), 0u) << csv;
@@ -310,7 +310,7 @@ protected:
     std::string databasePath;
 };
 
-TEST_F(ScanWithDatabase, registered_devices_are_marked_in_table_csv_and_json) {
+TEST_F(ScanWithDatabase, RegisteredDevicesAreMarkedInTableCsvAndJson) {
     std::string output;
     std::string errors;
     ASSERT_EQ(Scan({"--database", databasePath}, output, errors), 0) << errors;
@@ -331,7 +331,7 @@ TEST_F(ScanWithDatabase, registered_devices_are_marked_in_table_csv_and_json) {
         << output;
 }
 
-TEST_F(ScanWithDatabase, unreadable_database_and_conflicting_formats_are_usage_errors) {
+TEST_F(ScanWithDatabase, UnreadableDatabaseAndConflictingFormatsAreUsageErrors) {
     std::string output;
     std::string errors;
     EXPECT_EQ(Scan({"--database", folder.Path() + "missing.xml"}, output, errors), 1);

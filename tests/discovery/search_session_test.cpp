@@ -144,7 +144,7 @@ std::set<std::string> Addresses(const std::vector<FoundRow>& rows) {
     return texts;
 }
 
-TEST(SearchSession, probes_follow_the_schedule_and_the_round_finishes) {
+TEST(SearchSession, ProbesFollowTheScheduleAndTheRoundFinishes) {
     LoopbackDevice device([](int) { return std::vector<std::string>{"10.0.0.1"}; });
     SearchSession session(LoopbackOptions(device.Port(), {0, 100, 250}));
     EXPECT_EQ(session.Status().state, SearchState::kIdle);
@@ -180,7 +180,7 @@ TEST(SearchSession, probes_follow_the_schedule_and_the_round_finishes) {
     EXPECT_EQ(session.Rows()[0].round, 2u);
 }
 
-TEST(SearchSession, round_without_probes_finishes_with_nothing_found) {
+TEST(SearchSession, RoundWithoutProbesFinishesWithNothingFound) {
     SearchSession session(LoopbackOptions(9, {}));
     ASSERT_TRUE(session.Start());
     ASSERT_TRUE(WaitUntil([&] { return session.Status().state == SearchState::kFinished; }, 2s));
@@ -188,7 +188,7 @@ TEST(SearchSession, round_without_probes_finishes_with_nothing_found) {
     EXPECT_EQ(DescribeStatus(session.Status()), "0 devices found");
 }
 
-TEST(SearchSession, hand_off_calls_back_once_per_burst_and_gives_rows_in_batches) {
+TEST(SearchSession, HandOffCallsBackOncePerBurstAndGivesRowsInBatches) {
     LoopbackDevice device(
         [](int number) { return number == 1 ? Numbered("10.0.1.", 250) : std::vector<std::string>{"10.0.2.1"}; });
     SearchSession session(LoopbackOptions(device.Port(), {0}));
@@ -224,7 +224,7 @@ TEST(SearchSession, hand_off_calls_back_once_per_burst_and_gives_rows_in_batches
     EXPECT_STREQ(second.rows[0].device.addressText, "10.0.2.1");
 }
 
-TEST(SearchSession, refresh_drops_answers_of_the_earlier_round_still_waiting_in_the_socket) {
+TEST(SearchSession, RefreshDropsAnswersOfTheEarlierRoundStillWaitingInTheSocket) {
     // round 1's first probe gets 200 answers; every later probe gets the three devices of round 2
     LoopbackDevice device([](int number) {
         return number == 1 ? Numbered("10.0.1.", 200) : std::vector<std::string>{"10.0.2.1", "10.0.2.2", "10.0.2.3"};
@@ -270,7 +270,7 @@ TEST(SearchSession, refresh_drops_answers_of_the_earlier_round_still_waiting_in_
     }
 }
 
-TEST(SearchSession, range_sweep_is_paced_and_close_ends_it_promptly) {
+TEST(SearchSession, RangeSweepIsPacedAndCloseEndsItPromptly) {
     // every 127.1.x.y reaches a socket bound to all addresses on loopback
     LoopbackDevice device([](int) { return std::vector<std::string>{}; }, INADDR_ANY);
     SearchSession session(LoopbackOptions(device.Port(), {0}));
@@ -303,7 +303,7 @@ TEST(SearchSession, range_sweep_is_paced_and_close_ends_it_promptly) {
     EXPECT_NE(problem.find("65537"), std::string::npos) << problem;
 }
 
-TEST(SearchSession, port_held_by_another_program_is_reported_and_a_later_start_retries) {
+TEST(SearchSession, PortHeldByAnotherProgramIsReportedAndALaterStartRetries) {
     const int holder = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;

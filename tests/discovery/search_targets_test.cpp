@@ -7,7 +7,7 @@
 namespace vantrel {
 namespace {
 
-TEST(SearchTargets, networks_ranges_and_single_addresses_are_understood) {
+TEST(SearchTargets, NetworksRangesAndSingleAddressesAreUnderstood) {
     struct Case {
         const char* text;
         SearchTarget::Kind kind;
@@ -48,7 +48,7 @@ TEST(SearchTargets, networks_ranges_and_single_addresses_are_understood) {
     EXPECT_EQ(range.ProbeCount(), 1u) << "one directed broadcast";
 }
 
-TEST(SearchTargets, bad_input_is_refused_with_a_message_that_names_the_problem) {
+TEST(SearchTargets, BadInputIsRefusedWithAMessageThatNamesTheProblem) {
     struct Case {
         const char* text;
         const char* inMessage;
@@ -92,7 +92,7 @@ TEST(SearchTargets, bad_input_is_refused_with_a_message_that_names_the_problem) 
     }
 }
 
-TEST(SearchTargets, unicast_addresses_of_all_targets_together_are_bounded) {
+TEST(SearchTargets, UnicastAddressesOfAllTargetsTogetherAreBounded) {
     SearchTarget a;
     SearchTarget b;
     SearchTarget network;

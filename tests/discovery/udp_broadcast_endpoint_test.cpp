@@ -51,7 +51,7 @@ public:
     const int fd;
 };
 
-TEST(UdpBroadcastEndpoint, open_twice_fails_and_keeps_the_first_socket_receiving) {
+TEST(UdpBroadcastEndpoint, OpenTwiceFailsAndKeepsTheFirstSocketReceiving) {
     CollectingEndpoint endpoint(kLoopback, 9, kLoopback, 0);
     ASSERT_EQ(endpoint.Open(), 1) << endpoint.LastErrorText();
     const std::uint16_t port = endpoint.LocalPort();
@@ -64,7 +64,7 @@ TEST(UdpBroadcastEndpoint, open_twice_fails_and_keeps_the_first_socket_receiving
     EXPECT_TRUE(endpoint.WaitFor(1, 0, 2s));
 }
 
-TEST(UdpBroadcastEndpoint, datagrams_reach_on_receive_in_place_with_length_and_sender) {
+TEST(UdpBroadcastEndpoint, DatagramsReachTheHandlerWithLengthAndSender) {
     CollectingEndpoint endpoint(kLoopback, 9, kLoopback, 0);
     ASSERT_EQ(endpoint.Open(), 1) << endpoint.LastErrorText();
     UdpSocket device;
@@ -80,7 +80,7 @@ TEST(UdpBroadcastEndpoint, datagrams_reach_on_receive_in_place_with_length_and_s
     EXPECT_EQ(datagrams[1].bytes, large);
 }
 
-TEST(UdpBroadcastEndpoint, send_reaches_the_destination_only_while_open) {
+TEST(UdpBroadcastEndpoint, SendReachesTheDestinationOnlyWhileOpen) {
     UdpSocket device;
     CollectingEndpoint endpoint(kLoopback, device.Port(), kLoopback, 0);
     const SearchProbe probe = BuildSearchProbe();
@@ -95,14 +95,14 @@ TEST(UdpBroadcastEndpoint, send_reaches_the_destination_only_while_open) {
     EXPECT_EQ(SendSearchProbe(endpoint), -1);
 }
 
-TEST(UdpBroadcastEndpoint, socket_receive_buffer_is_raised_to_four_mebibytes) {
+TEST(UdpBroadcastEndpoint, SocketReceiveBufferIsRaisedToFourMebibytes) {
     CollectingEndpoint endpoint(kLoopback, 9, kLoopback, 0);
     ASSERT_EQ(endpoint.Open(), 1) << endpoint.LastErrorText();
     // Linux reports twice the size it grants; as root the limit net.core.rmem_max does not apply
     EXPECT_GE(endpoint.SocketReceiveBuffer(), UdpBroadcastEndpoint::kSocketReceiveBuffer);
 }
 
-TEST(UdpBroadcastEndpoint, close_is_quick_idempotent_and_allows_reopening) {
+TEST(UdpBroadcastEndpoint, CloseIsQuickIdempotentAndAllowsReopening) {
     {
         CollectingEndpoint neverOpened(kLoopback, 9, kLoopback, 0);
         neverOpened.Close();
@@ -124,7 +124,7 @@ TEST(UdpBroadcastEndpoint, close_is_quick_idempotent_and_allows_reopening) {
     EXPECT_TRUE(endpoint.WaitFor(1, 0, 2s));
 }
 
-TEST(UdpBroadcastEndpoint, close_while_datagrams_pour_in_ends_quickly_and_stops_on_receive) {
+TEST(UdpBroadcastEndpoint, CloseWhileDatagramsPourInEndsQuicklyAndStopsOnReceive) {
     CollectingEndpoint endpoint(kLoopback, 9, kLoopback, 0);
     endpoint.workPerDatagram = 200us;
     ASSERT_EQ(endpoint.Open(), 1) << endpoint.LastErrorText();
