@@ -66,15 +66,17 @@ void XmlDeviceStore::LoadDatabase() {
     loaded_ = LoadedFile{};
     if (report.status == XmlFileStatus::Read) {
         loaded_ = FileAsSeen(report.info);
-        // read once more for the hash, in pieces; a file replaced meanwhile leaves the hash unknown
-        loaded_.hashKnown = HashRegularFile(path_, &report.info, &loaded_.hash);
+        // the text holds the file's bytes unless a NUL byte cut it; its hash is needed only in the rare case
+        // of a status change without a change of size or time, so it is not taken now
+        loaded_.hashInText = document_.Text().size() == report.size;
     }
 
     std::uint32_t enciphered = 0;
     XmlNodeRef devices = ExistingSection("DEVINFO");
     for (std::uint32_t i = 0; i < devices.ChildCount(); ++i) {
         XmlNodeRef device = devices.Child(i);
-        if (device.NameIs("DEV") && device.FindAttribute("password").Value().rfind(kCipherPrefix, 0) == 0) {
+        if (device.NameIs("DEV") &&
+            device.FindAttribute("password").ValueView().substr(0, sizeof kCipherPrefix - 1) == kCipherPrefix) {
             ++enciphered;
         }
     }
@@ -102,6 +104,11 @@ bool XmlDeviceStore::FileChangedSinceLoad(bool& notRegular) {
         return false;
     }
     // the same size and time can still hide another writer's bytes
+    if (!loaded_.hashKnown && loaded_.hashInText) {
+        std::string_view text = document_.Text();
+        loaded_.hash = ContentHash::Of(text.data(), text.size());
+        loaded_.hashKnown = true;
+    }
     std::uint64_t hash = 0;
     bool changed = !loaded_.hashKnown || !HashRegularFile(path_, &now, &hash) || hash != loaded_.hash;
     if (!changed) {

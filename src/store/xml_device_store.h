@@ -101,6 +101,8 @@ private:
         struct timespec changed {};  // ctime: any write, or a time set back by hand, moves it
         std::uint64_t hash = 0;
         bool hashKnown = false;
+        // hash unknown but the document's text is the file's bytes: the hash is taken from it when needed
+        bool hashInText = false;
     };
 
     // What identifies the file's state (hash not yet known).

@@ -45,6 +45,7 @@ void XmlDocument::FreeText() {
     XmlFreeTextBlock(text_, textMapped_);
     text_ = nullptr;
     textMapped_ = 0;
+    textLength_ = 0;
 }
 
 void XmlDocument::Clear() {
@@ -58,6 +59,10 @@ void XmlDocument::Reset() {
     root_ = XmlNewNode(XmlNodeKind::Document);
     if (root_ != nullptr)
         root_->parent = root_;
+}
+
+std::string_view XmlDocument::Text() const {
+    return text_ != nullptr ? std::string_view(text_, textLength_) : std::string_view();
 }
 
 bool XmlDocument::ParseText(std::size_t textLength, XmlFileReport* report) {
@@ -88,6 +93,7 @@ bool XmlDocument::ParseText(std::size_t textLength, XmlFileReport* report) {
             break;
         textLength = XmlCutPiecesAtNul(text_, textLength);
     }
+    textLength_ = textLength;
     if (report == nullptr)
         return true;
     report->depth = result.depth;

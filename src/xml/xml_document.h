@@ -53,6 +53,10 @@ public:
     // Like LoadFileChecked for a file holding exactly these bytes (status Read, NUL bytes as in a file).
     XmlFileReport LoadTextChecked(std::string_view bytes);
 
+    // The text the tree was parsed from, as read: the file's bytes unless it held a NUL byte (then the rest of
+    // that byte's 4,095-byte piece is cut, as the parser saw it). Empty when nothing was read.
+    std::string_view Text() const;
+
     // Bytes the tree holds from the system (records, arrays, owned copies; not the text).
     std::uint64_t TreeBytes() const;
 
@@ -64,8 +68,10 @@ private:
 
     XmlNode* root_ = nullptr;
     std::uint32_t parseOptions_ = XmlParseOptions::AllOptions;
-    char* text_ = nullptr;        // NUL-terminated; the tree borrows from it
-    std::size_t textMapped_ = 0;  // non-zero: text_ is a mapped block of this size, else from malloc
+    char* text_ = nullptr;  // NUL-terminated; the tree borrows from it
+    std::size_t textMapped_ = 0;
+    std::size_t textLength_ = 0;  // bytes of text_ the tree was parsed from  // non-zero: text_ is a mapped block of
+                                  // this size, else from malloc
 };
 
 }  // namespace vantrel
