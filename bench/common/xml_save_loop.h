@@ -4,6 +4,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -17,7 +20,10 @@ inline void TimeIndentedSave(benchmark::State& state, const std::string& source,
     vantrel::XmlDocument document;
     document.LoadFile(source.c_str());
     for (auto _ : state) {
-        if (!vantrel::XmlWriteFile(out.c_str(), document.Root(), vantrel::XmlLayout::Indented))
+        int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        vantrel::XmlFdSink sink(fd);
+        bool written = fd >= 0 && vantrel::XmlWrite(sink, document.Root(), vantrel::XmlLayout::Indented);
+        if (fd < 0 || ::close(fd) != 0 || !written)
             state.SkipWithError("write failed");
     }
     std::remove(out.c_str());

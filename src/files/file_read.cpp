@@ -4,71 +4,140 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "files/content_hash.h"
 
 namespace vantrel {
 
-FileContents ReadRegularFile(const std::string& path, std::uint64_t maxBytes, bool followLinks) {
-    FileContents contents;
+namespace {
+
+// Reads fd to its end into buffer; the status is Read, TooLarge, Unreadable or OutOfMemory.
+FileReadResult ReadToEnd(int fd, std::uint64_t maxBytes, ReadBuffer& buffer, FileReadResult result) {
+    // one byte more than the size, so that the read that finds the end needs no growth
+    std::uint64_t expected = static_cast<std::uint64_t>(result.info.st_size) + 1;
+    std::size_t capacity = static_cast<std::size_t>(expected < 4096 ? 4096 : expected);
+    char* data = buffer.Grow(capacity, 0);
+    std::size_t used = 0;
+    result.status = FileReadStatus::Read;
+    while (data != nullptr) {
+        if (used == capacity) {
+            // the file grew since fstat: look for more, up to the limit
+            if (used > maxBytes)
+                break;
+            capacity = capacity * 2;
+            data = buffer.Grow(capacity, used);
+            continue;
+        }
+        ssize_t got = read(fd, data + used, capacity - used);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            result.status = FileReadStatus::Unreadable;
+            result.error = errno;
+            return result;
+        }
+        if (got == 0)
+            break;
+        used += static_cast<std::size_t>(got);
+        if (used > maxBytes)
+            break;
+    }
+    result.size = used;
+    if (data == nullptr) {
+        result.status = FileReadStatus::OutOfMemory;
+    } else if (used > maxBytes) {
+        result.status = FileReadStatus::TooLarge;
+    }
+    return result;
+}
+
+// Gives the bytes to a string, which throws when it cannot grow.
+class StringBuffer : public ReadBuffer {
+public:
+    explicit StringBuffer(std::string& bytes) : bytes_(bytes) {}
+    char* Grow(std::size_t capacity, std::size_t) override {
+        try {
+            bytes_.resize(capacity);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        } catch (const std::length_error&) {
+            return nullptr;
+        }
+        return &bytes_[0];
+    }
+
+private:
+    std::string& bytes_;
+};
+
+}  // namespace
+
+std::string DescribeFileReadStatus(FileReadStatus status, int error) {
+    switch (status) {
+        case FileReadStatus::Missing:
+            return "missing";
+        case FileReadStatus::Read:
+            return "read";
+        case FileReadStatus::Unreadable:
+            return std::string("cannot be read: ") + std::strerror(error);
+        case FileReadStatus::NotRegularFile:
+            return "is not a regular file";
+        case FileReadStatus::TooLarge:
+            return "is too large";
+        case FileReadStatus::OutOfMemory:
+            return "is too large for this machine's memory";
+    }
+    return std::string();
+}
+
+FileReadResult ReadRegularFileInto(const std::string& path, std::uint64_t maxBytes, bool followLinks,
+                                   ReadBuffer& buffer) {
+    FileReadResult result;
     int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (followLinks ? 0 : O_NOFOLLOW);
     int fd = open(path.c_str(), flags);
     if (fd < 0) {
         int error = errno;
         struct stat seen {};
         if (error == ENOENT) {
-            contents.status = FileReadStatus::Missing;
+            result.status = FileReadStatus::Missing;
         } else if (error == ELOOP || (lstat(path.c_str(), &seen) == 0 && !S_ISREG(seen.st_mode) &&
                                       !(followLinks && S_ISLNK(seen.st_mode)))) {
-            contents.status = FileReadStatus::NotRegularFile;
+            result.status = FileReadStatus::NotRegularFile;
         } else {
-            contents.status = FileReadStatus::Unreadable;
-            contents.error = error;
+            result.status = FileReadStatus::Unreadable;
+            result.error = error;
         }
-        return contents;
+        return result;
     }
-    if (fstat(fd, &contents.info) != 0) {
-        contents.status = FileReadStatus::Unreadable;
-        contents.error = errno;
-    } else if (!S_ISREG(contents.info.st_mode)) {
-        contents.status = FileReadStatus::NotRegularFile;
-    } else if (static_cast<std::uint64_t>(contents.info.st_size) > maxBytes) {
-        contents.status = FileReadStatus::TooLarge;
+    if (fstat(fd, &result.info) != 0) {
+        result.status = FileReadStatus::Unreadable;
+        result.error = errno;
+    } else if (!S_ISREG(result.info.st_mode)) {
+        result.status = FileReadStatus::NotRegularFile;
+    } else if (static_cast<std::uint64_t>(result.info.st_size) > maxBytes) {
+        result.status = FileReadStatus::TooLarge;
+        result.size = static_cast<std::uint64_t>(result.info.st_size);
     } else {
-        contents.status = FileReadStatus::Read;
-        contents.bytes.resize(static_cast<std::size_t>(contents.info.st_size));
-        std::size_t used = 0;
-        for (;;) {
-            if (used == contents.bytes.size()) {
-                // the file may have grown since fstat: look for more, up to the limit
-                if (used >= maxBytes + 1) {
-                    contents.status = FileReadStatus::TooLarge;
-                    break;
-                }
-                contents.bytes.resize(used + 4096);
-            }
-            ssize_t got = read(fd, &contents.bytes[used], contents.bytes.size() - used);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                contents.status = FileReadStatus::Unreadable;
-                contents.error = errno;
-                break;
-            }
-            if (got == 0) {
-                break;
-            }
-            used += static_cast<std::size_t>(got);
-        }
-        contents.bytes.resize(used);
-        if (contents.status == FileReadStatus::Read && used > maxBytes) {
-            contents.status = FileReadStatus::TooLarge;
-        }
+        result = ReadToEnd(fd, maxBytes, buffer, result);
     }
     close(fd);
-    if (contents.status != FileReadStatus::Read) {
+    return result;
+}
+
+FileContents ReadRegularFile(const std::string& path, std::uint64_t maxBytes, bool followLinks) {
+    FileContents contents;
+    StringBuffer buffer(contents.bytes);
+    FileReadResult result = ReadRegularFileInto(path, maxBytes, followLinks, buffer);
+    contents.status = result.status;
+    contents.error = result.error;
+    contents.info = result.info;
+    if (result.status == FileReadStatus::Read) {
+        contents.bytes.resize(static_cast<std::size_t>(result.size));
+    } else {
         contents.bytes.clear();
         contents.bytes.shrink_to_fit();
     }

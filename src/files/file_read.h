@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,26 @@ enum class FileReadStatus {
     Unreadable,      // could not be opened or read; error holds errno
     NotRegularFile,  // a folder, FIFO, device or socket (or a symbolic link, when links are not followed)
     TooLarge,        // more than the limit; not kept
+    OutOfMemory,     // the bytes (or what is built from them) do not fit in this machine's memory
+};
+
+// "missing", "read", "cannot be read: Permission denied", "is not a regular file", "is too large",
+// "is too large for this machine's memory".
+std::string DescribeFileReadStatus(FileReadStatus status, int error);
+
+// Where ReadRegularFileInto puts the bytes: a buffer its owner keeps (the XML library parses in place).
+class ReadBuffer {
+public:
+    virtual ~ReadBuffer() = default;
+    // Room for at least capacity bytes with the first used ones kept; null when out of memory.
+    virtual char* Grow(std::size_t capacity, std::size_t used) = 0;
+};
+
+struct FileReadResult {
+    FileReadStatus status = FileReadStatus::Missing;
+    int error = 0;           // errno for Unreadable
+    std::uint64_t size = 0;  // bytes in the buffer when Read; else the size seen, if any
+    struct stat info {};     // fstat of the opened file; zero when it was not opened
 };
 
 struct FileContents {
@@ -25,6 +46,12 @@ struct FileContents {
 };
 
 // Opens with O_NONBLOCK (and O_NOFOLLOW unless followLinks), reads only a regular file and at most maxBytes.
+// The buffer is asked once for the size fstat gives plus one byte, so a file that does not grow meanwhile is
+// read without copying. What the buffer holds when the status is not Read is not part of the file.
+FileReadResult ReadRegularFileInto(const std::string& path, std::uint64_t maxBytes, bool followLinks,
+                                   ReadBuffer& buffer);
+
+// The same into a string (empty unless Read).
 FileContents ReadRegularFile(const std::string& path, std::uint64_t maxBytes, bool followLinks);
 
 // The ContentHash of the regular file at path (links not followed), read in pieces. False when it cannot be

@@ -3,9 +3,9 @@
 namespace vantrel {
 
 std::string DescribeSaveRefusal(const StoreCondition& condition) {
-    const XmlFileReport& file = condition.file;
-    if (file.status != XmlFileStatus::Missing && file.status != XmlFileStatus::Read) {
-        return condition.path + " " + DescribeXmlFileStatus(file);
+    const XmlLoadResult& file = condition.file;
+    if (file.status != FileReadStatus::Missing && file.status != FileReadStatus::Read) {
+        return condition.path + " " + DescribeFileReadStatus(file.status, file.error);
     }
     if (condition.tooDeep) {
         return condition.path + " is nested " + std::to_string(file.depth) + " levels deep (at most " +
@@ -20,8 +20,8 @@ std::vector<std::string> StoreNotices(const StoreCondition& condition) {
     if (!refusal.empty()) {
         notices.push_back(refusal + ". Nothing is saved to it, so no device can be added.");
     }
-    const XmlFileReport& file = condition.file;
-    if (file.status == XmlFileStatus::Read && file.damaged) {
+    const XmlLoadResult& file = condition.file;
+    if (file.status == FileReadStatus::Read && file.damaged) {
         std::string where = file.problem.empty()
                                 ? std::string()
                                 : " (" + file.problem + " at byte " + std::to_string(file.problemOffset) + ")";

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "xml/xml_file_report.h"
+#include "xml/xml_load_result.h"
 
 namespace vantrel {
 
@@ -35,7 +35,7 @@ struct SkippedChange {
 struct StoreCondition {
     std::string path;      // the database file
     std::string keyPath;   // its password key
-    XmlFileReport file;    // how the last load of the file went
+    XmlLoadResult file;    // how the last load of the file went
     bool tooDeep = false;  // nested deeper than kMaxDocumentDepth: never written over
     // Set when the file was damaged: where the copy of the original is kept (made before the first save over it).
     std::string backupPath;

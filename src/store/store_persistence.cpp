@@ -53,18 +53,18 @@ void XmlDeviceStore::ForgetCaches() {
 
 void XmlDeviceStore::LoadDatabase() {
     ForgetCaches();
-    XmlFileReport report = document_.LoadFileChecked(path_.c_str(), kMaxXmlFileSize);
+    XmlLoadResult report = document_.LoadFile(path_.c_str(), kMaxXmlFileSize);
     if (!document_.Root().IsValid()) {
         document_.Reset();
     }
     condition_.file = report;
-    condition_.tooDeep = report.status == XmlFileStatus::Read && report.depth > kMaxDocumentDepth;
+    condition_.tooDeep = report.status == FileReadStatus::Read && report.depth > kMaxDocumentDepth;
     condition_.backupPath = report.damaged ? path_ + ".bak" : std::string();
     condition_.backupMade = false;
     condition_.undecipherable.clear();
 
     loaded_ = LoadedFile{};
-    if (report.status == XmlFileStatus::Read) {
+    if (report.status == FileReadStatus::Read) {
         loaded_ = FileAsSeen(report.info);
         // the text holds the file's bytes unless a NUL byte cut it; its hash is needed only in the rare case
         // of a status change without a change of size or time, so it is not taken now

@@ -2,18 +2,29 @@
 
 // Internal to the XML library. Block allocator behind one XML tree. Records, arrays and owned copies come
 // from large chunks; released blocks go to free lists by size class and are handed out again, and everything
-// is returned to the system at once when the arena is destroyed. Not thread-safe, like the tree itself.
+// is returned to the system at once when the arena is destroyed. An arena takes at most its budget from the
+// system: past it every allocation fails and Exhausted() says so. Not thread-safe, like the tree itself.
+// Under AddressSanitizer released blocks are poisoned, so a handle used after its node was removed is caught.
 
 #include <cstddef>
 #include <cstdint>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VANTREL_XML_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VANTREL_XML_ASAN 1
+#endif
+#endif
+#if defined(VANTREL_XML_ASAN)
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace vantrel {
 
 class XmlArena {
 public:
-    // expectedBytes: what the tree is likely to need (0: unknown, start small). A large expectation is
-    // served from one block of mapped memory that is only touched as it is used.
-    explicit XmlArena(std::uint64_t expectedBytes = 0);
+    explicit XmlArena(std::uint64_t budget = UINT64_MAX);
     ~XmlArena();
     XmlArena(const XmlArena&) = delete;
     XmlArena& operator=(const XmlArena&) = delete;
@@ -28,6 +39,7 @@ public:
             std::size_t rounded = (size + kSmallStep - 1) & ~(kSmallStep - 1);
             FreeBlock*& list = free_[rounded / kSmallStep - 1];
             if (FreeBlock* block = list) {
+                Unpoison(block, rounded);
                 list = block->next;
                 return block;
             }
@@ -55,8 +67,28 @@ public:
     // Sizes up to here are kept exactly (in steps of 8) when blocks are given back.
     static constexpr std::size_t kExactLimit = 1024;
 
-    // Bytes taken from the system: chunks plus large blocks (of a mapped chunk, the part in use).
-    std::uint64_t BytesReserved() const;
+    // Bytes taken from the system (chunks plus large blocks), less the current chunk's untouched tail.
+    std::uint64_t BytesReserved() const { return reserved_ - static_cast<std::uint64_t>(limit_ - cursor_); }
+    // Under AddressSanitizer: marks a block given back as not to be touched, or as usable again.
+    static void Poison(void* block, std::size_t size) {
+#if defined(VANTREL_XML_ASAN)
+        ASAN_POISON_MEMORY_REGION(block, size);
+#else
+        (void)block;
+        (void)size;
+#endif
+    }
+    static void Unpoison(void* block, std::size_t size) {
+#if defined(VANTREL_XML_ASAN)
+        ASAN_UNPOISON_MEMORY_REGION(block, size);
+#else
+        (void)block;
+        (void)size;
+#endif
+    }
+
+    // True once an allocation failed: the budget was spent or the system had no memory left.
+    bool Exhausted() const { return exhausted_; }
 
     // The tree root that owns this arena, if any (destroying that root destroys the arena).
     const void* owner = nullptr;
@@ -74,6 +106,8 @@ private:
     static constexpr int kClassCount = 128 + 6;              // 8..1024 by 8, then 2K..64K by powers of two
 
     static int ClassOf(std::size_t roundedSize);
+    // Takes size bytes from the system within the budget; null (and Exhausted) when that fails.
+    void* TakeFromSystem(std::size_t size, bool* mapped);
     void* AllocateSlow(std::size_t size);
     void* AllocateFromChunk(std::size_t size);
     bool AddChunk(std::size_t size);
@@ -82,20 +116,19 @@ private:
     char* cursor_ = nullptr;
     char* limit_ = nullptr;
     std::size_t nextChunkSize_;
-    bool mapChunks_ = false;  // chunks come from XmlMapBlock instead of malloc
     LargeBlock* large_ = nullptr;
     FreeBlock* free_[kClassCount] = {};
     std::uint64_t reserved_ = 0;
+    std::uint64_t budget_;
+    bool exhausted_ = false;
 };
 
-// A block of at least size bytes straight from the system, laid out for huge pages where the system offers
-// them (the text of a large file, the chunks of its tree); null when out of memory. *mapped receives the
-// size to give back to XmlUnmapBlock. Only the whole huge pages within the first hugeBytes are asked for as
-// such: a block known to be filled to its size need not pay for a huge page it only begins. The bytes are
-// not necessarily zero: the last blocks given back (up to kXmlKeptBlockBytes together) are kept for the
-// next documents, as a heap keeps freed memory, so that loading a file again faults nothing in.
-void* XmlMapBlock(std::size_t size, std::size_t* mapped, std::size_t hugeBytes = SIZE_MAX);
+// A block of at least size bytes straight from the system (the text of a large file, the chunks of its tree),
+// in whole pages; null when out of memory. *mapped receives the size to give back to XmlUnmapBlock. Blocks
+// given back go back to the system at once, except the last one up to kXmlKeptBlockBytes, kept so that a
+// document loaded again soon (a Save that reloads) faults nothing in.
+void* XmlMapBlock(std::size_t size, std::size_t* mapped);
 void XmlUnmapBlock(void* block, std::size_t mapped);
-inline constexpr std::size_t kXmlKeptBlockBytes = 32 * 1024 * 1024;
+inline constexpr std::size_t kXmlKeptBlockBytes = 4 * 1024 * 1024;
 
 }  // namespace vantrel

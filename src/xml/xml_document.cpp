@@ -2,20 +2,18 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
-#include "xml/xml_file_reader.h"
 #include "xml/xml_node.h"
 #include "xml/xml_parser.h"
 #include "xml/xml_records.h"
+#include "xml/xml_text_buffer.h"
 
 namespace vantrel {
 
 namespace {
 
 constexpr std::int32_t kGrowthStep = 4;
-// A parsed tree takes about 2.7 bytes per byte of a database file; the arena is sized a little above that,
-// and only the part in use is ever touched.
-constexpr std::uint64_t kTreeBytesPerTextByte = 3;
 
 bool HasUtf16Mark(const char* text, std::size_t length) {
     return length >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'));
@@ -27,7 +25,24 @@ std::size_t FirstNul(const char* text, std::size_t length, const char* from) {
     return nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length;
 }
 
+void RefuseForMemory(XmlLoadResult& result) {
+    result.status = FileReadStatus::OutOfMemory;
+    result.damaged = false;
+    result.damage = XmlDamage::None;
+    result.problemOffset = 0;
+    result.problem.clear();
+    result.depth = 0;
+}
+
 }  // namespace
+
+std::string XmlLoadResult::Description() const {
+    if (status != FileReadStatus::Read)
+        return DescribeFileReadStatus(status, error);
+    if (!damaged)
+        return std::string();
+    return "is damaged (" + problem + " at byte " + std::to_string(problemOffset) + ")";
+}
 
 XmlDocument::~XmlDocument() {
     Clear();
@@ -65,115 +80,131 @@ std::string_view XmlDocument::Text() const {
     return text_ != nullptr ? std::string_view(text_, textLength_) : std::string_view();
 }
 
-bool XmlDocument::ParseText(std::size_t textLength, XmlFileReport* report) {
-    if (text_ == nullptr || textLength == 0) {
+void XmlDocument::ParseText(XmlTextBuffer& text, XmlLoadResult& result) {
+    if (text.data == nullptr || text.size == 0) {
         Reset();
-        return false;
+        return;
     }
+    Clear();
+    if (HasUtf16Mark(text.data, text.size)) {
+        // not in the 8-bit encoding the parser reads: what it would build is noise, not the file's content
+        Reset();
+        XmlParseResult utf16;
+        utf16.damage = XmlDamage::Utf16;
+        result.damaged = true;
+        result.damage = XmlDamage::Utf16;
+        result.problem = XmlDescribeDamage(utf16);
+        return;
+    }
+    text_ = text.data;
+    textMapped_ = text.mapped;
+    std::size_t textLength = text.size;
+    text.Release();
     // The parser reads up to the first NUL. The text is the file's bytes as read; only when a NUL stands
     // inside it are the pieces cut and joined and the text parsed again, so a clean file is read once.
     std::size_t nulAt = textLength;
-    XmlParseResult result;
+    XmlParseResult parsed;
     for (int pass = 0; pass < 2; ++pass) {
         XmlDestroyTree(root_);
-        root_ = XmlNewNode(XmlNodeKind::Document, std::uint64_t{textLength} * kTreeBytesPerTextByte);
+        root_ = XmlNewNode(XmlNodeKind::Document, XmlTreeBudget(textLength));
         if (root_ == nullptr) {
             Reset();
-            return false;
+            RefuseForMemory(result);
+            return;
         }
         root_->parent = root_;
-        result = XmlParse(text_, root_, kGrowthStep, parseOptions_);
+        parsed = XmlParse(text_, root_, kGrowthStep, parseOptions_);
+        if (parsed.outOfMemory) {
+            Reset();
+            RefuseForMemory(result);
+            return;
+        }
         if (pass > 0)
             break;
-        nulAt = FirstNul(text_, textLength, result.stop);
-        if (nulAt == textLength)
-            break;
+        nulAt = FirstNul(text_, textLength, parsed.stop);
         // after a stop at the internal subset nothing past the stop is parsed: no need to parse again
-        if (*result.stop != '\0')
+        if (nulAt == textLength || *parsed.stop != '\0')
             break;
         textLength = XmlCutPiecesAtNul(text_, textLength);
     }
     textLength_ = textLength;
-    if (report == nullptr)
-        return true;
-    report->depth = result.depth;
+    JudgeText(parsed, nulAt, result);
+}
+
+void XmlDocument::JudgeText(const XmlParseResult& parsed, std::size_t nulAt, XmlLoadResult& result) const {
+    result.depth = parsed.depth;
     // the first problem in the file: text before the first NUL has the same offsets in file and text
-    if (HasUtf16Mark(text_, textLength)) {
-        report->damage = XmlDamage::Utf16;
-        report->problemOffset = 0;
-    } else if (result.problemAt != nullptr && static_cast<std::size_t>(result.problemAt - text_) < nulAt) {
-        report->damage = result.damage;
-        report->problemOffset = static_cast<std::uint64_t>(result.problemAt - text_);
-    } else if (nulAt < report->size) {
-        report->damage = XmlDamage::NulByte;
-        report->problemOffset = nulAt;
-    } else if (result.problemAt != nullptr) {
-        report->damage = result.damage;
-        report->problemOffset = static_cast<std::uint64_t>(result.problemAt - text_);
+    XmlDamage damage = XmlDamage::None;
+    if (parsed.problemAt != nullptr && static_cast<std::size_t>(parsed.problemAt - text_) < nulAt) {
+        damage = parsed.damage;
+        result.problemOffset = static_cast<std::uint64_t>(parsed.problemAt - text_);
+    } else if (nulAt < result.size) {
+        damage = XmlDamage::NulByte;
+        result.problemOffset = nulAt;
+    } else if (parsed.problemAt != nullptr) {
+        damage = parsed.damage;
+        result.problemOffset = static_cast<std::uint64_t>(parsed.problemAt - text_);
     }
-    if (report->damage != XmlDamage::None) {
-        report->damaged = true;
-        result.damage = report->damage;
-        report->problem = XmlDescribeDamage(result);
+    if (damage != XmlDamage::None) {
+        result.damaged = true;
+        result.damage = damage;
+        XmlParseResult described = parsed;
+        described.damage = damage;
+        result.problem = XmlDescribeDamage(described);
     }
-    return true;
 }
 
-bool XmlDocument::LoadFile(const char* path) {
+XmlLoadResult XmlDocument::LoadFile(const char* path, std::uint64_t maxBytes) {
     Clear();
-    XmlTextBuffer text;
-    bool read = XmlReadFile(path, text);
-    text_ = text.data;
-    textMapped_ = text.mapped;
-    return ParseText(read ? text.size : 0, nullptr) && read;
-}
-
-XmlFileReport XmlDocument::LoadFileChecked(const char* path, std::uint64_t maxBytes) {
-    Clear();
-    XmlFileReport report;
-    XmlTextBuffer text;
-    XmlReadFileChecked(path, maxBytes, text, report);
-    text_ = text.data;
-    textMapped_ = text.mapped;
-    ParseText(text.size, report.status == XmlFileStatus::Read ? &report : nullptr);
-    return report;
-}
-
-bool XmlDocument::LoadText(std::string_view bytes) {
-    Clear();
-    std::size_t length = bytes.size();
-    if (const void* nul = std::memchr(bytes.data(), '\0', length))
-        length = static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data());
-    XmlTextBuffer text;
-    if (length > 0 && text.Reserve(length)) {
-        std::memcpy(text.data, bytes.data(), length);
-        text.data[length] = '\0';
-    }
-    text_ = text.data;
-    textMapped_ = text.mapped;
-    return ParseText(text_ != nullptr ? length : 0, nullptr);
-}
-
-XmlFileReport XmlDocument::LoadTextChecked(std::string_view bytes) {
-    Clear();
-    XmlFileReport report;
-    report.status = XmlFileStatus::Read;
-    report.size = bytes.size();
-    XmlTextBuffer text;
-    if (!bytes.empty()) {
-        if (!text.Reserve(bytes.size())) {
-            report.status = XmlFileStatus::Unreadable;
-            report.error = ENOMEM;
-            Reset();
-            return report;
+    XmlLoadResult result;
+    try {
+        XmlTextBuffer text;
+        FileReadResult read;
+        if (path == nullptr) {
+            read.status = FileReadStatus::Unreadable;
+            read.error = EINVAL;
+        } else {
+            read = ReadRegularFileInto(path, maxBytes, false, text);
         }
-        std::memcpy(text.data, bytes.data(), bytes.size());
-        text.data[bytes.size()] = '\0';
+        result.status = read.status;
+        result.error = read.error;
+        result.size = read.size;
+        result.info = read.info;
+        if (read.status != FileReadStatus::Read) {
+            Reset();
+            return result;
+        }
+        text.Finish(static_cast<std::size_t>(read.size));
+        ParseText(text, result);
+    } catch (const std::bad_alloc&) {
+        Reset();
+        RefuseForMemory(result);
     }
-    text_ = text.data;
-    textMapped_ = text.mapped;
-    ParseText(text_ != nullptr ? bytes.size() : 0, &report);
-    return report;
+    return result;
+}
+
+XmlLoadResult XmlDocument::LoadText(std::string_view bytes) {
+    Clear();
+    XmlLoadResult result;
+    result.status = FileReadStatus::Read;
+    result.size = bytes.size();
+    try {
+        XmlTextBuffer text;
+        if (!bytes.empty()) {
+            if (!text.Reserve(bytes.size())) {
+                Reset();
+                RefuseForMemory(result);
+                return result;
+            }
+            std::memcpy(text.data, bytes.data(), bytes.size());
+            text.Finish(bytes.size());
+        }
+        ParseText(text, result);
+    } catch (const std::bad_alloc&) {
+        Reset();
+        RefuseForMemory(result);
+    }
+    return result;
 }
 
 }  // namespace vantrel

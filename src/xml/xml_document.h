@@ -6,13 +6,15 @@
 #include <cstdint>
 #include <string_view>
 
-#include "xml/xml_file_report.h"
+#include "xml/xml_load_result.h"
 #include "xml/xml_node_kind.h"
 #include "xml/xml_node_ref.h"
 
 namespace vantrel {
 
 struct XmlNode;
+struct XmlParseResult;
+struct XmlTextBuffer;
 
 class XmlDocument {
 public:
@@ -34,24 +36,16 @@ public:
     // Makes the document an empty Document root (its own parent), dropping any tree and text.
     void Reset();
 
-    // Clear, read the file, parse it into a new Document root. A missing, unreadable or empty file leaves an
-    // empty Document root instead. True when the file gave at least one byte. A NUL byte cuts the rest of its
-    // 4095-byte piece of the file from the text.
-    bool LoadFile(const char* path);
+    // Drops what the document held and reads the file at path into a new tree. Never follows a symbolic link,
+    // never blocks on a FIFO or device, refuses files larger than maxBytes. Whatever is not Read (missing,
+    // not a regular file, unreadable, too large, or too large for the memory: the tree's budget, see
+    // XmlTreeBudget, or the machine's) leaves an empty Document root. For a file that was read, damaged,
+    // problem and problemOffset tell whether its text was one complete document, and depth how deep its
+    // elements nest. A NUL byte cuts the rest of its 4095-byte piece of the file from the text. Never throws.
+    XmlLoadResult LoadFile(const char* path, std::uint64_t maxBytes = kMaxXmlFileSize);
 
-    // Like LoadFile, but never follows a symbolic link, never blocks on a FIFO or device, refuses files
-    // larger than maxBytes, and reports what it found: a file that is not a regular file, too large or not
-    // completely readable gives an empty Document root with the status saying why. For a file that was read,
-    // damaged, problem and problemOffset tell whether its text was one complete document (see XmlDamage),
-    // and depth how deep its elements nest.
-    XmlFileReport LoadFileChecked(const char* path, std::uint64_t maxBytes = kMaxXmlFileSize);
-
-    // Like LoadFile, over a copy of the given bytes (the copy is cut at its first NUL).
-    // Empty input gives an empty Document root and false.
-    bool LoadText(std::string_view text);
-
-    // Like LoadFileChecked for a file holding exactly these bytes (status Read, NUL bytes as in a file).
-    XmlFileReport LoadTextChecked(std::string_view bytes);
+    // Like LoadFile for a file holding exactly these bytes (status Read unless out of memory).
+    XmlLoadResult LoadText(std::string_view bytes);
 
     // The text the tree was parsed from, as read: the file's bytes unless it held a NUL byte (then the rest of
     // that byte's 4,095-byte piece is cut, as the parser saw it). Empty when nothing was read.
@@ -61,17 +55,17 @@ public:
     std::uint64_t TreeBytes() const;
 
 private:
-    // Parses the text (textLength bytes, NUL-terminated) into a fresh root, or leaves an empty root when
-    // there is no text; fills the damage and depth of report.
-    bool ParseText(std::size_t textLength, XmlFileReport* report);
+    // Takes the text over and parses it into a fresh root (an empty root when there is no text); fills in
+    // the damage and depth of result, or the status OutOfMemory.
+    void ParseText(XmlTextBuffer& text, XmlLoadResult& result);
+    void JudgeText(const XmlParseResult& parsed, std::size_t nulAt, XmlLoadResult& result) const;
     void FreeText();
 
     XmlNode* root_ = nullptr;
     std::uint32_t parseOptions_ = XmlParseOptions::AllOptions;
-    char* text_ = nullptr;  // NUL-terminated; the tree borrows from it
-    std::size_t textMapped_ = 0;
-    std::size_t textLength_ = 0;  // bytes of text_ the tree was parsed from  // non-zero: text_ is a mapped block of
-                                  // this size, else from malloc
+    char* text_ = nullptr;        // NUL-terminated; the tree borrows from it
+    std::size_t textMapped_ = 0;  // non-zero: text_ is a mapped block of this size, else from malloc
+    std::size_t textLength_ = 0;  // bytes of text_ the tree was parsed from
 };
 
 }  // namespace vantrel

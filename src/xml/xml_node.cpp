@@ -128,8 +128,8 @@ void XmlReleaseText(XmlArena* arena, char* text, std::uint32_t length) {
         arena->Release(text, std::size_t{length} + 1);
 }
 
-XmlNode* XmlNewNode(XmlNodeKind kind, std::uint64_t expectedBytes) {
-    auto* arena = new (std::nothrow) XmlArena(expectedBytes);
+XmlNode* XmlNewNode(XmlNodeKind kind, std::uint64_t budget) {
+    auto* arena = new (std::nothrow) XmlArena(budget);
     if (arena == nullptr)
         return nullptr;
     XmlNode* node = XmlNewNodeIn(arena, kind, true);

@@ -49,8 +49,8 @@ struct XmlNode {
 // A new node with zero counts and null spans, parent null (the caller sets it); null when out of memory.
 // Attribute array of capacity 1 except for Document, Text, CData, Comment and IncludeSection; child array of
 // capacity 1 for Document, Element and Doctype only. The node owns a fresh arena that the whole tree built
-// below it allocates from; expectedBytes, when known, sizes the arena's first block.
-XmlNode* XmlNewNode(XmlNodeKind kind, std::uint64_t expectedBytes = 0);
+// below it allocates from, taking at most budget bytes from the system.
+XmlNode* XmlNewNode(XmlNodeKind kind, std::uint64_t budget = UINT64_MAX);
 
 // Frees the tree below and including top, never climbing above it; null does nothing. A top that owns its
 // arena (made by XmlNewNode) releases the arena at once; a detached subtree returns its memory to the arena

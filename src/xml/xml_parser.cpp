@@ -514,14 +514,16 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
                 return CutOff(p, tagStart, what);
             }
             char* attributeStart = p;
-            p = attributeEnd + 1;
+            // a word that ends a declaration ("<?pi b?>") leaves its "?" to close it
+            bool closesDeclaration = declaration && byteAfter == '?';
+            p = closesDeclaration ? attributeEnd : attributeEnd + 1;
             if (IsSpace(byteAfter))
                 p = SkipSpace(p);
             if (byteAfter != '=' && *p != '=') {
                 // no value; the byte after the name was stepped over unexamined
                 if (!declaration) {
                     Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", NameOf(attribute));
-                } else if (!IsSpace(byteAfter)) {
+                } else if (!IsSpace(byteAfter) && !closesDeclaration) {
                     Damage(attributeEnd, XmlDamage::BadMarkup, what);
                 }
                 if (IsName(*p))
@@ -955,6 +957,7 @@ XmlParseResult XmlParse(char* text, XmlNode* parent, std::int32_t growthStep, st
     char* stop = parser.Run(text);
     parser.Finish(stop);
     result.stop = stop;
+    result.outOfMemory = parent->arena->Exhausted();
     return result;
 }
 

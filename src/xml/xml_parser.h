@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "xml/xml_file_report.h"
+#include "xml/xml_load_result.h"
 #include "xml/xml_node.h"
 #include "xml/xml_node_kind.h"
 
@@ -23,6 +23,7 @@ struct XmlParseResult {
     std::string_view first;           // names for the message (spans of the text)
     std::string_view second;
     std::uint32_t depth = 0;  // deepest nesting of elements: an element directly below parent is at 1
+    bool outOfMemory = false;  // the tree's arena could not give what the text needed: the tree is incomplete
 };
 
 // Parses text into children of parent, whose tree's arena supplies the memory; names and values point into

@@ -1,9 +1,13 @@
 #include "xml/xml_writer.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+#include "files/file_read.h"
 
 #include "xml/xml_node.h"
 #include "xml/xml_records.h"
@@ -108,10 +112,6 @@ public:
     }
 
 private:
-    void Span(const char* data, std::uint32_t length) {
-        if (data != nullptr)
-            out_.Put(data, length);
-    }
     void WriteIndent() {
         if (indented_ && !indent_.current.empty())
             out_.Put(indent_.current.data(), indent_.current.size());
@@ -122,11 +122,15 @@ private:
     }
     void WriteEndTag(const XmlNode* node) {
         out_.Put("</", 2);
-        Span(node->name, node->nameLength);
+        if (node->name != nullptr && node->nameLength > 0) {
+            PutName(node->name, node->nameLength);
+        } else {
+            out_.Put("anonymous");
+        }
         out_.Put('>');
     }
     // A value between the quote it does not hold; a value holding both cannot be read back the same.
-    void QuotedValue(const char* value, std::uint32_t length) {
+    void QuotedValue(const char* value, std::uint32_t length, bool escaped) {
         char quote = '"';
         if (std::memchr(value, '"', length) != nullptr) {
             if (std::memchr(value, '\'', length) != nullptr) {
@@ -136,27 +140,75 @@ private:
             quote = '\'';
         }
         out_.Put(quote);
-        out_.Put(value, length);
+        if (escaped) {
+            PutCharacterData(value, length);
+        } else {
+            out_.Put(value, length);
+        }
         out_.Put(quote);
     }
-    // True when the last attribute written has no value: the parser steps over the byte after such a name
-    // unread, so the tag's closing must not follow it directly.
-    bool WriteAttributes(const XmlNode* node) {
-        bool bare = false;
+    // Values and text as they stand, except what no XML reader takes there, which only a damaged file or a
+    // caller of SetValue can bring: "<" becomes "&lt;", and "&" that starts no reference becomes "&amp;".
+    void PutCharacterData(const char* data, std::uint32_t length) {
+        const char* end = data + length;
+        const char* from = data;
+        for (const char* p = data; p < end; ++p) {
+            if (*p != '<' && (*p != '&' || StartsReference(p + 1, end)))
+                continue;
+            out_.Put(from, static_cast<std::size_t>(p - from));
+            out_.Put(*p == '<' ? "&lt;" : "&amp;");
+            from = p + 1;
+        }
+        out_.Put(from, static_cast<std::size_t>(end - from));
+    }
+    // Whether the bytes after an "&" complete a reference: a name, "#" and digits, or "#x" and hex digits,
+    // then ";".
+    static bool StartsReference(const char* p, const char* end) {
+        auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+        auto isHex = [&](char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+        const char* start = p;
+        if (p < end && *p == '#') {
+            bool hex = ++p < end && *p == 'x';
+            start = hex ? ++p : p;
+            while (p < end && (hex ? isHex(*p) : isDigit(*p))) ++p;
+        } else if (p < end && IsNameStart(*p)) {
+            while (p < end && IsNameByte(*p)) ++p;
+        }
+        return p > start && p < end && *p == ';';
+    }
+    static bool IsNameByte(char c) {
+        return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    }
+    static bool IsNameStart(char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || byte == '_' || byte == ':' ||
+               byte >= 0x80;
+    }
+    // A name as it stands; one that begins with a digit, "-" or "." (which the tolerant parser reads from a
+    // damaged file, but no XML reader takes) gets a "_" in front.
+    void PutName(const char* name, std::uint32_t length) {
+        if (length > 0 && !IsNameStart(name[0]))
+            out_.Put('_');
+        out_.Put(name, length);
+    }
+    // An element's attribute without a value is written with an empty one: a bare name is not XML. In a
+    // declaration a bare word is what the file held, and is written back as it was.
+    void WriteAttributes(const XmlNode* node) {
+        bool element = node->kind == XmlNodeKind::Element;
         for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
             const XmlAttribute& attribute = node->attributes[i];
             // a name that is not there, or empty, would not read back as an attribute
             if (attribute.name == nullptr || attribute.nameLength == 0)
                 continue;
             out_.Put(' ');
-            out_.Put(attribute.name, attribute.nameLength);
-            bare = attribute.value == nullptr;
-            if (!bare) {
+            PutName(attribute.name, attribute.nameLength);
+            if (attribute.value != nullptr) {
                 out_.Put('=');
-                QuotedValue(attribute.value, attribute.valueLength);
+                QuotedValue(attribute.value, attribute.valueLength, element);
+            } else if (element) {
+                out_.Put("=\"\"", 3);
             }
         }
-        return bare;
     }
     void WriteMarkupDeclaration(const char* keyword, const XmlNode* node) {
         if (node->name == nullptr)
@@ -188,7 +240,7 @@ private:
             } else {
                 out_.Put(' ');
                 if (attribute.value != nullptr)
-                    QuotedValue(attribute.value, attribute.valueLength);
+                    QuotedValue(attribute.value, attribute.valueLength, false);
             }
         }
         if (node->childCount > 0) {
@@ -254,13 +306,12 @@ private:
             case XmlNodeKind::Declaration: {
                 bool declaration = node->kind == XmlNodeKind::Declaration;
                 out_.Put(declaration ? "<?" : "<");
-                if (node->name != nullptr) {
-                    out_.Put(node->name, node->nameLength);
+                if (node->name != nullptr && node->nameLength > 0) {
+                    PutName(node->name, node->nameLength);
                 } else {
                     out_.Put("anonymous");
                 }
-                if (WriteAttributes(node))
-                    out_.Put(' ');
+                WriteAttributes(node);
                 // children that give no bytes count as none, so that what is written reads back the same
                 const XmlNode* only = nullptr;
                 std::uint32_t shown = 0;
@@ -276,7 +327,7 @@ private:
                 } else {
                     out_.Put('>');
                     if (shown == 1 && only->kind == XmlNodeKind::Text) {
-                        Span(only->value, only->valueLength);
+                        PutCharacterData(only->value, only->valueLength);
                         WriteEndTag(node);
                     } else {
                         LineEnd();
@@ -287,7 +338,7 @@ private:
                 break;
             }
             case XmlNodeKind::Text:
-                Span(node->value, node->valueLength);
+                PutCharacterData(node->value, node->valueLength);
                 break;
             case XmlNodeKind::CData:
                 WriteSection("<![CDATA[", "]]>", node);
@@ -327,42 +378,26 @@ private:
     const char* lineEnd_;
 };
 
-class StreamSink : public XmlSink {
-public:
-    explicit StreamSink(std::ostream& stream) : stream_(stream) {}
-    bool Write(const char* data, std::size_t size) override {
-        stream_.write(data, static_cast<std::streamsize>(size));
-        return stream_.good();
-    }
-
-private:
-    std::ostream& stream_;
-};
-
 }  // namespace
 
 bool XmlStringSink::Write(const char* data, std::size_t size) {
-    out_.append(data, size);
+    try {
+        out_.append(data, size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
     return true;
 }
 
 bool XmlFdSink::Write(const char* data, std::size_t size) {
     if (error_ != 0)
         return false;
-    while (size > 0) {
-        ssize_t written = ::write(fd_, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            error_ = errno;
-            return false;
-        }
-        if (written == 0) {
-            error_ = EIO;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
+    errno = 0;
+    if (!WriteAll(fd_, data, size)) {
+        error_ = errno != 0 ? errno : EIO;
+        return false;
     }
     return true;
 }
@@ -371,17 +406,22 @@ bool XmlWrite(XmlSink& sink, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineE
     const XmlNode* record = XmlRecords::NodeOf(node);
     if (record == nullptr)
         return true;
-    Indent indent;
-    indent.indentByte = layout == XmlLayout::Indented ? '\t' : '\0';
-    BufferedOutput out(sink);
-    Writer writer(out, indent, layout, lineEnd);
-    if (record->parent == record && record->kind == XmlNodeKind::Document) {
-        for (std::uint32_t i = 0; i < record->childCount && out.Ok(); ++i) writer.Write(record->children[i]);
-    } else {
-        writer.Write(record);
+    try {
+        Indent indent;
+        indent.indentByte = layout == XmlLayout::Indented ? '\t' : '\0';
+        auto out = std::make_unique<BufferedOutput>(sink);
+        Writer writer(*out, indent, layout, lineEnd);
+        if (record->parent == record && record->kind == XmlNodeKind::Document) {
+            for (std::uint32_t i = 0; i < record->childCount && out->Ok(); ++i) writer.Write(record->children[i]);
+        } else {
+            writer.Write(record);
+        }
+        out->Flush();
+        return out->Ok();
+    } catch (const std::bad_alloc&) {
+        // deep trees keep their walk on the heap
+        return false;
     }
-    out.Flush();
-    return out.Ok();
 }
 
 std::string XmlWriteToString(XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd) {
@@ -389,30 +429,6 @@ std::string XmlWriteToString(XmlNodeRef node, XmlLayout layout, XmlLineEnd lineE
     XmlStringSink sink(out);
     XmlWrite(sink, node, layout, lineEnd);
     return out;
-}
-
-bool XmlWriteFile(const char* path, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd) {
-    if (path == nullptr)
-        return false;
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    XmlFdSink sink(fd);
-    bool ok = XmlWrite(sink, node, layout, lineEnd);
-    if (::close(fd) != 0)
-        ok = false;
-    return ok;
-}
-
-std::ostream& operator<<(std::ostream& stream, XmlNodeRef node) {
-    if (!stream.good())
-        return stream;
-    std::ios::fmtflags others = stream.flags() & ~std::ios::skipws;
-    XmlLayout layout = others == std::ios::fmtflags{} ? XmlLayout::Compact : XmlLayout::Indented;
-    StreamSink sink(stream);
-    if (!XmlWrite(sink, node, layout, XmlLineEnd::CrLf) || !stream.flush())
-        stream.setstate(std::ios::badbit);
-    return stream;
 }
 
 }  // namespace vantrel

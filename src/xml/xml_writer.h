@@ -1,18 +1,27 @@
 #pragma once
 
-// Serialises a node or a whole document. Nothing is escaped: names, values and text are written byte for
-// byte as they stand. The writer's own line ends are a property of the output (CR LF for files, so the same
-// tree gives the same bytes on every platform); bytes inside values are never changed.
+// Serialises a node or a whole document. Names, values and text are written byte for byte as they stand, so a
+// well-formed file that was read comes back with the same bytes (the layout aside). The writer's own line ends
+// are a property of the output (CR LF for files, so the same tree gives the same bytes on every platform).
 //
-// Attribute values are written between double quotes, except a value that holds a double quote (it came
-// single-quoted from a file), which is written between apostrophes so that it reads back the same. A value
-// holding both quote characters cannot be written so that it reads back the same: the writer stops there and
-// reports failure, so that a save refuses rather than leaving a file that parses differently. The same holds
-// for the quoted words of a DOCTYPE.
+// What is written is always well-formed, whatever the tree holds (a damaged file read by the tolerant parser
+// can give a tree that is not):
+// - attribute values are written between double quotes, except a value that holds a double quote (it came
+//   single-quoted from a file), which is written between apostrophes. A value holding both quote characters
+//   cannot be written so that it reads back the same: the writer stops there and reports failure, so that a
+//   save refuses rather than leaving a file that parses differently. The same holds for the quoted words of
+//   a DOCTYPE;
+// - an element's attribute without a value is written with an empty value, name=""; a declaration's bare word
+//   stays bare (<?pi b?>);
+// - "<" in an element's attribute value or in text is written "&lt;", and an "&" that starts no reference
+//   "&amp;";
+// - a name that starts with a digit, "-" or "." gets a "_" in front; an element without a name is written
+//   <anonymous>...</anonymous>;
+// - nodes that give no bytes (empty text, a declaration without name) give no line, and an element whose
+//   children all give none is written <a/>; attributes and DOCTYPE words with an empty name are left out.
 
 #include <cstddef>
 #include <cstdint>
-#include <ostream>
 #include <string>
 
 #include "xml/xml_node_ref.h"
@@ -68,12 +77,5 @@ bool XmlWrite(XmlSink& sink, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineE
 
 // The bytes XmlWrite would give (up to where it failed).
 std::string XmlWriteToString(XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd = XmlLineEnd::CrLf);
-
-// Creates or truncates path and writes the node (not atomic; false on any open, write or close error).
-bool XmlWriteFile(const char* path, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd = XmlLineEnd::CrLf);
-
-// Stream form: does nothing to a stream that is not good; compact when no format flag but skipws is set,
-// indented otherwise (a fresh stream is indented); CR LF line ends. Sets badbit when writing fails.
-std::ostream& operator<<(std::ostream& stream, XmlNodeRef node);
 
 }  // namespace vantrel

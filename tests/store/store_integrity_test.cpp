@@ -69,7 +69,7 @@ TEST_F(StoreIntegrity, UnreadableFileIsNeverSavedOver) {
     int status = AsNobody([path] {
         XmlDeviceStore store(path);
         const StoreCondition& condition = *store.Condition();
-        if (condition.file.status != XmlFileStatus::Unreadable || condition.file.error != EACCES) {
+        if (condition.file.status != FileReadStatus::Unreadable || condition.file.error != EACCES) {
             return 1;
         }
         if (store.SaveRefusal() != path + " cannot be read: Permission denied") {
@@ -107,7 +107,7 @@ TEST_F(StoreIntegrity, LinkFifoFolderAndDeviceAreRefusedWithoutHanging) {
         auto start = std::chrono::steady_clock::now();
         XmlDeviceStore& store = Open();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-        EXPECT_EQ(store.Condition()->file.status, XmlFileStatus::NotRegularFile);
+        EXPECT_EQ(store.Condition()->file.status, FileReadStatus::NotRegularFile);
         EXPECT_EQ(store.SaveRefusal(), path_ + " is not a regular file");
         EXPECT_NE(store.AddOrganization(0, "North"), 0u);
         EXPECT_EQ(store.Save(), 0);
@@ -136,7 +136,7 @@ TEST_F(StoreIntegrity, FileAboveTheSizeLimitIsNotRead) {
     WriteWholeFile(path_, "<DATAROOT/>");
     ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(kMaxXmlFileSize) + 1), 0);
     XmlDeviceStore& store = Open();
-    EXPECT_EQ(store.Condition()->file.status, XmlFileStatus::TooLarge);
+    EXPECT_EQ(store.Condition()->file.status, FileReadStatus::TooLarge);
     EXPECT_EQ(store.CountDevices(), 0u);
     EXPECT_EQ(store.Save(), 0);
     struct stat info {};

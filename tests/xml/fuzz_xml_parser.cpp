@@ -36,7 +36,7 @@ void Require(bool condition, const char* what) {
 
 // The same bytes through a real file: the checked file load must build the same tree and the same report.
 void CompareWithFile(std::string_view text, std::uint32_t options, const XmlDocument& document,
-                     const XmlFileReport& report) {
+                     const XmlLoadResult& report) {
     static const std::string path = "/dev/shm/vantrel_fuzz_xml_" + std::to_string(getpid()) + ".xml";
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -47,8 +47,8 @@ void CompareWithFile(std::string_view text, std::uint32_t options, const XmlDocu
         return;
     XmlDocument fromFile;
     fromFile.SetParseOptions(options);
-    XmlFileReport fileReport = fromFile.LoadFileChecked(path.c_str());
-    Require(fileReport.status == XmlFileStatus::Read, "file not read");
+    XmlLoadResult fileReport = fromFile.LoadFile(path.c_str());
+    Require(fileReport.status == FileReadStatus::Read, "file not read");
     Require(fileReport.damage == report.damage && fileReport.problemOffset == report.problemOffset &&
                 fileReport.depth == report.depth && fileReport.problem == report.problem,
             "file and text judged differently");
@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     XmlDocument document;
     document.SetParseOptions(options);
-    XmlFileReport report = document.LoadTextChecked(text);
-    Require(report.status == XmlFileStatus::Read, "text not read");
+    XmlLoadResult report = document.LoadText(text);
+    Require(report.status == FileReadStatus::Read, "text not read");
     Require(report.damaged == (report.damage != XmlDamage::None), "damaged without a kind");
     Require(report.damaged == !report.problem.empty(), "damaged without words");
     Require(report.problemOffset <= text.size(), "problem past the end");
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         XmlDocument again;
         again.SetParseOptions(options);
-        XmlFileReport againReport = again.LoadTextChecked(once);
+        XmlLoadResult againReport = again.LoadText(once);
         bool written = Write(again, layout, twice);
         // the indented layout puts a line end after text, which reads back as part of it unless trimmed
         bool textTrimmed = (options & XmlParseOptions::TrimText) != 0;

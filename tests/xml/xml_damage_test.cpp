@@ -18,10 +18,10 @@ namespace {
 // As the store parses: everything kept, and nothing after a DOCTYPE's subset left unread.
 constexpr std::uint32_t kStoreOptions = XmlParseOptions::AllOptions & ~XmlParseOptions::StopAfterInternalSubset;
 
-XmlFileReport Check(const std::string& bytes, std::uint32_t options = kStoreOptions) {
+XmlLoadResult Check(const std::string& bytes, std::uint32_t options = kStoreOptions) {
     XmlDocument document;
     document.SetParseOptions(options);
-    return document.LoadTextChecked(bytes);
+    return document.LoadText(bytes);
 }
 
 // Well-formed XML and what this program writes load as clean, or the store would keep a backup of every file.
@@ -44,12 +44,12 @@ TEST(XmlDamage, WellFormedTextIsClean) {
         "<r>\xE4\xB8\xAD\xE6\x96\x87</r>",
     };
     for (const char* text : clean) {
-        XmlFileReport report = Check(text);
+        XmlLoadResult report = Check(text);
         EXPECT_TRUE(report.Clean()) << text << ": " << report.problem << " at " << report.problemOffset;
         EXPECT_EQ(report.damage, XmlDamage::None) << text;
         EXPECT_TRUE(report.problem.empty()) << text;
     }
-    XmlFileReport database = Check(test::GenerateDatabaseText({50, 16, 8}));
+    XmlLoadResult database = Check(test::GenerateDatabaseText({50, 16, 8}));
     EXPECT_TRUE(database.Clean()) << database.problem << " at " << database.problemOffset;
 }
 
@@ -73,7 +73,7 @@ TEST(XmlDamage, WrittenThenReadIsClean) {
     for (XmlLayout layout : {XmlLayout::Indented, XmlLayout::Compact}) {
         std::string written = XmlWriteToString(document.Root(), layout);
         XmlDocument again;
-        XmlFileReport report = again.LoadTextChecked(written);
+        XmlLoadResult report = again.LoadText(written);
         if (std::string(written).find('<', written.find("name=\"<")) != std::string::npos) {
             // "<" typed into a value is written raw; the store refuses it before it gets this far
             EXPECT_EQ(report.damage, XmlDamage::BrokenAttribute);
@@ -83,7 +83,7 @@ TEST(XmlDamage, WrittenThenReadIsClean) {
     devices.RemoveChild(3);
     for (XmlLayout layout : {XmlLayout::Indented, XmlLayout::Compact}) {
         std::string written = XmlWriteToString(document.Root(), layout);
-        XmlFileReport report = Check(written);
+        XmlLoadResult report = Check(written);
         EXPECT_TRUE(report.Clean()) << report.problem << " at " << report.problemOffset << "\n" << written;
         EXPECT_EQ(report.depth, 4u);
     }
@@ -141,7 +141,7 @@ TEST(XmlDamage, DamagedTextIsReportedWhereItStarts) {
     for (const DamageCase& c : cases) {
         XmlDocument checked;
         checked.SetParseOptions(kStoreOptions);
-        XmlFileReport report = checked.LoadTextChecked(c.text);
+        XmlLoadResult report = checked.LoadText(c.text);
         EXPECT_TRUE(report.damaged) << c.name;
         EXPECT_FALSE(report.Clean()) << c.name;
         EXPECT_EQ(report.damage, c.damage) << c.name << ": " << report.problem;
@@ -167,7 +167,7 @@ TEST(XmlDamage, ProblemsInWords) {
 TEST(XmlDamage, FirstProblemWins) {
     EXPECT_EQ(Check(std::string("<a>\0<b></a>", 11)).damage, XmlDamage::NulByte);
     EXPECT_EQ(Check(std::string("<a><b></a>\0", 11)).damage, XmlDamage::MismatchedEndTag);
-    XmlFileReport late = Check(std::string("<a x=1>") + std::string(5000, ' ') + std::string(1, '\0') + "</a>");
+    XmlLoadResult late = Check(std::string("<a x=1>") + std::string(5000, ' ') + std::string(1, '\0') + "</a>");
     EXPECT_EQ(late.damage, XmlDamage::BrokenAttribute);
     EXPECT_EQ(late.problemOffset, 3u);
 }
@@ -206,8 +206,8 @@ TEST(XmlDamage, CheckedFileLoadJudgesTheText) {
     std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);
     XmlDocument document;
-    XmlFileReport report = document.LoadFileChecked(path.c_str());
-    EXPECT_EQ(report.status, XmlFileStatus::Read);
+    XmlLoadResult report = document.LoadFile(path.c_str());
+    EXPECT_EQ(report.status, FileReadStatus::Read);
     EXPECT_EQ(report.damage, XmlDamage::BrokenAttribute);
     EXPECT_EQ(report.problemOffset, text.find('"'));
     EXPECT_EQ(report.depth, 3u);

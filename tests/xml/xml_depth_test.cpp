@@ -20,7 +20,7 @@ TEST(XmlDepth, DeepDocumentIsParsedSearchedWrittenAndDestroyed) {
     for (int i = 0; i < kDepth; ++i) text += "</a>";
 
     auto* document = new XmlDocument();
-    XmlFileReport report = document->LoadTextChecked(text);
+    XmlLoadResult report = document->LoadText(text);
     EXPECT_TRUE(report.Clean()) << report.problem;
     EXPECT_EQ(report.depth, static_cast<std::uint32_t>(kDepth + 1)) << "the store refuses to write past 256";
     XmlNodeRef leaf = document->Root().FindDescendant("leaf");
@@ -39,7 +39,7 @@ TEST(XmlDepth, DeepDocumentIsParsedSearchedWrittenAndDestroyed) {
 
     // cut off: every level is still open, and the report says so without walking the tree again
     XmlDocument cut;
-    report = cut.LoadTextChecked(text.substr(0, kDepth * 3));
+    report = cut.LoadText(text.substr(0, kDepth * 3));
     EXPECT_EQ(report.damage, XmlDamage::UnclosedElement);
     EXPECT_EQ(report.depth, static_cast<std::uint32_t>(kDepth));
 }

@@ -37,16 +37,18 @@ protected:
     std::string path_;
 };
 
-TEST_F(XmlFile, LoadTellsWhetherAnyByteWasRead) {
+TEST_F(XmlFile, LoadTellsWhatItRead) {
     XmlDocument document;
-    EXPECT_FALSE(document.LoadFile(path_.c_str())) << "missing";
+    EXPECT_EQ(document.LoadFile(path_.c_str()).status, FileReadStatus::Missing);
     WriteBytes("");
-    EXPECT_FALSE(document.LoadFile(path_.c_str())) << "empty";
-    EXPECT_FALSE(document.LoadFile(nullptr));
-    EXPECT_FALSE(document.LoadFile(folder_.c_str())) << "a folder";
+    XmlLoadResult empty = document.LoadFile(path_.c_str());
+    EXPECT_EQ(empty.status, FileReadStatus::Read);
+    EXPECT_EQ(empty.size, 0u);
+    EXPECT_EQ(document.LoadFile(nullptr).status, FileReadStatus::Unreadable);
+    EXPECT_EQ(document.LoadFile(folder_.c_str()).status, FileReadStatus::NotRegularFile);
     EXPECT_TRUE(document.Root().IsValid());
     WriteBytes("<a/>");
-    ASSERT_TRUE(document.LoadFile(path_.c_str()));
+    ASSERT_TRUE(document.LoadFile(path_.c_str()).Clean());
     EXPECT_EQ(XmlWriteToString(document.Root(), XmlLayout::Compact), "<a/>");
 }
 
@@ -55,16 +57,14 @@ TEST_F(XmlFile, NulCutsTheRestOfItsPiece) {
     std::string bytes = "<a>" + std::string(10, 'x') + '\0' + std::string(4095 - 14, 'y') + "<b/></a>";
     WriteBytes(bytes);
     XmlDocument document;
-    ASSERT_TRUE(document.LoadFile(path_.c_str()));
-    EXPECT_EQ(XmlWriteToString(document.Root(), XmlLayout::Compact), "<a>xxxxxxxxxx<b/></a>");
-    XmlFileReport report = document.LoadFileChecked(path_.c_str());
+    XmlLoadResult report = document.LoadFile(path_.c_str());
     EXPECT_EQ(XmlWriteToString(document.Root(), XmlLayout::Compact), "<a>xxxxxxxxxx<b/></a>");
     EXPECT_EQ(report.size, bytes.size());
     EXPECT_EQ(report.damage, XmlDamage::NulByte);
     EXPECT_EQ(report.problemOffset, 13u);
 
     WriteBytes(std::string(1, '\0'));
-    ASSERT_TRUE(document.LoadFile(path_.c_str())) << "a byte was read";
+    EXPECT_EQ(document.LoadFile(path_.c_str()).damage, XmlDamage::NulByte);
     EXPECT_EQ(document.Root().ChildCount(), 0u);
 }
 
@@ -74,7 +74,7 @@ TEST_F(XmlFile, LargeFileRoundTrips) {
     ASSERT_GT(text.size(), 2u << 20);
     WriteBytes(text);
     XmlDocument document;
-    XmlFileReport report = document.LoadFileChecked(path_.c_str());
+    XmlLoadResult report = document.LoadFile(path_.c_str());
     EXPECT_TRUE(report.Clean()) << report.problem;
     EXPECT_EQ(report.depth, 4u);
     EXPECT_EQ(EnsureSection(document.Root(), "DEVINFO").ChildCount(), 800u);
@@ -85,7 +85,7 @@ TEST_F(XmlFile, LargeFileRoundTrips) {
 
 TEST_F(XmlFile, LoadGivesAnEmptyDocumentForMissingOrBlankFiles) {
     XmlDocument document;
-    EXPECT_FALSE(document.LoadFile(path_.c_str()));
+    document.LoadFile(path_.c_str());
     ASSERT_EQ(document.Root().Kind(), XmlNodeKind::Document);
     EXPECT_FALSE(document.Root().Parent().IsValid()) << "a root is its own parent";
     EXPECT_EQ(document.Root().ChildCount(), 0u);
@@ -93,7 +93,7 @@ TEST_F(XmlFile, LoadGivesAnEmptyDocumentForMissingOrBlankFiles) {
 
     for (const char* blank : {" \r\n\t ", "<?xml version=\"1.0\"?>"}) {
         WriteBytes(blank);
-        EXPECT_TRUE(document.LoadFile(path_.c_str()));
+        EXPECT_EQ(document.LoadFile(path_.c_str()).status, FileReadStatus::Read);
         ASSERT_TRUE(document.Root().IsValid());
         for (std::uint32_t i = 0; i < document.Root().ChildCount(); ++i) {
             EXPECT_NE(document.Root().Child(i).Kind(), XmlNodeKind::Element) << blank;
@@ -107,10 +107,10 @@ TEST_F(XmlFile, SaveAndLoadAgain) {
     XmlNodeRef dev = EnsureSection(document.Root(), "DEVINFO").AppendChild(XmlNodeKind::Element);
     dev.SetName("DEV");
     dev.Attribute("name").SetValue("Gate");
-    ASSERT_TRUE(XmlWriteFile(path_.c_str(), document.Root(), XmlLayout::Indented));
+    WriteBytes(XmlWriteToString(document.Root(), XmlLayout::Indented));
 
     XmlDocument loaded;
-    ASSERT_TRUE(loaded.LoadFile(path_.c_str()));
+    ASSERT_TRUE(loaded.LoadFile(path_.c_str()).Clean());
     EXPECT_EQ(EnsureSection(loaded.Root(), "DEVINFO").Child(0).Attribute("name").Value(), "Gate");
     EXPECT_EQ(XmlWriteToString(loaded.Root(), XmlLayout::Indented),
               XmlWriteToString(document.Root(), XmlLayout::Indented));
@@ -121,28 +121,28 @@ TEST_F(XmlFile, SaveAndLoadAgain) {
 // Whatever stands at the database's path, the checked load returns at once and says what it found.
 TEST_F(XmlFile, CheckedLoadReportsWhatStandsAtThePath) {
     XmlDocument document;
-    XmlFileReport report = document.LoadFileChecked(path_.c_str());
-    EXPECT_EQ(report.status, XmlFileStatus::Missing);
+    XmlLoadResult report = document.LoadFile(path_.c_str());
+    EXPECT_EQ(report.status, FileReadStatus::Missing);
     EXPECT_TRUE(document.Root().IsValid());
 
     ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
-    report = document.LoadFileChecked(path_.c_str());  // would block without O_NONBLOCK
-    EXPECT_EQ(report.status, XmlFileStatus::NotRegularFile);
+    report = document.LoadFile(path_.c_str());  // would block without O_NONBLOCK
+    EXPECT_EQ(report.status, FileReadStatus::NotRegularFile);
     std::remove(path_.c_str());
 
     ASSERT_EQ(symlink("/dev/zero", path_.c_str()), 0);
-    EXPECT_EQ(document.LoadFileChecked(path_.c_str()).status, XmlFileStatus::NotRegularFile);
+    EXPECT_EQ(document.LoadFile(path_.c_str()).status, FileReadStatus::NotRegularFile);
     std::remove(path_.c_str());
 
     ASSERT_EQ(mkdir(path_.c_str(), 0700), 0);
-    EXPECT_EQ(document.LoadFileChecked(path_.c_str()).status, XmlFileStatus::NotRegularFile);
+    EXPECT_EQ(document.LoadFile(path_.c_str()).status, FileReadStatus::NotRegularFile);
     rmdir(path_.c_str());
 
     WriteBytes("<DATAROOT><DEVINFO><DEV id=\"1\"><DEV id=\"2\"/></DEV></DEVINFO></DATAROOT>");
-    report = document.LoadFileChecked(path_.c_str(), 16);
-    EXPECT_EQ(report.status, XmlFileStatus::TooLarge);
+    report = document.LoadFile(path_.c_str(), 16);
+    EXPECT_EQ(report.status, FileReadStatus::TooLarge);
     EXPECT_EQ(document.Root().ChildCount(), 0u) << "nothing of a refused file is kept";
-    report = document.LoadFileChecked(path_.c_str());
+    report = document.LoadFile(path_.c_str());
     EXPECT_TRUE(report.Clean());
     EXPECT_EQ(report.depth, 4u);
     EXPECT_TRUE(S_ISREG(report.info.st_mode));

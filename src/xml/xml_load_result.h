@@ -1,12 +1,15 @@
 #pragma once
 
-// What reading a file into a document found: whether the file was there and read completely, and whether
-// its text was a complete document. The database uses it to refuse saving over a file it could not read.
+// What loading a document found: whether the file was there and read completely, whether the tree fitted in
+// memory, and whether its text was one complete document. The database uses it to refuse saving over a file
+// it could not read, and to keep a copy of a damaged one.
 
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
+
+#include "files/file_read.h"
 
 namespace vantrel {
 
@@ -14,13 +17,19 @@ namespace vantrel {
 // in the file's place must not eat the memory.
 inline constexpr std::uint64_t kMaxXmlFileSize = std::uint64_t{1} << 30;
 
-enum class XmlFileStatus {
-    Missing,         // nothing at the path
-    Read,            // opened and read to its end
-    Unreadable,      // could not be opened or read completely; error holds errno
-    NotRegularFile,  // a symbolic link, folder, FIFO, device or socket: not opened for reading
-    TooLarge,        // larger than the limit given; not read
-};
+// The memory a parsed tree may take: kXmlTreeBaseBytes plus kXmlTreeBytesPerTextByte for every byte of text,
+// never more than kXmlTreeMaxBytes. A device database needs under 3 bytes of tree per byte of text; a file
+// made of nothing but tiny elements needs over 20, and is refused as too large for this machine
+// (FileReadStatus::OutOfMemory) before it can take the machine's memory.
+inline constexpr std::uint64_t kXmlTreeBaseBytes = std::uint64_t{64} << 20;
+inline constexpr std::uint64_t kXmlTreeBytesPerTextByte = 8;
+inline constexpr std::uint64_t kXmlTreeMaxBytes = std::uint64_t{4} << 30;
+
+// The budget of a tree parsed from textBytes bytes.
+constexpr std::uint64_t XmlTreeBudget(std::uint64_t textBytes) {
+    std::uint64_t budget = kXmlTreeBaseBytes + kXmlTreeBytesPerTextByte * textBytes;
+    return budget < kXmlTreeMaxBytes ? budget : kXmlTreeMaxBytes;
+}
 
 // What made a text that was read not one complete document: something the tolerant parser skipped,
 // repaired or could not keep, so that saving the tree would not give back what the file holds.
@@ -40,8 +49,9 @@ enum class XmlDamage {
     NotRead,           // the parse stopped after the internal subset (StopAfterInternalSubset) with more to come
 };
 
-struct XmlFileReport {
-    XmlFileStatus status = XmlFileStatus::Missing;
+// The result of one load. Unless the status is Read the document is left empty (a Document root only).
+struct XmlLoadResult {
+    FileReadStatus status = FileReadStatus::Missing;
     int error = 0;                       // errno for Unreadable, 0 otherwise
     std::uint64_t size = 0;              // bytes read (Read), else the size seen, if any
     struct stat info {};                 // fstat of the opened file: zero unless it was opened
@@ -52,10 +62,9 @@ struct XmlFileReport {
     std::uint32_t depth = 0;             // deepest element nesting: DATAROOT alone is 1
 
     // Read completely and parsed as one complete document.
-    bool Clean() const { return status == XmlFileStatus::Read && !damaged; }
+    bool Clean() const { return status == FileReadStatus::Read && !damaged; }
+    // "", "is too large for this machine's memory", "is damaged (NUL byte at byte 12)", ...
+    std::string Description() const;
 };
-
-// "missing", "read", "cannot be read: Permission denied", "is not a regular file", "is too large".
-std::string DescribeXmlFileStatus(const XmlFileReport& report);
 
 }  // namespace vantrel

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "support/xml_database_text.h"
+#include "xml/xml_document.h"
+#include "xml/xml_node_ref.h"
+
+namespace vantrel {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;  // the sanitizers reserve terabytes of address space up front
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Address space the process holds now, from /proc/self/statm.
+std::uint64_t AddressSpaceBytes() {
+    unsigned long pages = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr)
+        return 0;
+    if (std::fscanf(statm, "%lu", &pages) != 1)
+        pages = 0;
+    std::fclose(statm);
+    return std::uint64_t{pages} * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Runs load in a child whose address space may grow by at most headroom bytes; the child's exit code is
+// what load returns (0 to 100), or 101 when an exception escaped.
+int InLimitedChild(std::uint64_t headroom, int (*load)(const std::string&), const std::string& text) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        struct rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = AddressSpaceBytes() + headroom;
+        if (setrlimit(RLIMIT_AS, &limit) != 0)
+            _exit(102);
+        try {
+            _exit(load(text));
+        } catch (...) {
+            _exit(101);
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
+}
+
+int LoadAndReport(const std::string& text) {
+    XmlDocument document;
+    XmlLoadResult result = document.LoadText(text);
+    if (result.status == FileReadStatus::OutOfMemory && !result.damaged && document.Root().ChildCount() == 0)
+        return 0;
+    return result.damaged ? 1 : 2;
+}
+
+// A well-formed database that does not fit in what the process may take is refused as too large for the
+// machine: never called damaged, nothing thrown, nothing of it kept.
+TEST(XmlMemory, OutOfMemoryIsItsOwnOutcome) {
+    if (kSanitized)
+        GTEST_SKIP() << "address-space limits do not work under a sanitizer";
+    std::string database = test::GenerateDatabaseText({4000, 16, 8});
+    EXPECT_EQ(InLimitedChild(24u << 20, LoadAndReport, database), 0);
+
+    // with room to spare the same text loads clean
+    XmlDocument document;
+    EXPECT_TRUE(document.LoadText(database).Clean());
+    EXPECT_EQ(document.LoadText(database).Description(), "");
+}
+
+// A text of nothing but tiny elements needs far more tree than text: it is refused at its budget instead of
+// taking the machine's memory, and the memory goes back.
+TEST(XmlMemory, HostileTextIsRefusedAtItsBudget) {
+    std::string hostile;
+    hostile.reserve(16u << 20);
+    while (hostile.size() < (16u << 20)) hostile += "<a/>";
+    XmlDocument document;
+    XmlLoadResult result = document.LoadText(hostile);
+    EXPECT_EQ(result.status, FileReadStatus::OutOfMemory);
+    EXPECT_FALSE(result.damaged);
+    EXPECT_EQ(result.Description(), "is too large for this machine's memory");
+    ASSERT_TRUE(document.Root().IsValid());
+    EXPECT_EQ(document.Root().ChildCount(), 0u);
+    EXPECT_TRUE(document.Text().empty());
+
+    EXPECT_LE(XmlTreeBudget(hostile.size()), kXmlTreeBaseBytes + 8 * hostile.size());
+    EXPECT_EQ(XmlTreeBudget(std::uint64_t{1} << 40), kXmlTreeMaxBytes);
+}
+
+}  // namespace
+}  // namespace vantrel
