@@ -2,335 +2,12 @@
 
 #include <cstring>
 #include <optional>
-#include <vector>
 
-#include "xml/xml_arena.h"
-#include "xml/xml_tree_ops.h"
+#include "xml/xml_parse_state.h"
 
 namespace vantrel {
 
-namespace {
-
-enum ByteClass : unsigned char { kSpace = 1, kName = 2 };
-
-struct ByteClasses {
-    unsigned char table[256] = {};
-    constexpr ByteClasses() {
-        for (int c = 1; c <= 0x20; ++c) table[c] = kSpace;
-        for (int c = '0'; c <= '9'; ++c) table[c] = kName;
-        for (int c = 'A'; c <= 'Z'; ++c) table[c] = kName;
-        for (int c = 'a'; c <= 'z'; ++c) table[c] = kName;
-        table[static_cast<unsigned char>('_')] = kName;
-        table[static_cast<unsigned char>(':')] = kName;
-        table[static_cast<unsigned char>('-')] = kName;
-        table[static_cast<unsigned char>('.')] = kName;
-        for (int c = 0x80; c <= 0xFF; ++c) table[c] = kName;
-    }
-};
-
-constexpr ByteClasses kClasses;
-
-// Bytes that end the scan of a quoted value: its quote, the end of the text, and "<" (noted as damage).
-struct ValueStops {
-    unsigned char table[256] = {};
-    constexpr explicit ValueStops(char quote) {
-        table[static_cast<unsigned char>(quote)] = 1;
-        table[0] = 1;
-        table[static_cast<unsigned char>('<')] = 2;
-    }
-};
-
-constexpr ValueStops kDoubleQuoted('"');
-constexpr ValueStops kSingleQuoted('\'');
-
-inline bool IsSpace(char c) {
-    return kClasses.table[static_cast<unsigned char>(c)] == kSpace;
-}
-inline bool IsName(char c) {
-    return kClasses.table[static_cast<unsigned char>(c)] == kName;
-}
-inline char* SkipSpace(char* p) {
-    while (IsSpace(*p)) ++p;
-    return p;
-}
-inline char* SkipName(char* p) {
-    // names and values are short but many: four bytes a round
-    for (;;) {
-        if (!IsName(p[0]))
-            return p;
-        if (!IsName(p[1]))
-            return p + 1;
-        if (!IsName(p[2]))
-            return p + 2;
-        if (!IsName(p[3]))
-            return p + 3;
-        p += 4;
-    }
-}
-// Position of what at or after p, or null when the text ends first.
-inline char* FindText(char* p, const char* what) {
-    return std::strstr(p, what);
-}
-inline bool AllSpace(const char* from, const char* to) {
-    for (; from < to; ++from) {
-        if (!IsSpace(*from))
-            return false;
-    }
-    return true;
-}
-
-inline void Trim(char*& start, std::uint32_t& length) {
-    if (length == 0 || (!IsSpace(start[0]) && !IsSpace(start[length - 1])))
-        return;
-    char* end = start + length;
-    while (start < end && IsSpace(*start)) ++start;
-    while (end > start && IsSpace(end[-1])) --end;
-    length = static_cast<std::uint32_t>(end - start);
-}
-
-std::uint32_t SpanLength(const char* start, const char* end) {
-    std::size_t length = static_cast<std::size_t>(end - start);
-    return length > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<std::uint32_t>(length);
-}
-
-void SetValue(XmlNode* node, char* start, const char* end, bool trim) {
-    node->value = start;
-    std::uint32_t length = SpanLength(start, end);
-    if (trim)
-        Trim(node->value, length);
-    node->valueLength = length;
-}
-
-std::string_view NameOf(const XmlNode* node) {
-    return node->name != nullptr ? std::string_view(node->name, node->nameLength) : std::string_view();
-}
-std::string_view NameOf(const XmlAttribute* attribute) {
-    return std::string_view(attribute->name, attribute->nameLength);
-}
-
-bool IsMarkupDeclaration(XmlNodeKind kind) {
-    return kind == XmlNodeKind::EntityDecl || kind == XmlNodeKind::AttlistDecl || kind == XmlNodeKind::ElementDecl ||
-           kind == XmlNodeKind::NotationDecl;
-}
-
-class Parser {
-public:
-    // inSubset: parsing a DOCTYPE's internal subset, where only markup declarations are kept on saving.
-    Parser(XmlNode* parent, std::uint32_t growthStep, std::uint32_t options, int doctypeDepth, std::uint32_t depth,
-           XmlParseResult& result)
-        : current_(parent),
-          arena_(parent->arena),
-          step_(growthStep),
-          options_(options),
-          doctypeDepth_(doctypeDepth),
-          inSubset_(doctypeDepth > 0),
-          document_(parent->kind == XmlNodeKind::Document && parent->parent == parent ? parent : nullptr),
-          depth_(depth),
-          result_(result) {}
-
-    char* Run(char* p);
-    // Judges what stands open or missing where the parse of a whole document stopped.
-    void Finish(char* stop);
-
-private:
-    enum class State { Scan, Tag, Content, Stop };
-
-    bool Has(std::uint32_t option) const { return (options_ & option) != 0; }
-    // Position of c at or after p, or null when the text ends first.
-    static char* Find(char* p, char c) { return std::strchr(p, c); }
-    // Ends the parse at the end of the text, after noting what the text ended inside.
-    State CutOff(char*& p, const char* at, const char* inside) {
-        Damage(at, XmlDamage::CutOff, inside);
-        p += std::strlen(p);
-        return State::Stop;
-    }
-
-    // Keeps the first problem in text order.
-    void Damage(const char* at, XmlDamage kind, const char* detail = nullptr, std::string_view first = {},
-                std::string_view second = {}) {
-        if (result_.problemAt != nullptr && result_.problemAt <= at)
-            return;
-        result_.problemAt = at;
-        result_.damage = kind;
-        result_.detail = detail;
-        result_.first = first;
-        result_.second = second;
-    }
-    // Text in [from, to) that SCAN passes over and drops.
-    void CheckSkipped(const char* from, const char* to) {
-        if (from == textStart_ && to - from >= 3 && std::memcmp(from, "\xEF\xBB\xBF", 3) == 0)
-            from += 3;  // a UTF-8 byte-order mark is no loss
-        for (; from < to; ++from) {
-            if (!IsSpace(*from)) {
-                NoteDroppedText(from);
-                return;
-            }
-        }
-    }
-    void NoteDroppedText(const char* at) {
-        if (inSubset_) {
-            Damage(at, XmlDamage::BadMarkup, "the document type declaration");
-        } else if (current_ == document_) {
-            Damage(at, rootSeen_ ? XmlDamage::AfterRoot : XmlDamage::StrayText);
-        } else {
-            Damage(at, XmlDamage::StrayText);
-        }
-    }
-    // A node that a saved file would not give back where it stands, or at all.
-    void CheckPlace(const char* at, XmlNodeKind kind) {
-        if (inSubset_) {
-            if (!IsMarkupDeclaration(kind))
-                Damage(at, XmlDamage::BadMarkup, "the document type declaration");
-        } else if (current_ == document_) {
-            if (kind == XmlNodeKind::Element) {
-                if (rootSeen_)
-                    Damage(at, XmlDamage::AfterRoot);
-                rootSeen_ = true;
-            } else if (kind == XmlNodeKind::Text || kind == XmlNodeKind::CData) {
-                Damage(at, rootSeen_ ? XmlDamage::AfterRoot : XmlDamage::StrayText);
-            }
-        }
-    }
-
-    XmlNode* AddNode(XmlNodeKind kind, const char* at) {
-        CheckPlace(at, kind);
-        void* memory = arena_->Allocate(sizeof(XmlNode));
-        if (memory == nullptr)
-            return nullptr;
-        auto* node = new (memory) XmlNode();
-        node->kind = kind;
-        node->arena = arena_;
-        node->parent = current_;
-        if (current_->childCount < current_->childCapacity) {
-            current_->children[current_->childCount++] = node;
-        } else if (!XmlAppendChildSlot(current_, node, step_)) {
-            arena_->Release(node, sizeof(XmlNode));
-            return nullptr;
-        }
-        return node;
-    }
-    // Makes a new element the current parent.
-    void Open(XmlNode* element) {
-        current_ = element;
-        if (++depth_ > result_.depth)
-            result_.depth = depth_;
-    }
-    void Pop() {
-        if (current_->parent != nullptr) {
-            if (current_->kind == XmlNodeKind::Element && current_->parent != current_)
-                --depth_;
-            current_ = current_->parent;
-        }
-    }
-    void Restore(XmlNode* saved) { current_ = saved; }
-    // The attributes of one tag are written straight into the arena's free space, where they stay as the
-    // node's array when the tag ends: nothing else is allocated while a tag's attributes are read.
-    void BeginAttributes() {
-        std::size_t available = 0;
-        pending_ = reinterpret_cast<XmlAttribute*>(arena_->FreeSpace(&available));
-        pendingCount_ = 0;
-        pendingCapacity_ = available / sizeof(XmlAttribute);
-    }
-    // Null only when out of memory. Runs once per attribute of the whole file: kept inline.
-#if defined(__GNUC__)
-    __attribute__((always_inline))
-#endif
-    XmlAttribute*
-    AddAttribute() {
-        if (pendingCount_ == pendingCapacity_ && !GrowAttributes())
-            return nullptr;
-        return new (&pending_[pendingCount_++]) XmlAttribute();
-    }
-    bool GrowAttributes() {
-        std::size_t wanted = (pendingCount_ * 2 + 16) * sizeof(XmlAttribute);
-        if (pendingCount_ * sizeof(XmlAttribute) >= XmlArena::kExactLimit) {
-            // a long list moves to a block of its own, grown like any array
-            std::size_t bytes = XmlArena::RoundUp(wanted);
-            auto* grown = static_cast<XmlAttribute*>(arena_->Allocate(bytes));
-            if (grown == nullptr)
-                return false;
-            std::memcpy(static_cast<void*>(grown), pending_, pendingCount_ * sizeof(XmlAttribute));
-            if (pendingOwnBlock_)
-                arena_->Release(pending_, pendingCapacity_ * sizeof(XmlAttribute));
-            pending_ = grown;
-            pendingCapacity_ = bytes / sizeof(XmlAttribute);
-            pendingOwnBlock_ = true;
-            return true;
-        }
-        auto* fresh = reinterpret_cast<XmlAttribute*>(arena_->FreshSpace(wanted));
-        if (fresh == nullptr)
-            return false;
-        if (pendingCount_ > 0)
-            std::memcpy(static_cast<void*>(fresh), pending_, pendingCount_ * sizeof(XmlAttribute));
-        pending_ = fresh;
-        std::size_t available = 0;
-        arena_->FreeSpace(&available);
-        pendingCapacity_ = available / sizeof(XmlAttribute);
-        return true;
-    }
-    // Gives node the attributes collected for it, in an array of exactly their number.
-    void CommitAttributes(XmlNode* node) {
-        std::size_t count = pendingCount_;
-        if (count > 0) {
-            node->attributes = pending_;
-            node->attributeCount = static_cast<std::uint32_t>(count);
-            node->attributeCapacity = static_cast<std::uint32_t>(pendingOwnBlock_ ? pendingCapacity_ : count);
-            if (!pendingOwnBlock_)
-                arena_->TakeSpace(count * sizeof(XmlAttribute));
-        }
-        pendingCount_ = 0;
-        pendingOwnBlock_ = false;
-    }
-    // p is on the "/" of an end tag: pops the current parent at the tag's ">" and gives the byte after it;
-    // null (parse stopped, p at the end) when the text ends first. The name in the tag changes nothing.
-    char* EndTag(char*& p) {
-        CheckEndTag(p);
-        char* close = Find(p, '>');
-        if (close == nullptr) {
-            CutOff(p, p - 1, "a closing tag");
-            return nullptr;
-        }
-        Pop();
-        return close + 1;
-    }
-    void CheckEndTag(char* slash) {
-        char* nameEnd = SkipName(slash + 1);
-        std::string_view name(slash + 1, static_cast<std::size_t>(nameEnd - slash - 1));
-        if (*SkipSpace(nameEnd) != '>' && *SkipSpace(nameEnd) != '\0') {
-            Damage(slash - 1, XmlDamage::BadMarkup, "a closing tag");
-        } else if (current_->kind != XmlNodeKind::Element || current_->parent == current_) {
-            Damage(slash - 1, XmlDamage::StrayEndTag, nullptr, name);
-        } else if (name != NameOf(current_)) {
-            Damage(slash - 1, XmlDamage::MismatchedEndTag, nullptr, name, NameOf(current_));
-        }
-    }
-
-    State Tag(char*& p);
-    State TagBody(char*& p, XmlNode* node);
-    State Content(char*& p);
-    State Section(char*& p, std::uint32_t keep, XmlNodeKind kind, std::size_t keywordLength, const char* what);
-    State Comment(char*& p);
-    State Doctype(char*& p);
-    State DoctypeWords(char*& p, bool keep, bool& closed);
-    State MarkupDeclaration(char*& p);
-    std::optional<State> SpaceAfterDeclarationWord(char*& p, bool closingAllowed);
-
-    XmlNode* current_;
-    XmlArena* arena_;
-    std::uint32_t step_;
-    std::uint32_t options_;
-    int doctypeDepth_;
-    bool inSubset_;
-    XmlNode* document_;  // the Document root when a whole document is parsed, else null
-    bool rootSeen_ = false;
-    std::uint32_t depth_;  // elements open above the current parent, itself included
-    const char* textStart_ = nullptr;
-    XmlParseResult& result_;
-    XmlAttribute* pending_ = nullptr;
-    std::size_t pendingCount_ = 0;
-    std::size_t pendingCapacity_ = 0;
-    bool pendingOwnBlock_ = false;  // the list outgrew the in-place space
-};
+namespace parsing {
 
 char* Parser::Run(char* p) {
     textStart_ = p;
@@ -454,9 +131,10 @@ Parser::State Parser::Tag(char*& p) {
 
 // p is on the first byte of the name of node, which is the current parent.
 Parser::State Parser::TagBody(char*& p, XmlNode* node) {
-    bool declaration = node->kind == XmlNodeKind::Declaration;
-    const char* tagStart = p - (declaration ? 2 : 1);
-    const char* what = declaration ? "a declaration" : "a tag";
+    TagInfo tag;
+    tag.declaration = node->kind == XmlNodeKind::Declaration;
+    tag.start = p - (tag.declaration ? 2 : 1);
+    tag.what = tag.declaration ? "a declaration" : "a tag";
     char* nameEnd = SkipName(p);
     node->name = p;
     node->nameLength = SpanLength(p, nameEnd);
@@ -464,178 +142,182 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
     char delimiter = *nameEnd;
     p = nameEnd;
     if (delimiter == '\0')
-        return CutOff(p, tagStart, what);
+        return CutOff(p, tag.start, tag.what);
     ++p;
     if (*p == '\0') {
-        if (delimiter != '>' || declaration)
-            Damage(tagStart, XmlDamage::CutOff, what);
+        if (delimiter != '>' || tag.declaration)
+            Damage(tag.start, XmlDamage::CutOff, tag.what);
         return State::Stop;
     }
-
-    State next = State::Stop;
-    enum class After { TagEnd, DeclarationEnd, Done } after = After::Done;
     if (delimiter == '/') {
-        if (*p != '>' || declaration)
-            Damage(tagStart, XmlDamage::BadMarkup, what);
+        if (*p != '>' || tag.declaration)
+            Damage(tag.start, XmlDamage::BadMarkup, tag.what);
         char* close = Find(p, '>');
         if (close == nullptr)
-            return CutOff(p, tagStart, what);
+            return CutOff(p, tag.start, tag.what);
         Pop();
         p = close + 1;
         return State::Scan;
     }
     if (!IsSpace(delimiter)) {
-        if (!declaration) {
+        if (!tag.declaration) {
             if (delimiter != '>')
-                Damage(nameEnd, XmlDamage::BadMarkup, what);
+                Damage(nameEnd, XmlDamage::BadMarkup, tag.what);
             return State::Content;
         }
         --p;
-        after = After::DeclarationEnd;
-    } else {
-        p = SkipSpace(p);
-        for (;;) {
-            if (!IsName(*p)) {
-                after = After::TagEnd;
-                break;
-            }
-            XmlAttribute* attribute = AddAttribute();
-            if (attribute == nullptr) {
-                after = After::TagEnd;
-                break;
-            }
-            char* attributeEnd = SkipName(p);
-            attribute->name = p;
-            attribute->nameLength = SpanLength(p, attributeEnd);
-            char byteAfter = *attributeEnd;
-            if (byteAfter == '\0') {
-                p = attributeEnd;
-                CommitAttributes(node);
-                return CutOff(p, tagStart, what);
-            }
-            char* attributeStart = p;
-            // a word that ends a declaration ("<?pi b?>") leaves its "?" to close it
-            bool closesDeclaration = declaration && byteAfter == '?';
-            p = closesDeclaration ? attributeEnd : attributeEnd + 1;
-            if (IsSpace(byteAfter))
-                p = SkipSpace(p);
-            if (byteAfter != '=' && *p != '=') {
-                // no value; the byte after the name was stepped over unexamined
-                if (!declaration) {
-                    Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", NameOf(attribute));
-                } else if (!IsSpace(byteAfter) && !closesDeclaration) {
-                    Damage(attributeEnd, XmlDamage::BadMarkup, what);
-                }
-                if (IsName(*p))
-                    continue;
-                after = After::TagEnd;
-                break;
-            }
-            if (byteAfter != '=')
-                ++p;
-            p = SkipSpace(p);
-            if (*p != '"' && *p != '\'') {
-                Damage(attributeStart, declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
-                       declaration ? what : "has no quoted value", NameOf(attribute));
-                if (IsName(*p))
-                    continue;
-                after = After::TagEnd;
-                break;
-            }
-            char* valueStart = p + 1;
-            attribute->value = valueStart;
-            // values are short: a plain loop beats a library call here
-            const unsigned char* stops = *p == '"' ? kDoubleQuoted.table : kSingleQuoted.table;
-            char* close = valueStart;
-            for (;;) {
-                while (stops[static_cast<unsigned char>(close[0])] == 0) {
-                    if (stops[static_cast<unsigned char>(close[1])] != 0) {
-                        close += 1;
-                        break;
-                    }
-                    if (stops[static_cast<unsigned char>(close[2])] != 0) {
-                        close += 2;
-                        break;
-                    }
-                    if (stops[static_cast<unsigned char>(close[3])] != 0) {
-                        close += 3;
-                        break;
-                    }
-                    close += 4;
-                }
-                if (stops[static_cast<unsigned char>(*close)] == 1)
-                    break;
-                // "<" inside a value: a quote is missing, and the value swallowed markup
-                Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", NameOf(attribute));
-                ++close;
-            }
-            if (*close == '\0') {
-                CommitAttributes(node);
-                return CutOff(p, tagStart, "an attribute value");
-            }
-            std::uint32_t length = SpanLength(valueStart, close);
-            if (Has(XmlParseOptions::TrimAttributeValues))
-                Trim(attribute->value, length);
-            attribute->valueLength = length;
-            p = close + 1;
-            if (*p == '>') {
-                ++p;
-                // a declaration closed by ">" alone ends here instead of taking the content as children
-                if (declaration) {
-                    Damage(tagStart, XmlDamage::BadMarkup, what);
-                    Pop();
-                }
-                next = State::Content;
-                break;
-            }
-            if (*p == '/') {
-                if (p[1] != '>' || declaration)
-                    Damage(tagStart, XmlDamage::BadMarkup, what);
-                Pop();
-                p = SkipSpace(p + 1);
-                if (*p == '>')
-                    ++p;
-                next = State::Content;
-                break;
-            }
-            if (IsSpace(*p)) {
-                p = SkipSpace(p);
-                continue;
-            }
-            if (IsName(*p)) {
-                Damage(p, declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
-                       declaration ? what : "has no space before it",
-                       std::string_view(p, static_cast<std::size_t>(SkipName(p) - p)));
-                continue;
-            }
-            after = After::TagEnd;
-            break;
-        }
+        return DeclarationEnd(p, tag);
     }
+    p = SkipSpace(p);
+    std::optional<State> done = Attributes(p, tag);
     CommitAttributes(node);
-    if (after == After::Done)
-        return next;
-    if (after == After::TagEnd && !declaration) {
-        if (*p == '>') {
+    if (done)
+        return *done;
+    return tag.declaration ? DeclarationEnd(p, tag) : ElementTagEnd(p, tag);
+}
+
+// p is on the first byte after the white space that follows a tag's name. Reads attributes up to the end of
+// the tag; gives nothing when the tag goes on at p with its end (TAG-END).
+std::optional<Parser::State> Parser::Attributes(char*& p, const TagInfo& tag) {
+    while (IsName(*p)) {
+        XmlAttribute* attribute = AddAttribute();
+        if (attribute == nullptr)
+            return std::nullopt;
+        char* attributeEnd = SkipName(p);
+        attribute->name = p;
+        attribute->nameLength = SpanLength(p, attributeEnd);
+        char byteAfter = *attributeEnd;
+        if (byteAfter == '\0') {
+            p = attributeEnd;
+            return CutOff(p, tag.start, tag.what);
+        }
+        char* attributeStart = p;
+        // a word that ends a declaration ("<?pi b?>") leaves its "?" to close it
+        bool closesDeclaration = tag.declaration && byteAfter == '?';
+        p = closesDeclaration ? attributeEnd : attributeEnd + 1;
+        if (IsSpace(byteAfter))
+            p = SkipSpace(p);
+        if (byteAfter != '=' && *p != '=') {
+            // no value; the byte after the name was stepped over unexamined
+            if (!tag.declaration) {
+                Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", NameOf(attribute));
+            } else if (!IsSpace(byteAfter) && !closesDeclaration) {
+                Damage(attributeEnd, XmlDamage::BadMarkup, tag.what);
+            }
+            continue;
+        }
+        if (byteAfter != '=')
             ++p;
-            return State::Content;
+        p = SkipSpace(p);
+        if (*p != '"' && *p != '\'') {
+            Damage(attributeStart, tag.declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
+                   tag.declaration ? tag.what : "has no quoted value", NameOf(attribute));
+            continue;
         }
-        if (*p == '/' && p[1] == '>') {
+        char* close = QuotedValue(p, attribute);
+        if (*close == '\0')
+            return CutOff(p, tag.start, "an attribute value");
+        p = close + 1;
+        if (std::optional<State> done = AfterValue(p, tag))
+            return done;
+    }
+    return std::nullopt;
+}
+
+// p is on the opening quote of attribute's value: sets the value and gives its closing quote, or the end of the
+// text when there is none.
+char* Parser::QuotedValue(char* p, XmlAttribute* attribute) {
+    char* valueStart = p + 1;
+    attribute->value = valueStart;
+    // values are short: a plain loop beats a library call here
+    const unsigned char* stops = *p == '"' ? kDoubleQuoted.table : kSingleQuoted.table;
+    char* close = valueStart;
+    for (;;) {
+        while (stops[static_cast<unsigned char>(close[0])] == 0) {
+            if (stops[static_cast<unsigned char>(close[1])] != 0) {
+                close += 1;
+                break;
+            }
+            if (stops[static_cast<unsigned char>(close[2])] != 0) {
+                close += 2;
+                break;
+            }
+            if (stops[static_cast<unsigned char>(close[3])] != 0) {
+                close += 3;
+                break;
+            }
+            close += 4;
+        }
+        if (stops[static_cast<unsigned char>(*close)] == 1)
+            break;
+        // "<" inside a value: a quote is missing, and the value swallowed markup
+        Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", NameOf(attribute));
+        ++close;
+    }
+    if (*close == '\0')
+        return close;
+    std::uint32_t length = SpanLength(valueStart, close);
+    if (Has(XmlParseOptions::TrimAttributeValues))
+        Trim(attribute->value, length);
+    attribute->valueLength = length;
+    return close;
+}
+
+// p is just past a value's closing quote: ">" and "/" end the tag (the state to go on in); white space is
+// passed over; another attribute right here is noted. Nothing is given while the tag goes on.
+std::optional<Parser::State> Parser::AfterValue(char*& p, const TagInfo& tag) {
+    if (*p == '>') {
+        ++p;
+        // a declaration closed by ">" alone ends here instead of taking the content as children
+        if (tag.declaration) {
+            Damage(tag.start, XmlDamage::BadMarkup, tag.what);
             Pop();
-            p += 2;
-            return State::Scan;
         }
-        if (*p == '\0')
-            return CutOff(p, tagStart, what);
-        Damage(p, XmlDamage::BadMarkup, what);
+        return State::Content;
+    }
+    if (*p == '/') {
+        if (p[1] != '>' || tag.declaration)
+            Damage(tag.start, XmlDamage::BadMarkup, tag.what);
+        Pop();
+        p = SkipSpace(p + 1);
+        if (*p == '>')
+            ++p;
+        return State::Content;
+    }
+    if (IsSpace(*p)) {
+        p = SkipSpace(p);
+    } else if (IsName(*p)) {
+        Damage(p, tag.declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
+               tag.declaration ? tag.what : "has no space before it",
+               std::string_view(p, static_cast<std::size_t>(SkipName(p) - p)));
+    }
+    return std::nullopt;
+}
+
+// p is on the byte of an element's start tag where no further attribute starts.
+Parser::State Parser::ElementTagEnd(char*& p, const TagInfo& tag) {
+    if (*p == '>') {
+        ++p;
+        return State::Content;
+    }
+    if (*p == '/' && p[1] == '>') {
+        Pop();
+        p += 2;
         return State::Scan;
     }
-    // declaration end
+    if (*p == '\0')
+        return CutOff(p, tag.start, tag.what);
+    Damage(p, XmlDamage::BadMarkup, tag.what);
+    return State::Scan;
+}
+
+// p is where a declaration's name or attributes end: the declaration ends after its "?" (and ">").
+Parser::State Parser::DeclarationEnd(char*& p, const TagInfo& tag) {
     char* question = Find(p, '?');
     if (question == nullptr)
-        return CutOff(p, tagStart, what);
+        return CutOff(p, tag.start, tag.what);
     if (!AllSpace(p, question) || question[1] != '>')
-        Damage(tagStart, XmlDamage::BadMarkup, what);
+        Damage(tag.start, XmlDamage::BadMarkup, tag.what);
     p = SkipSpace(question + 1);
     if (*p == '>')
         ++p;
@@ -722,238 +404,14 @@ Parser::State Parser::Section(char*& p, std::uint32_t keep, XmlNodeKind kind, st
     return State::Content;
 }
 
-// The words after the keyword: the root name, then names and quoted strings. closed: a word's following
-// byte, stepped over, was the declaration's ">".
-Parser::State Parser::DoctypeWords(char*& p, bool keep, bool& closed) {
-    auto addWord = [&](char* start, char* end) {
-        if (XmlAttribute* attribute = keep ? AddAttribute() : nullptr) {
-            attribute->name = attribute->value = start;
-            attribute->nameLength = attribute->valueLength = SpanLength(start, end);
-        }
-    };
-    const char* start = p;
-    char* wordEnd = SkipName(p);
-    if (wordEnd == p)
-        Damage(p, XmlDamage::BadMarkup, "the document type declaration");
-    addWord(p, wordEnd);
-    p = wordEnd;
-    if (*p == '\0')
-        return CutOff(p, start, "the document type declaration");
-    char byteAfter = *p++;
-    if (IsSpace(byteAfter)) {
-        p = SkipSpace(p);
-    } else if (byteAfter == '>') {
-        closed = true;
-    } else {
-        Damage(p - 1, XmlDamage::BadMarkup, "the document type declaration");
-    }
-    for (;;) {
-        if (IsName(*p)) {
-            if (closed)
-                Damage(p, XmlDamage::BadMarkup, "the document type declaration");
-            wordEnd = SkipName(p);
-            addWord(p, wordEnd);
-            p = wordEnd;
-            if (*p == '\0')
-                return CutOff(p, start, "the document type declaration");
-            if (*p == '>') {
-                closed = true;
-            } else if (!IsSpace(*p)) {
-                Damage(p, XmlDamage::BadMarkup, "the document type declaration");
-            }
-            p = SkipSpace(p + 1);
-        } else if (*p == '"' || *p == '\'') {
-            if (closed)
-                Damage(p, XmlDamage::BadMarkup, "the document type declaration");
-            char* valueStart = p + 1;
-            XmlAttribute* attribute = keep ? AddAttribute() : nullptr;
-            if (attribute != nullptr)
-                attribute->value = valueStart;
-            char* close = Find(valueStart, *p);
-            if (close == nullptr)
-                return CutOff(p, start, "the document type declaration");
-            if (attribute != nullptr)
-                attribute->valueLength = SpanLength(valueStart, close);
-            p = SkipSpace(close + 1);
-        } else {
-            break;
-        }
-    }
-    return State::Scan;
-}
-
-// p is on the "E" that ends the keyword "DOCTYPE".
-Parser::State Parser::Doctype(char*& p) {
-    const char* declarationStart = p - 8;
-    p = SkipSpace(p + 1);
-    // Past the nesting limit a DOCTYPE is skipped like one that is not kept, so recursion stays bounded.
-    bool keep = Has(XmlParseOptions::KeepDtd) && doctypeDepth_ < kMaxDoctypeNesting;
-    if (doctypeDepth_ >= kMaxDoctypeNesting)
-        Damage(declarationStart, XmlDamage::BadMarkup, "the document type declaration");
-    XmlNode* saved = current_;
-    XmlNode* doctype = nullptr;
-    if (keep) {
-        doctype = AddNode(XmlNodeKind::Doctype, declarationStart);
-        if (doctype == nullptr)
-            return State::Stop;
-        current_ = doctype;
-    }
-    bool closed = false;
-    BeginAttributes();
-    State words = DoctypeWords(p, keep, closed);
-    if (doctype != nullptr)
-        CommitAttributes(doctype);
-    if (words == State::Stop)
-        return State::Stop;
-
-    if (*p != '[') {
-        if (keep)
-            Restore(saved);
-        if (!closed) {
-            if (*p == '>') {
-                ++p;
-            } else if (*p != '\0') {
-                Damage(p, XmlDamage::BadMarkup, "the document type declaration");
-            }
-        }
-        if (*p == '\0' && !closed)
-            Damage(declarationStart, XmlDamage::CutOff, "the document type declaration");
-        return State::Scan;
-    }
-    if (closed)
-        Damage(p, XmlDamage::BadMarkup, "the document type declaration");
-    char* start = p + 1;
-    char* end = start;
-    for (int depth = 1; *end != '\0'; ++end) {
-        if (*end == '[') {
-            ++depth;
-        } else if (*end == ']' && --depth == 0) {
-            break;
-        }
-    }
-    if (*end == '\0') {
-        if (doctype != nullptr)
-            doctype->value = start;
-        p = end;
-        Damage(declarationStart, XmlDamage::CutOff, "the document type declaration");
-        return State::Stop;
-    }
-    if (keep) {
-        bool parse = Has(XmlParseOptions::ParseInternalSubset);
-        bool stop = Has(XmlParseOptions::StopAfterInternalSubset);
-        SetValue(doctype, start, end, !parse && !stop && Has(XmlParseOptions::TrimInternalSubset));
-        if (parse) {
-            *end = '\0';
-            Parser nested(doctype, step_, options_, doctypeDepth_ + 1, depth_, result_);
-            nested.Run(start);
-            *end = ']';
-        }
-        if (stop) {
-            p = end + 1;
-            return State::Stop;
-        }
-        Restore(saved);
-    }
-    p = end + 1;
-    char* close = Find(p, '>');
-    if (close == nullptr)
-        return CutOff(p, declarationStart, "the document type declaration");
-    if (!AllSpace(p, close))
-        Damage(p, XmlDamage::BadMarkup, "the document type declaration");
-    p = close + 1;
-    return State::Scan;
-}
-
-// p is just past a word of a markup declaration, which goes on only when white space follows: then p moves past
-// it and nothing is given. Otherwise gives what to return: Stop at the end of the text, else Scan with the
-// declaration dropped and the byte after the word passed over (no damage when closingAllowed and it was ">").
-std::optional<Parser::State> Parser::SpaceAfterDeclarationWord(char*& p, bool closingAllowed) {
-    if (*p == '\0') {
-        Damage(p, XmlDamage::CutOff, "a markup declaration");
-        return State::Stop;
-    }
-    if (!IsSpace(*p)) {
-        if (!closingAllowed || *p != '>')
-            Damage(p, XmlDamage::BadMarkup, "a markup declaration");
-        Pop();
-        ++p;
-        return State::Scan;
-    }
-    p = SkipSpace(p);
-    return std::nullopt;
-}
-
-// p is on the first byte of the keyword after "<!".
-Parser::State Parser::MarkupDeclaration(char*& p) {
-    const char* declarationStart = p - 2;
-    char* keywordEnd = SkipName(p);
-    std::size_t keywordLength = static_cast<std::size_t>(keywordEnd - p);
-    auto is = [&](const char* keyword) {
-        return std::strlen(keyword) == keywordLength && std::memcmp(p, keyword, keywordLength) == 0;
-    };
-    XmlNodeKind kind = is("ATTLIST")    ? XmlNodeKind::AttlistDecl
-                       : is("ELEMENT")  ? XmlNodeKind::ElementDecl
-                       : is("NOTATION") ? XmlNodeKind::NotationDecl
-                                        : XmlNodeKind::EntityDecl;
-    // any other keyword is written back as ENTITY
-    if (kind == XmlNodeKind::EntityDecl && !is("ENTITY"))
-        Damage(declarationStart, XmlDamage::BadMarkup, "a markup declaration");
-    XmlNode* node = AddNode(kind, declarationStart);
-    if (node == nullptr)
-        return State::Stop;
-    current_ = node;
-    p = keywordEnd;
-    if (std::optional<State> done = SpaceAfterDeclarationWord(p, false))
-        return *done;
-    if (!IsName(*p) && *p != '%') {
-        Damage(p, XmlDamage::BadMarkup, "a markup declaration");
-        Pop();
-        return State::Scan;
-    }
-    char* nameStart = p;
-    if (*p == '%')
-        p = SkipSpace(p + 1);
-    char* nameEnd = SkipName(p);
-    node->name = nameStart;
-    node->nameLength = SpanLength(nameStart, nameEnd);
-    p = nameEnd;
-    if (std::optional<State> done = SpaceAfterDeclarationWord(p, true))
-        return *done;
-    char* valueStart = p;
-    node->value = valueStart;
-    char* close = nullptr;
-    if (kind == XmlNodeKind::EntityDecl) {
-        for (char* q = valueStart; *q != '\0'; ++q) {
-            if (*q == '>') {
-                close = q;
-                break;
-            }
-            if (*q == '"' || *q == '\'') {
-                char* quoteEnd = Find(q + 1, *q);
-                if (quoteEnd == nullptr)
-                    break;
-                q = quoteEnd;
-            }
-        }
-    } else {
-        close = Find(valueStart, '>');
-    }
-    if (close == nullptr)
-        return CutOff(p, declarationStart, "a markup declaration");
-    SetValue(node, valueStart, close, Has(XmlParseOptions::TrimMarkupDeclarations));
-    p = close + 1;
-    Pop();
-    return State::Scan;
-}
-
-}  // namespace
+}  // namespace parsing
 
 XmlParseResult XmlParse(char* text, XmlNode* parent, std::int32_t growthStep, std::uint32_t options) {
     XmlParseResult result;
     result.stop = text;
     if (text == nullptr || parent == nullptr || parent->arena == nullptr)
         return result;
-    Parser parser(parent, growthStep < 1 ? 1u : static_cast<std::uint32_t>(growthStep), options, 0, 0, result);
+    parsing::Parser parser(parent, growthStep < 1 ? 1u : static_cast<std::uint32_t>(growthStep), options, 0, 0, result);
     char* stop = parser.Run(text);
     parser.Finish(stop);
     result.stop = stop;

@@ -297,5 +297,18 @@ TEST(XmlAccess, AppendAndRemoveKeepOrderAndHandles) {
     EXPECT_LE(document.TreeBytes(), before + 4096);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer the arena poisons what a removed node gave back: a handle kept past the removal is
+// caught at its first use instead of reading whatever the memory holds next.
+TEST(XmlAccessDeathTest, HandleUsedAfterItsNodeWasRemovedIsCaught) {
+    XmlDocument document;
+    document.LoadText("<r><a x=\"1\"/><b/></r>");
+    XmlNodeRef r = document.Root().Child(0);
+    XmlNodeRef a = r.Child(0);
+    r.RemoveChild(0);
+    EXPECT_DEATH(a.FindAttribute("x").Value(), "use-after-poison");
+}
+#endif
+
 }  // namespace
 }  // namespace vantrel

@@ -1,0 +1,352 @@
+#pragma once
+
+// Internal to the XML parser: the byte classes and the state of one parse, shared by the parser's files
+// (xml_parser.cpp for tags and content, xml_doctype.cpp for document type declarations).
+
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string_view>
+
+#include "xml/xml_arena.h"
+#include "xml/xml_parser.h"
+#include "xml/xml_tree_ops.h"
+
+namespace vantrel::parsing {
+
+
+enum ByteClass : unsigned char { kSpace = 1, kName = 2 };
+
+struct ByteClasses {
+    unsigned char table[256] = {};
+    constexpr ByteClasses() {
+        for (int c = 1; c <= 0x20; ++c) table[c] = kSpace;
+        for (int c = '0'; c <= '9'; ++c) table[c] = kName;
+        for (int c = 'A'; c <= 'Z'; ++c) table[c] = kName;
+        for (int c = 'a'; c <= 'z'; ++c) table[c] = kName;
+        table[static_cast<unsigned char>('_')] = kName;
+        table[static_cast<unsigned char>(':')] = kName;
+        table[static_cast<unsigned char>('-')] = kName;
+        table[static_cast<unsigned char>('.')] = kName;
+        for (int c = 0x80; c <= 0xFF; ++c) table[c] = kName;
+    }
+};
+
+inline constexpr ByteClasses kClasses;
+
+// Bytes that end the scan of a quoted value: its quote, the end of the text, and "<" (noted as damage).
+struct ValueStops {
+    unsigned char table[256] = {};
+    constexpr explicit ValueStops(char quote) {
+        table[static_cast<unsigned char>(quote)] = 1;
+        table[0] = 1;
+        table[static_cast<unsigned char>('<')] = 2;
+    }
+};
+
+inline constexpr ValueStops kDoubleQuoted('"');
+inline constexpr ValueStops kSingleQuoted('\'');
+
+inline bool IsSpace(char c) {
+    return kClasses.table[static_cast<unsigned char>(c)] == kSpace;
+}
+inline bool IsName(char c) {
+    return kClasses.table[static_cast<unsigned char>(c)] == kName;
+}
+inline char* SkipSpace(char* p) {
+    while (IsSpace(*p)) ++p;
+    return p;
+}
+inline char* SkipName(char* p) {
+    // names and values are short but many: four bytes a round
+    for (;;) {
+        if (!IsName(p[0]))
+            return p;
+        if (!IsName(p[1]))
+            return p + 1;
+        if (!IsName(p[2]))
+            return p + 2;
+        if (!IsName(p[3]))
+            return p + 3;
+        p += 4;
+    }
+}
+// Position of what at or after p, or null when the text ends first.
+inline char* FindText(char* p, const char* what) {
+    return std::strstr(p, what);
+}
+inline bool AllSpace(const char* from, const char* to) {
+    for (; from < to; ++from) {
+        if (!IsSpace(*from))
+            return false;
+    }
+    return true;
+}
+
+inline void Trim(char*& start, std::uint32_t& length) {
+    if (length == 0 || (!IsSpace(start[0]) && !IsSpace(start[length - 1])))
+        return;
+    char* end = start + length;
+    while (start < end && IsSpace(*start)) ++start;
+    while (end > start && IsSpace(end[-1])) --end;
+    length = static_cast<std::uint32_t>(end - start);
+}
+
+inline std::uint32_t SpanLength(const char* start, const char* end) {
+    std::size_t length = static_cast<std::size_t>(end - start);
+    return length > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<std::uint32_t>(length);
+}
+
+inline void SetValue(XmlNode* node, char* start, const char* end, bool trim) {
+    node->value = start;
+    std::uint32_t length = SpanLength(start, end);
+    if (trim)
+        Trim(node->value, length);
+    node->valueLength = length;
+}
+
+inline std::string_view NameOf(const XmlNode* node) {
+    return node->name != nullptr ? std::string_view(node->name, node->nameLength) : std::string_view();
+}
+inline std::string_view NameOf(const XmlAttribute* attribute) {
+    return std::string_view(attribute->name, attribute->nameLength);
+}
+
+inline bool IsMarkupDeclaration(XmlNodeKind kind) {
+    return kind == XmlNodeKind::EntityDecl || kind == XmlNodeKind::AttlistDecl || kind == XmlNodeKind::ElementDecl ||
+           kind == XmlNodeKind::NotationDecl;
+}
+
+class Parser {
+public:
+    // doctypeDepth: how many DOCTYPE subsets enclose this parse (above 0 only markup declarations are kept on
+    // saving); depth: the elements open above parent.
+    Parser(XmlNode* parent, std::uint32_t growthStep, std::uint32_t options, int doctypeDepth, std::uint32_t depth,
+           XmlParseResult& result)
+        : current_(parent),
+          arena_(parent->arena),
+          step_(growthStep),
+          options_(options),
+          doctypeDepth_(doctypeDepth),
+          inSubset_(doctypeDepth > 0),
+          document_(parent->kind == XmlNodeKind::Document && parent->parent == parent ? parent : nullptr),
+          depth_(depth),
+          result_(result) {}
+
+    char* Run(char* p);
+    // Judges what stands open or missing where the parse of a whole document stopped.
+    void Finish(char* stop);
+
+private:
+    enum class State { Scan, Tag, Content, Stop };
+
+    bool Has(std::uint32_t option) const { return (options_ & option) != 0; }
+    // Position of c at or after p, or null when the text ends first.
+    static char* Find(char* p, char c) { return std::strchr(p, c); }
+    // Ends the parse at the end of the text, after noting what the text ended inside.
+    State CutOff(char*& p, const char* at, const char* inside) {
+        Damage(at, XmlDamage::CutOff, inside);
+        p += std::strlen(p);
+        return State::Stop;
+    }
+
+    // Keeps the first problem in text order.
+    void Damage(const char* at, XmlDamage kind, const char* detail = nullptr, std::string_view first = {},
+                std::string_view second = {}) {
+        if (result_.problemAt != nullptr && result_.problemAt <= at)
+            return;
+        result_.problemAt = at;
+        result_.damage = kind;
+        result_.detail = detail;
+        result_.first = first;
+        result_.second = second;
+    }
+    // Text in [from, to) that SCAN passes over and drops.
+    void CheckSkipped(const char* from, const char* to) {
+        if (from == textStart_ && to - from >= 3 && std::memcmp(from, "\xEF\xBB\xBF", 3) == 0)
+            from += 3;  // a UTF-8 byte-order mark is no loss
+        for (; from < to; ++from) {
+            if (!IsSpace(*from)) {
+                NoteDroppedText(from);
+                return;
+            }
+        }
+    }
+    void NoteDroppedText(const char* at) {
+        if (inSubset_) {
+            Damage(at, XmlDamage::BadMarkup, "the document type declaration");
+        } else if (current_ == document_) {
+            Damage(at, rootSeen_ ? XmlDamage::AfterRoot : XmlDamage::StrayText);
+        } else {
+            Damage(at, XmlDamage::StrayText);
+        }
+    }
+    // A node that a saved file would not give back where it stands, or at all.
+    void CheckPlace(const char* at, XmlNodeKind kind) {
+        if (inSubset_) {
+            if (!IsMarkupDeclaration(kind))
+                Damage(at, XmlDamage::BadMarkup, "the document type declaration");
+        } else if (current_ == document_) {
+            if (kind == XmlNodeKind::Element) {
+                if (rootSeen_)
+                    Damage(at, XmlDamage::AfterRoot);
+                rootSeen_ = true;
+            } else if (kind == XmlNodeKind::Text || kind == XmlNodeKind::CData) {
+                Damage(at, rootSeen_ ? XmlDamage::AfterRoot : XmlDamage::StrayText);
+            }
+        }
+    }
+
+    XmlNode* AddNode(XmlNodeKind kind, const char* at) {
+        CheckPlace(at, kind);
+        void* memory = arena_->Allocate(sizeof(XmlNode));
+        if (memory == nullptr)
+            return nullptr;
+        auto* node = new (memory) XmlNode();
+        node->kind = kind;
+        node->arena = arena_;
+        node->parent = current_;
+        if (current_->childCount < current_->childCapacity) {
+            current_->children[current_->childCount++] = node;
+        } else if (!XmlAppendChildSlot(current_, node, step_)) {
+            arena_->Release(node, sizeof(XmlNode));
+            return nullptr;
+        }
+        return node;
+    }
+    // Makes a new element the current parent.
+    void Open(XmlNode* element) {
+        current_ = element;
+        if (++depth_ > result_.depth)
+            result_.depth = depth_;
+    }
+    void Pop() {
+        if (current_->parent != nullptr) {
+            if (current_->kind == XmlNodeKind::Element && current_->parent != current_)
+                --depth_;
+            current_ = current_->parent;
+        }
+    }
+    void Restore(XmlNode* saved) { current_ = saved; }
+    // The attributes of one tag are written straight into the arena's free space, where they stay as the
+    // node's array when the tag ends: nothing else is allocated while a tag's attributes are read.
+    void BeginAttributes() {
+        std::size_t available = 0;
+        pending_ = reinterpret_cast<XmlAttribute*>(arena_->FreeSpace(&available));
+        pendingCount_ = 0;
+        pendingCapacity_ = available / sizeof(XmlAttribute);
+    }
+    // Null only when out of memory. Runs once per attribute of the whole file: kept inline.
+#if defined(__GNUC__)
+    __attribute__((always_inline))
+#endif
+    XmlAttribute*
+    AddAttribute() {
+        if (pendingCount_ == pendingCapacity_ && !GrowAttributes())
+            return nullptr;
+        return new (&pending_[pendingCount_++]) XmlAttribute();
+    }
+    bool GrowAttributes() {
+        std::size_t wanted = (pendingCount_ * 2 + 16) * sizeof(XmlAttribute);
+        if (pendingCount_ * sizeof(XmlAttribute) >= XmlArena::kExactLimit) {
+            // a long list moves to a block of its own, grown like any array
+            std::size_t bytes = XmlArena::RoundUp(wanted);
+            auto* grown = static_cast<XmlAttribute*>(arena_->Allocate(bytes));
+            if (grown == nullptr)
+                return false;
+            std::memcpy(static_cast<void*>(grown), pending_, pendingCount_ * sizeof(XmlAttribute));
+            if (pendingOwnBlock_)
+                arena_->Release(pending_, pendingCapacity_ * sizeof(XmlAttribute));
+            pending_ = grown;
+            pendingCapacity_ = bytes / sizeof(XmlAttribute);
+            pendingOwnBlock_ = true;
+            return true;
+        }
+        auto* fresh = reinterpret_cast<XmlAttribute*>(arena_->FreshSpace(wanted));
+        if (fresh == nullptr)
+            return false;
+        if (pendingCount_ > 0)
+            std::memcpy(static_cast<void*>(fresh), pending_, pendingCount_ * sizeof(XmlAttribute));
+        pending_ = fresh;
+        std::size_t available = 0;
+        arena_->FreeSpace(&available);
+        pendingCapacity_ = available / sizeof(XmlAttribute);
+        return true;
+    }
+    // Gives node the attributes collected for it, in an array of exactly their number.
+    void CommitAttributes(XmlNode* node) {
+        std::size_t count = pendingCount_;
+        if (count > 0) {
+            node->attributes = pending_;
+            node->attributeCount = static_cast<std::uint32_t>(count);
+            node->attributeCapacity = static_cast<std::uint32_t>(pendingOwnBlock_ ? pendingCapacity_ : count);
+            if (!pendingOwnBlock_)
+                arena_->TakeSpace(count * sizeof(XmlAttribute));
+        }
+        pendingCount_ = 0;
+        pendingOwnBlock_ = false;
+    }
+    // p is on the "/" of an end tag: pops the current parent at the tag's ">" and gives the byte after it;
+    // null (parse stopped, p at the end) when the text ends first. The name in the tag changes nothing.
+    char* EndTag(char*& p) {
+        CheckEndTag(p);
+        char* close = Find(p, '>');
+        if (close == nullptr) {
+            CutOff(p, p - 1, "a closing tag");
+            return nullptr;
+        }
+        Pop();
+        return close + 1;
+    }
+    void CheckEndTag(char* slash) {
+        char* nameEnd = SkipName(slash + 1);
+        std::string_view name(slash + 1, static_cast<std::size_t>(nameEnd - slash - 1));
+        if (*SkipSpace(nameEnd) != '>' && *SkipSpace(nameEnd) != '\0') {
+            Damage(slash - 1, XmlDamage::BadMarkup, "a closing tag");
+        } else if (current_->kind != XmlNodeKind::Element || current_->parent == current_) {
+            Damage(slash - 1, XmlDamage::StrayEndTag, nullptr, name);
+        } else if (name != NameOf(current_)) {
+            Damage(slash - 1, XmlDamage::MismatchedEndTag, nullptr, name, NameOf(current_));
+        }
+    }
+
+    // The tag whose attributes are being read.
+    struct TagInfo {
+        bool declaration = false;
+        const char* start = nullptr;  // its "<"
+        const char* what = nullptr;   // for messages
+    };
+
+    State Tag(char*& p);
+    State TagBody(char*& p, XmlNode* node);
+    std::optional<State> Attributes(char*& p, const TagInfo& tag);
+    char* QuotedValue(char* p, XmlAttribute* attribute);
+    std::optional<State> AfterValue(char*& p, const TagInfo& tag);
+    State ElementTagEnd(char*& p, const TagInfo& tag);
+    State DeclarationEnd(char*& p, const TagInfo& tag);
+    State Content(char*& p);
+    State Section(char*& p, std::uint32_t keep, XmlNodeKind kind, std::size_t keywordLength, const char* what);
+    State Comment(char*& p);
+    State Doctype(char*& p);
+    State DoctypeWords(char*& p, bool keep, bool& closed);
+    State MarkupDeclaration(char*& p);
+    std::optional<State> SpaceAfterDeclarationWord(char*& p, bool closingAllowed);
+
+    XmlNode* current_;
+    XmlArena* arena_;
+    std::uint32_t step_;
+    std::uint32_t options_;
+    int doctypeDepth_;
+    bool inSubset_;
+    XmlNode* document_;  // the Document root when a whole document is parsed, else null
+    bool rootSeen_ = false;
+    std::uint32_t depth_;  // elements open above the current parent, itself included
+    const char* textStart_ = nullptr;
+    XmlParseResult& result_;
+    XmlAttribute* pending_ = nullptr;
+    std::size_t pendingCount_ = 0;
+    std::size_t pendingCapacity_ = 0;
+    bool pendingOwnBlock_ = false;  // the list outgrew the in-place space
+};
+
+}  // namespace vantrel::parsing
