@@ -17,7 +17,7 @@
 #include "discovery/found_export.h"
 #include "discovery/search_session.h"
 #include "records/records.h"
-#include "store/device_store.h"
+#include "store/registered_reader.h"
 #include "tool_options.h"
 
 namespace vantrel {
@@ -68,29 +68,16 @@ std::int64_t RealtimeNs() {
     return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
-// The registered devices of a Data.xml, by host and port and by name; false with a message when the file
-// cannot be read (the store itself would take a missing file for an empty database).
+// The registered devices of a Data.xml, by host and port and by name; false with the reason when the file
+// cannot be read or is one the store would not save over.
 bool LoadRegistered(const std::string& path, RegisteredDevices& registered, std::string& problem) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        problem = "cannot read the database " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    ::close(fd);
-    const std::unique_ptr<DeviceStore> store = OpenDeviceStore(path);
-    const std::uint32_t count = store->CountDevices();
-    std::vector<DeviceRecord> records(count);
-    if (count > 0 &&
-        store->LoadDevices(records.data(), count * static_cast<std::uint32_t>(sizeof(DeviceRecord))) != 1) {
-        problem = "cannot load the devices of " + path;
-        return false;
-    }
-    for (DeviceRecord& record : records) {
-        registered.Add(record.host, record.port);
-        registered.AddName(record.name);
-        std::memset(record.password, 0, sizeof record.password);
-    }
-    return true;
+    const RegisteredRead read =
+        ReadRegisteredDevices(path, [&registered](std::string_view host, std::uint32_t port, std::string_view name) {
+            registered.Add(host, port);
+            registered.AddName(name);
+        });
+    problem = read.problem;
+    return read.Read();
 }
 
 void PrintTable(const std::vector<FoundRow>& rows, bool withRegistered) {

@@ -72,7 +72,6 @@ void UseProgramFolder(int devices) {
     }
     gContext.reset();
     gContext = std::make_unique<ProgramContext>(PathsBeside(folder));
-    SetCurrentContext(gContext.get());
 }
 
 // UDP datagrams this network namespace's kernel dropped for a full receive buffer so far (RcvbufErrors).
@@ -140,7 +139,7 @@ void BM_StartupToFirstWindow(benchmark::State& state) {
             state.SkipWithError("window never shown");
         }
         window.reset();
-        ReleaseCatalogue();
+        gContext->ReleaseCatalogue();
     }
 }
 BENCHMARK(BM_StartupToFirstWindow)->Arg(0)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -224,7 +223,7 @@ void BM_BurstOfReplies(benchmark::State& state) {
             registered += row.registered ? 1 : 0;
         }
         window.hide();
-        ReleaseCatalogue();
+        gContext->ReleaseCatalogue();
     }
     state.counters["rows"] = listed;
     state.counters["registered"] = registered;
@@ -245,19 +244,19 @@ BENCHMARK(BM_BurstOfReplies)
 // to a session (no rows listed, so this is the window's own share).
 void BM_MarkRegistered(benchmark::State& state) {
     UseProgramFolder(static_cast<int>(state.range(0)));
-    GetCatalogue()->LoadAll();
+    gContext->Catalogue()->LoadAll();
     SearchSession session(LoopbackConfig());
     for (auto _ : state) {
-        session.SetRegistered(RegisteredDevicesOf(GetCatalogue()));
+        session.SetRegistered(RegisteredDevicesOf(gContext->Catalogue()));
     }
-    ReleaseCatalogue();
+    gContext->ReleaseCatalogue();
 }
 BENCHMARK(BM_MarkRegistered)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_AddFlow(benchmark::State& state) {
     const int rows = static_cast<int>(state.range(0));
     UseProgramFolder(static_cast<int>(state.range(1)));
-    GetCatalogue()->LoadAll();
+    gContext->Catalogue()->LoadAll();
     // the summary after each Add is closed as the operator would
     vantrel::testing::MessageLog log;
     int round = 0;
@@ -283,7 +282,7 @@ void BM_AddFlow(benchmark::State& state) {
         RunAddDeviceFlow(nullptr, *gContext, [&] { return selected; });
     }
     state.counters["messages"] = static_cast<double>(log.messages.size());
-    ReleaseCatalogue();
+    gContext->ReleaseCatalogue();
 }
 BENCHMARK(BM_AddFlow)->Args({100, 10000})->Unit(benchmark::kMillisecond)->Iterations(3);
 

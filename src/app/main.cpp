@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <optional>
 
 #include "app/command_line.h"
 #include "context/program_context.h"
@@ -72,9 +73,10 @@ int main(int argc, char* argv[]) {
     }
     vantrel::UiTextTable::Instance().SetFolder(vantrel::UiTextFolderFor(paths));
     vantrel::ProgramContext context(paths);
-    vantrel::SetCurrentContext(&context);
     vantrel::InstallCatalogueMessages(context);
-    if (!vantrel::ClaimDataFolder(context)) {
+    // held until the window has closed
+    const std::optional<vantrel::InstanceLock> claimed = vantrel::ClaimDataFolder(context);
+    if (!claimed) {
         return 1;
     }
     {

@@ -3,19 +3,13 @@
 #include <cstdio>
 #include <new>
 
-#include "password/password.h"
 #include "store/xml_device_store.h"
 
 namespace vantrel {
 namespace {
 
-ProgramContext* gCurrent = nullptr;
-
 std::unique_ptr<DeviceStore> OpenXmlStore(const ProgramPaths& paths) {
-    auto store = std::make_unique<XmlDeviceStore>(paths.DatabasePath());
-    // callers of the three-argument cipher calls use the same key as the store
-    SetPasswordKeyFile(store->KeyPath());
-    return store;
+    return std::make_unique<XmlDeviceStore>(paths.DatabasePath());
 }
 
 }  // namespace
@@ -26,9 +20,6 @@ ProgramContext::ProgramContext(ProgramPaths paths, StoreFactory storeFactory)
 ProgramContext::~ProgramContext() {
     ReleaseCatalogue();
     ReleaseStore();
-    if (gCurrent == this) {
-        gCurrent = nullptr;
-    }
 }
 
 void ProgramContext::Tell(const char* text) const {
@@ -65,35 +56,6 @@ DeviceCatalogue* ProgramContext::Catalogue() {
 
 void ProgramContext::ReleaseCatalogue() {
     catalogue_.reset();
-}
-
-void SetCurrentContext(ProgramContext* context) {
-    gCurrent = context;
-}
-
-ProgramContext& CurrentContext() {
-    if (gCurrent == nullptr) {
-        // lives to the end of the process, like the program's own context would
-        static ProgramContext besideProgram(PathsBesideProgram());
-        gCurrent = &besideProgram;
-    }
-    return *gCurrent;
-}
-
-DeviceStore* GetDeviceStore() {
-    return CurrentContext().Store();
-}
-
-void ReleaseDeviceStore() {
-    CurrentContext().ReleaseStore();
-}
-
-DeviceCatalogue* GetCatalogue() {
-    return CurrentContext().Catalogue();
-}
-
-void ReleaseCatalogue() {
-    CurrentContext().ReleaseCatalogue();
 }
 
 }  // namespace vantrel

@@ -25,7 +25,7 @@ public:
     using StoreFactory = std::function<std::unique_ptr<DeviceStore>(const ProgramPaths& paths)>;
 
     explicit ProgramContext(ProgramPaths paths, StoreFactory storeFactory = nullptr);
-    // Releases the catalogue and the store, unsaved; stops being the current context if it was.
+    // Releases the catalogue and the store, unsaved.
     ~ProgramContext();
 
     ProgramContext(const ProgramContext&) = delete;
@@ -54,16 +54,5 @@ private:
     std::unique_ptr<DeviceStore> store_;
     std::unique_ptr<DeviceCatalogue> catalogue_;
 };
-
-// The context the front doors below reach. main makes its context the current one; without one, the first
-// front-door call makes a context beside the running program.
-void SetCurrentContext(ProgramContext* context);
-ProgramContext& CurrentContext();
-
-// Front doors to the current context.
-DeviceStore* GetDeviceStore();
-void ReleaseDeviceStore();
-DeviceCatalogue* GetCatalogue();
-void ReleaseCatalogue();
 
 }  // namespace vantrel

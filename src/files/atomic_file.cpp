@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "files/file_owner.h"
 #include "files/file_paths.h"
 
 namespace vantrel {
@@ -32,6 +33,21 @@ void CopyOwnership(int fd, const struct stat& like) {
         (void)!fchown(fd, static_cast<uid_t>(-1), like.st_gid);
     }
     fchmod(fd, like.st_mode & 0777);
+}
+
+// prefix followed by exactly the six characters mkostemp puts in place of XXXXXX
+bool IsTempFileName(const char* name, const std::string& prefix) {
+    std::size_t length = std::strlen(name);
+    if (length != prefix.size() + kTempSuffixLength || std::strncmp(name, prefix.c_str(), prefix.size()) != 0) {
+        return false;
+    }
+    for (const char* p = name + prefix.size(); *p != '\0'; ++p) {
+        bool fromTheSet = (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9');
+        if (!fromTheSet) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -104,15 +120,14 @@ bool WriteFileAtomically(const std::string& target, Placement placement, const F
 std::size_t RemoveStaleTempFiles(const std::string& target) {
     std::string folder = FolderOf(target);
     std::string prefix = "." + FileNameOf(target) + kTempInfix;
-    DIR* dir = opendir(folder.c_str());
+    struct stat folderInfo {};
+    DIR* dir = ::stat(folder.c_str(), &folderInfo) == 0 ? opendir(folder.c_str()) : nullptr;
     if (dir == nullptr) {
         return 0;
     }
     std::vector<std::string> stale;
     while (dirent* entry = readdir(dir)) {
-        std::size_t length = std::strlen(entry->d_name);
-        if (length == prefix.size() + kTempSuffixLength &&
-            std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+        if (IsTempFileName(entry->d_name, prefix)) {
             stale.emplace_back(entry->d_name);
         }
     }
@@ -121,8 +136,9 @@ std::size_t RemoveStaleTempFiles(const std::string& target) {
     for (const std::string& name : stale) {
         struct stat info {};
         std::string path = folder + name;
-        // only files: a folder of that name is not ours
-        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && unlink(path.c_str()) == 0) {
+        // only our own files: a folder of that name, or another user's file, is not a leftover of ours
+        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && OwnedByUs(info, folderInfo) &&
+            unlink(path.c_str()) == 0) {
             ++removed;
         }
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files/content_hash.h"
+#include "files/file_owner.h"
 
 namespace vantrel {
 
@@ -152,9 +153,7 @@ bool HashRegularFile(const std::string& path, const struct stat* expected, std::
     struct stat info {};
     bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     if (ok && expected != nullptr) {
-        ok = info.st_dev == expected->st_dev && info.st_ino == expected->st_ino && info.st_size == expected->st_size &&
-             info.st_mtim.tv_sec == expected->st_mtim.tv_sec && info.st_mtim.tv_nsec == expected->st_mtim.tv_nsec &&
-             info.st_ctim.tv_sec == expected->st_ctim.tv_sec && info.st_ctim.tv_nsec == expected->st_ctim.tv_nsec;
+        ok = SameFileState(info, *expected);
     }
     ContentHash content;
     std::vector<char> buffer(ok ? 1 << 20 : 0);

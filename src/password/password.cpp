@@ -1,13 +1,8 @@
 #include "password/password.h"
 
 #include <sodium.h>
-#include <sys/stat.h>
 
 #include <cstring>
-#include <map>
-#include <mutex>
-
-#include "password/key_file.h"
 
 namespace vantrel {
 namespace {
@@ -21,72 +16,9 @@ constexpr std::size_t kMaxBlob = crypto_secretbox_NONCEBYTES + crypto_secretbox_
 static_assert(kPrefixLength + sodium_base64_ENCODED_LEN(kMaxBlob, kVariant) <= kCipherBufferSize,
               "a 63-byte password must encipher into the 256-byte buffer");
 
-// A key read before, with the identity of the file it came from: a key file that was removed or replaced
-// since is read again, so that nothing is ever enciphered under a key that is no longer on disk.
-struct CachedKey {
-    PasswordKey key{};
-    struct stat file {};
-};
-
-std::mutex gMutex;
-std::string gDefaultKeyPath;
-std::map<std::string, CachedKey> gKeys;
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-void Forget(std::map<std::string, CachedKey>::iterator entry) {
-    sodium_memzero(entry->second.key.data(), entry->second.key.size());
-    gKeys.erase(entry);
-}
-
-bool GetKey(const std::string& keyPath, bool create, PasswordKey& key) {
-    if (sodium_init() < 0) {
-        return false;
-    }
-    std::lock_guard<std::mutex> lock(gMutex);
-    struct stat now {};
-    bool exists = ::stat(keyPath.c_str(), &now) == 0;
-    auto found = gKeys.find(keyPath);
-    if (found != gKeys.end()) {
-        if (exists && SameFile(found->second.file, now)) {
-            key = found->second.key;
-            return true;
-        }
-        Forget(found);
-    }
-    if (!LoadOrCreateKey(keyPath, create, key)) {
-        return false;
-    }
-    CachedKey cached;
-    cached.key = key;
-    if (::stat(keyPath.c_str(), &cached.file) == 0) {
-        gKeys[keyPath] = cached;
-    }
-    sodium_memzero(cached.key.data(), cached.key.size());
-    return true;
-}
-
-std::string DefaultKeyPath() {
-    std::lock_guard<std::mutex> lock(gMutex);
-    return gDefaultKeyPath;
-}
-
 }  // namespace
 
-void SetPasswordKeyFile(const std::string& keyPath) {
-    std::lock_guard<std::mutex> lock(gMutex);
-    gDefaultKeyPath = keyPath;
-}
-
-int EncryptStringEX(const char* plain, char* out, int mode) {
-    return EncryptStringEX(plain, out, mode, DefaultKeyPath());
-}
-
-int EncryptStringEX(const char* plain, char* out, int mode, const std::string& keyPath) {
+int EncryptStringEX(const char* plain, char* out, int mode, KeyFile& keyFile) {
     if (out == nullptr) {
         return 0;
     }
@@ -99,7 +31,7 @@ int EncryptStringEX(const char* plain, char* out, int mode, const std::string& k
         return 0;
     }
     PasswordKey key;
-    if (!GetKey(keyPath, true, key)) {
+    if (!keyFile.Load(true, key).Ready()) {
         return 0;
     }
     unsigned char blob[kMaxBlob];
@@ -114,11 +46,7 @@ int EncryptStringEX(const char* plain, char* out, int mode, const std::string& k
     return 1;
 }
 
-int DecryptStringEX(const char* cipher, char* out, int mode) {
-    return DecryptStringEX(cipher, out, mode, DefaultKeyPath());
-}
-
-int DecryptStringEX(const char* cipher, char* out, int mode, const std::string& keyPath) {
+int DecryptStringEX(const char* cipher, char* out, int mode, KeyFile& keyFile) {
     if (out == nullptr) {
         return 0;
     }
@@ -141,7 +69,7 @@ int DecryptStringEX(const char* cipher, char* out, int mode, const std::string& 
         return 0;
     }
     PasswordKey key;
-    if (!GetKey(keyPath, false, key)) {
+    if (!keyFile.Load(false, key).Ready()) {
         return 0;
     }
     unsigned char plain[kMaxPlain];

@@ -1,15 +1,23 @@
 #include "store/instance_lock.h"
 
-#include <cerrno>
-
 namespace vantrel {
 
 InstanceLock TryLockInstance(const std::string& dataFolder) {
     InstanceLock instance;
-    if (instance.lock_.Acquire(dataFolder + kInstanceLockFileName, std::chrono::milliseconds(0))) {
-        instance.status_ = InstanceLockStatus::Held;
-    } else if (instance.lock_.Error() == EWOULDBLOCK) {
-        instance.status_ = InstanceLockStatus::HeldElsewhere;
+    instance.result_ = instance.lock_.Acquire(dataFolder + kInstanceLockFileName, std::chrono::milliseconds(0));
+    switch (instance.result_.status) {
+        case LockStatus::Held:
+            instance.status_ = InstanceLockStatus::Held;
+            break;
+        case LockStatus::Busy:
+            instance.status_ = InstanceLockStatus::HeldElsewhere;
+            break;
+        case LockStatus::NotOurs:
+            instance.status_ = InstanceLockStatus::NotOurs;
+            break;
+        case LockStatus::Failed:
+            instance.status_ = InstanceLockStatus::Unavailable;
+            break;
     }
     return instance;
 }

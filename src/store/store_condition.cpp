@@ -33,11 +33,17 @@ std::vector<std::string> StoreNotices(const StoreCondition& condition) {
     if (condition.keyMissing) {
         notices.push_back("The passwords in " + condition.path + " cannot be read: the key file " + condition.keyPath +
                           " is missing. Restore it from your backup of the database.");
+    } else if (!condition.keyProblem.empty()) {
+        notices.push_back("The passwords in " + condition.path +
+                          " can be neither read nor stored: " + condition.keyProblem + ".");
     } else if (!condition.undecipherable.empty()) {
         std::size_t count = condition.undecipherable.size();
         notices.push_back(std::to_string(count) + (count == 1 ? " password in " : " passwords in ") + condition.path +
                           " cannot be deciphered with the key file " + condition.keyPath +
                           " (changed text or another key); they are kept as stored.");
+    }
+    if (!condition.keyWarning.empty()) {
+        notices.push_back(condition.keyWarning);
     }
     return notices;
 }

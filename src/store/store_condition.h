@@ -40,9 +40,11 @@ struct StoreCondition {
     // Set when the file was damaged: where the copy of the original is kept (made before the first save over it).
     std::string backupPath;
     bool backupMade = false;
-    std::uint32_t encipheredPasswords = 0;      // "v1:" passwords in the device section, counting those added since
-    bool keyMissing = false;                    // enciphered passwords exist but the key file does not
-    bool newKeyAgreed = false;                  // the operator agreed that a new key may be made all the same
+    std::uint32_t encipheredPasswords = 0;  // "v1:" passwords in the device section, counting those added since
+    bool keyMissing = false;                // enciphered passwords exist but the key file does not
+    std::string keyProblem;     // why the key file cannot be used (names it; "... cannot be read: Permission denied")
+    std::string keyWarning;     // the key file could be read by other users
+    bool newKeyAgreed = false;  // the operator agreed that a new key may be made all the same
     std::vector<std::uint32_t> undecipherable;  // devices whose password the last device load could not decipher
 
     // The last Save:

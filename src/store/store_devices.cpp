@@ -154,9 +154,12 @@ void XmlDeviceStore::FillDeviceRecord(XmlNodeRef device, DeviceRecord& out) {
     CopyAttribute(device, "password", cipher, sizeof cipher);
     // without the key file nothing can be deciphered: no need to look for it once per device
     bool deciphered =
-        cipher[0] == '\0' || (!condition_.keyMissing && DecryptStringEX(cipher, record.password, 1, keyPath_) == 1);
+        cipher[0] == '\0' || (!condition_.keyMissing && DecryptStringEX(cipher, record.password, 1, key_) == 1);
     if (!deciphered) {
         condition_.undecipherable.push_back(record.id);
+        if (!condition_.keyMissing && !key_.State().Ready()) {
+            condition_.keyProblem = key_.State().problem;
+        }
     }
     std::memcpy(&out, &record, sizeof record);
     explicit_bzero(record.password, sizeof record.password);
@@ -442,7 +445,7 @@ int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* rec
     char storedPlain[kPlainFieldSize];
     bool keepStoredPassword =
         !storedCipher.empty() &&
-        (condition_.keyMissing || DecryptStringEX(storedCipher.c_str(), storedPlain, 1, keyPath_) != 1);
+        (condition_.keyMissing || DecryptStringEX(storedCipher.c_str(), storedPlain, 1, key_) != 1);
     explicit_bzero(storedPlain, sizeof storedPlain);
     char cipher[kCipherBufferSize];
     if (!keepStoredPassword && !Encrypt(record->password, cipher)) {

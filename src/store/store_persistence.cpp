@@ -81,7 +81,10 @@ void XmlDeviceStore::LoadDatabase() {
         }
     }
     condition_.encipheredPasswords = enciphered;
-    condition_.keyMissing = enciphered > 0 && KeyFileMissing(keyPath_);
+    condition_.keyMissing = enciphered > 0 && KeyFileMissing(key_.Path());
+    KeyState key = key_.Check();
+    condition_.keyProblem = key.Ready() || key.status == KeyStatus::Missing ? std::string() : key.problem;
+    condition_.keyWarning = key.warning;
 }
 
 bool XmlDeviceStore::FileChangedSinceLoad(bool& notRegular) {
@@ -145,11 +148,12 @@ int XmlDeviceStore::Save() {
         return refuse(refusal);
     }
     FileLock lock;
-    if (!lock.Acquire(lockPath_, options_.lockTimeout)) {
-        if (lock.Error() == EWOULDBLOCK) {
+    LockResult locked = lock.Acquire(lockPath_, options_.lockTimeout);
+    if (!locked.Held()) {
+        if (locked.status == LockStatus::Busy && !locked.HeldByOtherUser()) {
             return refuse(path_ + " is in use by another program (its lock file is held)");
         }
-        return refuse(path_ + " cannot be written: " + std::strerror(lock.Error()));
+        return refuse(path_ + " cannot be written: " + locked.problem);
     }
     bool notRegular = false;
     if (FileChangedSinceLoad(notRegular)) {

@@ -39,24 +39,23 @@ std::vector<std::uint32_t> PathBelow(XmlNodeRef ancestor, XmlNodeRef node) {
 }  // namespace
 
 XmlDeviceStore::XmlDeviceStore(const std::string& databasePath, XmlStoreOptions options)
-    : path_(databasePath), options_(std::move(options)) {
+    : path_(databasePath), key_(KeyFile::ForDatabase(databasePath)), options_(std::move(options)) {
     // A DOCTYPE's internal subset must not end the parse: everything after it would be lost at the next save.
     document_.SetParseOptions(XmlParseOptions::AllOptions & ~std::uint32_t{XmlParseOptions::StopAfterInternalSubset});
     if (!path_.empty()) {
-        keyPath_ = FolderOf(path_) + kKeyFileName;
         lockPath_ = FolderOf(path_) + "." + FileNameOf(path_) + ".lock";
     }
     condition_.path = path_;
-    condition_.keyPath = keyPath_;
+    condition_.keyPath = key_.Path();
     if (path_.empty()) {
         document_.Reset();
         return;
     }
     FileLock lock;
-    if (lock.Acquire(lockPath_, options_.lockTimeout)) {
+    if (lock.Acquire(lockPath_, options_.lockTimeout).Held()) {
         // every writer holds the lock while its temporary files exist, so those found now are left over
         RemoveStaleTempFiles(path_);
-        RemoveStaleTempFiles(keyPath_);
+        RemoveStaleTempFiles(key_.Path());
     }
     LoadDatabase();
 }
@@ -325,12 +324,12 @@ XmlNodeRef XmlDeviceStore::ExistingSection(const char* name) const {
 }
 
 bool XmlDeviceStore::Encrypt(const char* plain, char* cipher) {
-    if (keyPath_.empty()) {
+    if (key_.Path().empty()) {
         return false;
     }
     struct stat info {};
-    if (lstat(keyPath_.c_str(), &info) == 0 || errno != ENOENT) {
-        return EncryptStringEX(plain, cipher, 1, keyPath_) == 1;
+    if (lstat(key_.Path().c_str(), &info) == 0 || errno != ENOENT) {
+        return EncipherWithKey(plain, cipher);
     }
     // the key file is missing: a new key would leave the enciphered passwords unreadable for good
     if (condition_.encipheredPasswords > 0 && !condition_.newKeyAgreed) {
@@ -339,8 +338,23 @@ bool XmlDeviceStore::Encrypt(const char* plain, char* cipher) {
     }
     // the key is made under the lock, so that no one takes its temporary file for a leftover
     FileLock lock;
-    lock.Acquire(lockPath_, options_.lockTimeout);
-    return EncryptStringEX(plain, cipher, 1, keyPath_) == 1;
+    LockResult locked = lock.Acquire(lockPath_, options_.lockTimeout);
+    if (!locked.Held()) {
+        condition_.keyProblem = "the key file " + key_.Path() + " cannot be made: " + locked.problem;
+        return false;
+    }
+    return EncipherWithKey(plain, cipher);
+}
+
+bool XmlDeviceStore::EncipherWithKey(const char* plain, char* cipher) {
+    if (EncryptStringEX(plain, cipher, 1, key_) == 1) {
+        condition_.keyProblem.clear();
+        return true;
+    }
+    if (!key_.State().Ready()) {
+        condition_.keyProblem = key_.State().problem;
+    }
+    return false;
 }
 
 int XmlDeviceStore::PlaceholderA(std::uint32_t, std::uint32_t, std::uint32_t) {

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "password/key_file.h"
 #include "store/atomic_save.h"
 #include "store/device_scan_cache.h"
 #include "store/device_store.h"
@@ -80,7 +81,7 @@ public:
 
     // The loaded document, for tests and benchmarks.
     XmlDocument& Document() { return document_; }
-    const std::string& KeyPath() const { return keyPath_; }
+    const std::string& KeyPath() const { return key_.Path(); }
 
 private:
     // A change since the load that Save applies again when someone else has changed the file meanwhile.
@@ -170,6 +171,8 @@ private:
     // Enciphers under the key beside the database. Refuses (false) to make a new key while enciphered passwords
     // exist without their key file, unless the operator agreed.
     bool Encrypt(const char* plain, char* cipher);
+    // EncryptStringEX under the key; a key that cannot be used is noted in the condition.
+    bool EncipherWithKey(const char* plain, char* cipher);
     // Appends the device of the record with the given enciphered password, its entries and a new id (written
     // into the record); empty when the name is taken or no id can be given.
     XmlNodeRef AddDeviceElement(XmlNodeRef devices, DeviceRecord& record, const char* cipher);
@@ -178,7 +181,7 @@ private:
 
     XmlDocument document_;
     std::string path_;
-    std::string keyPath_;
+    KeyFile key_;
     XmlStoreOptions options_;
 
     XmlNodeRef sections_[kSectionCount];

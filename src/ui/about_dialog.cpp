@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "context/program_context.h"
 #include "paths/program_paths.h"
 #include "ui/resources.h"
 
@@ -15,8 +14,6 @@
 #endif
 
 namespace vantrel {
-
-AboutDialog::AboutDialog(QWidget* parent) : AboutDialog(CurrentContext().Paths(), parent) {}
 
 AboutDialog::AboutDialog(const ProgramPaths& paths, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("aboutDialog"));

@@ -142,6 +142,9 @@ void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRo
             if (id != 0) {
                 ++registered;
                 catalogue->SetCameraTypes(id, dialog.cameraTypes.data(), static_cast<std::int32_t>(record.cameras));
+            } else if (refusal == AddRefusal::StoreFailed && store->Condition() != nullptr &&
+                       !store->Condition()->keyProblem.empty()) {
+                skip.reason = QString::fromStdString(store->Condition()->keyProblem);
             } else {
                 skip.reason = SkipReasonText(refusal);
             }

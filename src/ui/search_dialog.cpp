@@ -359,7 +359,7 @@ void SearchDialog::OnAdd() {
 }
 
 void SearchDialog::ShowAbout() {
-    AboutDialog about(this);
+    AboutDialog about(context_.Paths(), this);
     about.exec();
 }
 

@@ -73,26 +73,5 @@ TEST(ProgramContext, CatalogueOwnsTheStoreAndTalksThroughTheSink) {
     EXPECT_EQ(opened, 2) << "the store went with the catalogue";
 }
 
-TEST(ProgramContext, FrontDoorsReachTheCurrentContext) {
-    int opened = 0;
-    auto factory = [&opened](const ProgramPaths&) {
-        ++opened;
-        return std::make_unique<testing::FakeDeviceStore>();
-    };
-    {
-        ProgramContext context(PathsBeside("/nonexistent"), factory);
-        SetCurrentContext(&context);
-        EXPECT_EQ(&CurrentContext(), &context);
-        EXPECT_EQ(GetDeviceStore(), context.Store());
-        EXPECT_EQ(GetCatalogue(), context.Catalogue());
-        ReleaseCatalogue();
-        ReleaseDeviceStore();
-        EXPECT_EQ(GetDeviceStore(), context.Store());
-        EXPECT_EQ(opened, 2);
-    }
-    // a destroyed context is no longer current
-    EXPECT_EQ(CurrentContext().Paths().dataFolder, PathsBesideProgram().dataFolder);
-}
-
 }  // namespace
 }  // namespace vantrel

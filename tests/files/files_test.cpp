@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -124,15 +126,31 @@ TEST(AtomicFile, TakesOwnerGroupAndModeOfTheFileItReplaces) {
 TEST(AtomicFile, StaleTemporaryFilesOfTheTargetAloneAreRemoved) {
     TempFolder folder;
     std::string target = folder.Path() + "Data.xml";
-    for (const char* name : {".Data.xml.tmp-a1B2c3", ".Data.xml.tmp-ZZZZZZ", "Data.xml", "Data.xml.backup",
-                             ".Data.xml.tmp-short", ".Data.xml.tmp-toolong1", ".Data.key.tmp-a1B2c3"}) {
+    for (const char* name :
+         {".Data.xml.tmp-a1B2c3", ".Data.xml.tmp-ZZZZZZ", "Data.xml", "Data.xml.backup", ".Data.xml.tmp-short",
+          ".Data.xml.tmp-toolong1", ".Data.key.tmp-a1B2c3", ".Data.xml.tmp-ab.def", ".Data.xml.tmp-ab def"}) {
         WriteWholeFile(folder.Path() + name, "x");
     }
     std::filesystem::create_directory(folder.Path() + ".Data.xml.tmp-folder");
+    bool asRoot = geteuid() == 0;
+    if (asRoot) {
+        // named like ours, but another user's
+        WriteWholeFile(folder.Path() + ".Data.xml.tmp-abcdef", "theirs");
+        ASSERT_EQ(chown((folder.Path() + ".Data.xml.tmp-abcdef").c_str(), 65534, 65534), 0);
+    }
     EXPECT_EQ(RemoveStaleTempFiles(target), 2u);
-    EXPECT_EQ(Entries(folder.Path()),
-              (std::set<std::string>{"Data.xml", "Data.xml.backup", ".Data.xml.tmp-short", ".Data.xml.tmp-toolong1",
-                                     ".Data.key.tmp-a1B2c3", ".Data.xml.tmp-folder"}));
+    std::set<std::string> left{"Data.xml",
+                               "Data.xml.backup",
+                               ".Data.xml.tmp-short",
+                               ".Data.xml.tmp-toolong1",
+                               ".Data.key.tmp-a1B2c3",
+                               ".Data.xml.tmp-folder",
+                               ".Data.xml.tmp-ab.def",
+                               ".Data.xml.tmp-ab def"};
+    if (asRoot) {
+        left.insert(".Data.xml.tmp-abcdef");
+    }
+    EXPECT_EQ(Entries(folder.Path()), left);
     EXPECT_EQ(RemoveStaleTempFiles(folder.Path() + "absent/Data.xml"), 0u);
 }
 
@@ -140,12 +158,16 @@ TEST(FileLock, OneHolderAtATimeAndReleasedWhenTheHolderDies) {
     TempFolder folder;
     std::string path = folder.Path() + ".Data.xml.lock";
     FileLock first;
-    ASSERT_TRUE(first.Acquire(path, std::chrono::milliseconds(0)));
+    ASSERT_TRUE(first.Acquire(path, std::chrono::milliseconds(0)).Held());
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
     FileLock second;
-    EXPECT_FALSE(second.Acquire(path, std::chrono::milliseconds(30)));
-    EXPECT_EQ(second.Error(), EWOULDBLOCK);
+    LockResult busy = second.Acquire(path, std::chrono::milliseconds(30));
+    EXPECT_EQ(busy.status, LockStatus::Busy);
+    EXPECT_EQ(busy.error, EWOULDBLOCK);
     first.Release();
-    EXPECT_TRUE(second.Acquire(path, std::chrono::milliseconds(0)));
+    EXPECT_TRUE(second.Acquire(path, std::chrono::milliseconds(0)).Held());
     second.Release();
 
     // a holder that is killed leaves the lock free
@@ -154,7 +176,7 @@ TEST(FileLock, OneHolderAtATimeAndReleasedWhenTheHolderDies) {
     pid_t child = fork();
     if (child == 0) {
         FileLock held;
-        char ok = held.Acquire(path, std::chrono::milliseconds(0)) ? 'y' : 'n';
+        char ok = held.Acquire(path, std::chrono::milliseconds(0)).Held() ? 'y' : 'n';
         (void)!write(ready[1], &ok, 1);
         pause();
         _exit(0);
@@ -162,12 +184,112 @@ TEST(FileLock, OneHolderAtATimeAndReleasedWhenTheHolderDies) {
     char ok = 0;
     ASSERT_EQ(read(ready[0], &ok, 1), 1);
     ASSERT_EQ(ok, 'y');
-    EXPECT_FALSE(second.Acquire(path, std::chrono::milliseconds(0)));
+    busy = second.Acquire(path, std::chrono::milliseconds(0));
+    EXPECT_EQ(busy.status, LockStatus::Busy);
+    EXPECT_EQ(busy.holderPid, child) << "the holder is named";
+    EXPECT_FALSE(busy.HeldByOtherUser());
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
-    EXPECT_TRUE(second.Acquire(path, std::chrono::milliseconds(0)));
+    EXPECT_TRUE(second.Acquire(path, std::chrono::milliseconds(0)).Held());
     close(ready[0]);
     close(ready[1]);
+}
+
+// Runs body in a child process as user and group 65534 and gives its exit status.
+template <typename Body>
+int AsNobody(Body body) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
+            _exit(90);
+        }
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+// What another local user can leave in the lock file's place is refused and named, never taken for a lock
+// held by a second copy of the program; none of it is changed.
+TEST(FileLock, LockFilesThatAreNotOursAreRefusedNamingWhy) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "planting another user's file needs root";
+    }
+    TempFolder folder;
+    ASSERT_EQ(chmod(folder.Path().c_str(), 0755), 0);
+    std::string path = folder.Path() + ".Data.xml.lock";
+    std::string elsewhere = folder.Path() + "elsewhere";
+    WriteWholeFile(elsewhere, "keep");
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {"another user's file",
+         [&] {
+             WriteWholeFile(path, "");
+             ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+             ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+         },
+         path + " belongs to nobody (uid 65534), not to this user"},
+        {"symbolic link", [&] { ASSERT_EQ(symlink(elsewhere.c_str(), path.c_str()), 0); },
+         path + " is a symbolic link, not a lock file"},
+        {"FIFO", [&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }, path + " is not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(path);
+        c.plant();
+        FileLock lock;
+        LockResult result = lock.Acquire(path, std::chrono::milliseconds(0));
+        EXPECT_EQ(result.status, LockStatus::NotOurs);
+        EXPECT_EQ(result.problem, c.problem);
+        EXPECT_FALSE(lock.Held());
+    }
+    EXPECT_EQ(ReadWholeFile(elsewhere), "keep");
+
+    // the other user cannot take our lock file at all: it is ours and 0600, and a read-only open does not do
+    std::filesystem::remove(path);
+    FileLock ours;
+    ASSERT_TRUE(ours.Acquire(path, std::chrono::milliseconds(0)).Held());
+    ours.Release();
+    EXPECT_EQ(AsNobody([path] {
+                  FileLock theirs;
+                  LockResult result = theirs.Acquire(path, std::chrono::milliseconds(0));
+                  return result.status == LockStatus::NotOurs &&
+                                 result.problem == path + " belongs to root (uid 0), not to this user"
+                             ? 0
+                             : 1;
+              }),
+              0);
+}
+
+// A lock held by a process of another user says whose it is. Here root holds the lock file of a folder
+// that belongs to 65534 (what a `sudo` run leaves), and the folder's owner asks for it.
+TEST(FileLock, LockHeldByAnotherUserNamesTheHolder) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "switching users needs root";
+    }
+    TempFolder folder;
+    ASSERT_EQ(chown(folder.Path().c_str(), 65534, 65534), 0);
+    std::string path = folder.Path() + ".Vantrel.instance.lock";
+    FileLock rootLock;
+    ASSERT_TRUE(rootLock.Acquire(path, std::chrono::milliseconds(0)).Held());
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u) << "made by root, given to the folder's owner";
+    std::string expected = path + " is held by process " + std::to_string(getpid()) + " of root (uid 0)";
+    EXPECT_EQ(AsNobody([path, expected] {
+                  FileLock theirs;
+                  LockResult result = theirs.Acquire(path, std::chrono::milliseconds(0));
+                  if (result.status != LockStatus::Busy || !result.HeldByOtherUser()) {
+                      return 1;
+                  }
+                  return result.problem == expected ? 0 : 2;
+              }),
+              0);
 }
 
 TEST(FileRead, WhatIsNotARegularFileIsRefusedWithoutHanging) {

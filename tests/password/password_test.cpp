@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "temp_folder.h"
@@ -19,7 +22,7 @@ protected:
 
     std::string Encrypt(const char* plain) {
         char out[kCipherBufferSize];
-        EXPECT_EQ(EncryptStringEX(plain, out, 1, KeyPath()), 1);
+        EXPECT_EQ(EncryptStringEX(plain, out, 1, key_), 1);
         return out;
     }
 
@@ -27,7 +30,7 @@ protected:
         char field[kPlainFieldSize + 8];
         std::memset(field, 0x5A, sizeof field);
         std::memset(field, 0x7F, kPlainFieldSize);
-        EXPECT_EQ(DecryptStringEX(cipher.c_str(), field, 1, KeyPath()), expected);
+        EXPECT_EQ(DecryptStringEX(cipher.c_str(), field, 1, key_), expected);
         for (std::size_t i = kPlainFieldSize; i < sizeof field; ++i) {
             EXPECT_EQ(field[i], 0x5A) << "written past the field at " << i;
         }
@@ -35,6 +38,7 @@ protected:
     }
 
     TempFolder folder_;
+    KeyFile key_ = KeyFile::ForDatabase(folder_.Path() + "Data.xml");
 };
 
 TEST_F(PasswordTest, RoundTripKeepsEveryLengthAndByte) {
@@ -60,10 +64,10 @@ TEST_F(PasswordTest, RefusesTextThatDoesNotFitAField) {
     std::memset(plain, 'x', sizeof plain);  // no terminator within 64 bytes
     char out[kCipherBufferSize];
     std::memset(out, 'z', sizeof out);
-    EXPECT_EQ(EncryptStringEX(plain, out, 1, KeyPath()), 0);
+    EXPECT_EQ(EncryptStringEX(plain, out, 1, key_), 0);
     EXPECT_EQ(out[0], '\0');
-    EXPECT_EQ(EncryptStringEX(nullptr, out, 1, KeyPath()), 0);
-    EXPECT_EQ(EncryptStringEX("x", out, 2, KeyPath()), 0);
+    EXPECT_EQ(EncryptStringEX(nullptr, out, 1, key_), 0);
+    EXPECT_EQ(EncryptStringEX("x", out, 2, key_), 0);
 }
 
 TEST_F(PasswordTest, TamperedOrForeignTextGivesEmptyField) {
@@ -78,8 +82,9 @@ TEST_F(PasswordTest, TamperedOrForeignTextGivesEmptyField) {
 
     // enciphered under another key
     TempFolder other;
+    KeyFile otherKey = KeyFile::ForDatabase(other.Path() + "Data.xml");
     char out[kCipherBufferSize];
-    ASSERT_EQ(EncryptStringEX("secret", out, 1, other.Path() + kKeyFileName), 1);
+    ASSERT_EQ(EncryptStringEX("secret", out, 1, otherKey), 1);
     EXPECT_EQ(Decrypt(out, 0), "");
 }
 
@@ -121,29 +126,129 @@ TEST_F(PasswordTest, ReplacedKeyFileIsReadAgain) {
     EXPECT_EQ(Decrypt(fresh, 0), "");
 }
 
-TEST_F(PasswordTest, DamagedKeyFileIsNeitherUsedNorReplaced) {
-    WriteWholeFile(KeyPath(), "short");
-    char out[kCipherBufferSize];
-    EXPECT_EQ(EncryptStringEX("secret", out, 1, KeyPath()), 0);
-    EXPECT_EQ(out[0], '\0');
-    EXPECT_EQ(ReadWholeFile(KeyPath()), "short");
+// Every key file that cannot be used says which file and why, and is left as it is.
+TEST_F(PasswordTest, UnusableKeyFileIsNamedWithTheReasonAndLeftAlone) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> make;
+        KeyStatus status;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"short", [](const std::string& p) { WriteWholeFile(p, "short"); }, KeyStatus::WrongSize,
+         " holds 5 bytes instead of 32"},
+        {"long", [](const std::string& p) { WriteWholeFile(p, std::string(100, 'k')); }, KeyStatus::WrongSize,
+         " holds 100 bytes instead of 32"},
+        {"folder", [](const std::string& p) { std::filesystem::create_directory(p); }, KeyStatus::NotRegularFile,
+         " is not a regular file"},
+        {"FIFO", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, KeyStatus::NotRegularFile,
+         " is not a regular file"},
+        {"link to a good key",
+         [this](const std::string& p) {
+             WriteWholeFile(folder_.Path() + "real.key", std::string(32, 'k'));
+             ASSERT_EQ(symlink((folder_.Path() + "real.key").c_str(), p.c_str()), 0);
+         },
+         KeyStatus::NotRegularFile, " is not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(KeyPath());
+        c.make(KeyPath());
+        struct stat before {};
+        ASSERT_EQ(lstat(KeyPath().c_str(), &before), 0);
+        char out[kCipherBufferSize];
+        EXPECT_EQ(EncryptStringEX("secret", out, 1, key_), 0);
+        EXPECT_EQ(out[0], '\0');
+        EXPECT_EQ(key_.State().status, c.status);
+        EXPECT_EQ(key_.State().problem, "the key file " + KeyPath() + c.reason);
+        struct stat after {};
+        ASSERT_EQ(lstat(KeyPath().c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_size, before.st_size);
+    }
 }
 
 TEST_F(PasswordTest, MissingFolderMakesEnciphermentFail) {
     char out[kCipherBufferSize];
-    EXPECT_EQ(EncryptStringEX("secret", out, 1, folder_.Path() + "absent/" + kKeyFileName), 0);
-    EXPECT_EQ(EncryptStringEX("secret", out, 1, ""), 0);
+    KeyFile absent = KeyFile::ForDatabase(folder_.Path() + "absent/Data.xml");
+    EXPECT_EQ(EncryptStringEX("secret", out, 1, absent), 0);
+    EXPECT_EQ(absent.State().status, KeyStatus::NotCreated);
+    KeyFile none = KeyFile::ForDatabase("");
+    EXPECT_EQ(EncryptStringEX("secret", out, 1, none), 0);
 }
 
-TEST_F(PasswordTest, ThreeArgumentFormUsesTheConfiguredKeyFile) {
-    SetPasswordKeyFile(KeyPath());
-    char out[kCipherBufferSize];
-    ASSERT_EQ(EncryptStringEX("secret", out, 1), 1);
-    char field[kPlainFieldSize];
-    ASSERT_EQ(DecryptStringEX(out, field, 1), 1);
-    EXPECT_STREQ(field, "secret");
-    EXPECT_TRUE(std::filesystem::exists(KeyPath()));
-    SetPasswordKeyFile("");
+// A key others could read is made private when it is ours, and told about either way.
+TEST_F(PasswordTest, KeyReadableByOthersIsToldAndTightenedWhenOurs) {
+    std::string cipher = Encrypt("secret");
+    ASSERT_EQ(chmod(KeyPath().c_str(), 0644), 0);
+    KeyFile fresh = KeyFile::ForDatabase(folder_.Path() + "Data.xml");
+    EXPECT_TRUE(fresh.Check().Ready());
+    EXPECT_EQ(fresh.State().warning.rfind("The key file " + KeyPath() +
+                                              " could be read by other users (mode 0644); it "
+                                              "is now readable by its owner alone.",
+                                          0),
+              0u)
+        << fresh.State().warning;
+    struct stat info {};
+    ASSERT_EQ(stat(KeyPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    if (geteuid() == 0) {
+        // another user's key is not ours to change
+        ASSERT_EQ(chown(KeyPath().c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chmod(KeyPath().c_str(), 0640), 0);
+        KeyFile theirs = KeyFile::ForDatabase(folder_.Path() + "Data.xml");
+        EXPECT_TRUE(theirs.Check().Ready());
+        EXPECT_NE(theirs.State().warning.find("(mode 0640, owner nobody (uid 65534))"), std::string::npos)
+            << theirs.State().warning;
+        ASSERT_EQ(stat(KeyPath().c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0640u);
+    }
+    EXPECT_EQ(Decrypt(cipher), "secret");
+}
+
+// Runs body in a child process as user and group 65534 and gives its exit status.
+template <typename Body>
+int AsNobody(Body body) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
+            _exit(90);
+        }
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+// One `sudo` run in the user's folder makes the key: it is the user's, so the user's next run reads it.
+// A key root left before this was mended cannot be read, and says so.
+TEST_F(PasswordTest, KeyMadeByRootBelongsToTheOwnerOfTheDatabase) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    ASSERT_EQ(chmod(folder_.Path().c_str(), 0755), 0);
+    ASSERT_EQ(chown(folder_.Path().c_str(), 65534, 65534), 0);
+    std::string database = folder_.Path() + "Data.xml";
+    std::string cipher = Encrypt("secret");
+    struct stat info {};
+    ASSERT_EQ(stat(KeyPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    auto decipherAsNobody = [database, cipher](std::string expectedProblem) {
+        return AsNobody([database, cipher, expectedProblem] {
+            KeyFile key = KeyFile::ForDatabase(database);
+            char field[kPlainFieldSize];
+            int done = DecryptStringEX(cipher.c_str(), field, 1, key);
+            if (expectedProblem.empty()) {
+                return done == 1 && std::string(field) == "secret" ? 0 : 1;
+            }
+            return done == 0 && key.State().problem == expectedProblem ? 0 : 2;
+        });
+    };
+    EXPECT_EQ(decipherAsNobody(""), 0);
+    ASSERT_EQ(chown(KeyPath().c_str(), 0, 0), 0);
+    EXPECT_EQ(decipherAsNobody("the key file " + KeyPath() + " cannot be read: Permission denied"), 0);
 }
 
 }  // namespace

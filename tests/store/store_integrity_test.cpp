@@ -361,7 +361,7 @@ TEST_F(StoreIntegrity, LockHeldByAnotherWriterKeepsSaveFromWriting) {
     XmlDeviceStore& store = Open(options);
     store.AddOrganization(0, "North");
     FileLock other;
-    ASSERT_TRUE(other.Acquire(store.LockPath(), std::chrono::milliseconds(0)));
+    ASSERT_TRUE(other.Acquire(store.LockPath(), std::chrono::milliseconds(0)).Held());
     EXPECT_EQ(store.Save(), 0);
     EXPECT_EQ(store.Condition()->saveProblem, path_ + " is in use by another program (its lock file is held)");
     EXPECT_EQ(ReadWholeFile(path_), "<DATAROOT/>");
@@ -412,7 +412,7 @@ TEST_F(StoreIntegrity, OpeningRemovesTemporaryFilesOfInterruptedSaves) {
     // while another writer holds the lock, its temporary files may be in use: left alone
     WriteWholeFile(folder_.Path() + "XML/.Data.xml.tmp-Ab12Cd", "busy");
     FileLock other;
-    ASSERT_TRUE(other.Acquire(store_->LockPath(), std::chrono::milliseconds(0)));
+    ASSERT_TRUE(other.Acquire(store_->LockPath(), std::chrono::milliseconds(0)).Held());
     store_.reset();
     XmlDeviceStore waiting(path_);  // gives up waiting after the timeout
     EXPECT_TRUE(FolderEntries().count(".Data.xml.tmp-Ab12Cd") > 0);

@@ -77,13 +77,12 @@ protected:
     }
 };
 
-// A fresh program folder with an XML/ folder and the program's context over it, made the current context
-// and showing its messages as the program does; the catalogue and store start anew.
+// A fresh program folder with an XML/ folder and the program's context over it, showing its messages as the
+// program does; the catalogue and store start anew.
 class ProgramFolder {
 public:
     ProgramFolder() {
         QDir(dir.path()).mkdir(QStringLiteral("XML"));
-        SetCurrentContext(&context_);
         InstallCatalogueMessages(context_);
     }
     QString Path() const { return dir.path() + QLatin1Char('/'); }

@@ -121,13 +121,13 @@ private:
     // The devices as a fresh start of the program would see them.
     const DeviceRecord* Stored(const char* name) {
         folder->Reload();
-        std::uint32_t id = GetDeviceStore()->FindDeviceByName(name);
-        return id == 0 ? nullptr : GetCatalogue()->FindDevice(static_cast<std::int32_t>(id));
+        std::uint32_t id = folder->Context().Store()->FindDeviceByName(name);
+        return id == 0 ? nullptr : folder->Context().Catalogue()->FindDevice(static_cast<std::int32_t>(id));
     }
 
     // The password as the store deciphers it (the catalogue keeps none).
     QByteArray StoredPassword(std::uint32_t id) {
-        DeviceStore* store = GetDeviceStore();
+        DeviceStore* store = folder->Context().Store();
         std::vector<DeviceRecord> records(store->CountDevices());
         store->LoadDevices(records.data(), static_cast<std::uint32_t>(records.size() * sizeof(DeviceRecord)));
         for (const DeviceRecord& record : records) {
@@ -150,7 +150,7 @@ private:
 private slots:
     void init() {
         folder = std::make_unique<ProgramFolder>();
-        DeviceStore* store = GetDeviceStore();
+        DeviceStore* store = folder->Context().Store();
         north = store->AddOrganization(0, "North");
         store->AddOrganization(north, "Harbour");
         DeviceRecord existing{};
@@ -220,12 +220,12 @@ private slots:
         QCOMPARE(QByteArray(device->password), QByteArray());
         QCOMPARE(StoredPassword(device->id), QByteArray("s3cret"));
         QCOMPARE(device->cameras, 6u);
-        QCOMPARE(device->orgId, GetDeviceStore()->FindOrganizationByName(north, "Harbour"));
+        QCOMPARE(device->orgId, folder->Context().Store()->FindOrganizationByName(north, "Harbour"));
         QCOMPARE(device->ddnsFlag, 0u);
         QCOMPARE(device->ddnsPort, 0u);
         QCOMPARE(QByteArray(device->ddnsHost), QByteArray());
         std::int32_t types[16] = {};
-        QVERIFY(GetDeviceStore()->GetCameraTypes(device->id, types, 6) != 0);
+        QVERIFY(folder->Context().Store()->GetCameraTypes(device->id, types, 6) != 0);
         QCOMPARE((std::vector<std::int32_t>(types, types + 6)), (std::vector<std::int32_t>{0, 1, 0, 0, 0, 1}));
     }
 
@@ -246,7 +246,7 @@ private slots:
         QCOMPARE(QByteArray(third->host), QByteArray("10.0.0.7"));
         QCOMPARE(third->port, 0u);  // the port text was empty
         QCOMPARE(QByteArray(Stored("Cam2")->host), QByteArray("10.0.0.50"));
-        QCOMPARE(GetDeviceStore()->CountDevices(), 3u);
+        QCOMPARE(folder->Context().Store()->CountDevices(), 3u);
     }
 
     // Another program adds a device while the dialog is open: both it and ours are in the file afterwards,
@@ -267,9 +267,9 @@ private slots:
         AnswerDialog(details);
         Run(Rows({{"10.0.0.2", "8000"}}));
         QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
-        DeviceCatalogue* catalogue = GetCatalogue();
+        DeviceCatalogue* catalogue = folder->Context().Catalogue();
         for (const char* name : {"Theirs", "Lobby1", "Cam2"}) {
-            std::uint32_t id = GetDeviceStore()->FindDeviceByName(name);
+            std::uint32_t id = folder->Context().Store()->FindDeviceByName(name);
             QVERIFY2(id != 0, name);
             const DeviceRecord* known = catalogue->FindDevice(static_cast<std::int32_t>(id));
             QVERIFY2(known != nullptr && QByteArray(known->name) == name, name);
@@ -289,7 +289,7 @@ private slots:
                                                          "Other1 (10.0.0.50:8000): already registered\n"
                                                          "Other2 (10.0.0.50:8000): already registered")});
         QCOMPARE(saves.Count(), 1);
-        QCOMPARE(GetDeviceStore()->CountDevices(), 1u);
+        QCOMPARE(folder->Context().Store()->CountDevices(), 1u);
     }
 
     void sameAddressOtherPort_isAnotherDevice() {
@@ -406,7 +406,7 @@ private slots:
                 asked.startsWith(QStringLiteral("The key file %1 is missing").arg(QString::fromStdString(keyPath))));
             QCOMPARE(saves.Count(), yes ? 1 : 0);
             QCOMPARE(QFile::exists(QString::fromStdString(keyPath)), yes);
-            QCOMPARE(GetDeviceStore()->CountDevices(), yes ? 2u : 1u);
+            QCOMPARE(folder->Context().Store()->CountDevices(), yes ? 2u : 1u);
         }
         QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
     }
@@ -416,12 +416,12 @@ private slots:
         InstanceLock other = TryLockInstance(dataFolder);
         QVERIFY(other.Status() == InstanceLockStatus::Held);
         MessageLog log;
-        QVERIFY(!ClaimDataFolderFor(folder->Context()).has_value());
+        QVERIFY(!ClaimDataFolder(folder->Context()).has_value());
         QCOMPARE(log.Texts(), QStringList{QStringLiteral("Vantrel is already running with the data folder %1. Use the "
                                                          "window that is open, or close it first.")
                                               .arg(QString::fromStdString(dataFolder))});
         other = InstanceLock();
-        QVERIFY(ClaimDataFolderFor(folder->Context()).has_value());
+        QVERIFY(ClaimDataFolder(folder->Context()).has_value());
         QCOMPARE(log.Texts().size(), 1);
     }
 

@@ -56,7 +56,7 @@ private:
 private slots:
     void init() {
         folder = std::make_unique<ProgramFolder>();
-        DeviceStore* store = GetDeviceStore();
+        DeviceStore* store = folder->Context().Store();
         north = store->AddOrganization(0, "North");
         harbour = store->AddOrganization(north, "Harbour");
         store->AddOrganization(0, "South");

@@ -93,7 +93,7 @@ private:
         record.port = 8000;
         record.cameras = 1;
         record.orgId = orgId;
-        QVERIFY(GetDeviceStore()->AddDevices(&record, sizeof record) == 1);
+        QVERIFY(folder->Context().Store()->AddDevices(&record, sizeof record) == 1);
     }
 
     // Shows the dialog with the tree focused and the organization selected.
@@ -126,7 +126,7 @@ private slots:
     void init() {
         folder = std::make_unique<ProgramFolder>();
         log = std::make_unique<MessageLog>();
-        DeviceStore* store = GetDeviceStore();
+        DeviceStore* store = folder->Context().Store();
         north = store->AddOrganization(0, "North");
         harbour = store->AddOrganization(north, "Harbour");
         south = store->AddOrganization(0, "South");
@@ -319,8 +319,8 @@ private slots:
         QFETCH(int, parent);
         QFETCH(int, renamed);
         QFETCH(QString, problem);
-        QCOMPARE(OrganizationNameProblem(name, parent == 1 ? north : 0, renamed == 1 ? harbour : 0, *GetDeviceStore(),
-                                         *folder->Context().Catalogue()),
+        QCOMPARE(OrganizationNameProblem(name, parent == 1 ? north : 0, renamed == 1 ? harbour : 0,
+                                         *folder->Context().Store(), *folder->Context().Catalogue()),
                  problem);
     }
 

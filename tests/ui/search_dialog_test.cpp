@@ -136,7 +136,7 @@ private slots:
         // nothing answers: the round ends with an empty list
         QTRY_COMPARE_WITH_TIMEOUT(window.StatusLine()->text(), QStringLiteral("0 devices found"), 5000);
         QCOMPARE(AboutMenuText(), QString::fromUtf8("关于 Vantrel(&A)..."));
-        AboutDialog about(&window);
+        AboutDialog about(folder->Context().Paths(), &window);
         QVERIFY(about.findChild<QLabel*>(QStringLiteral("aboutText"))->text().startsWith(QStringLiteral("Vantrel")));
     }
 

@@ -54,7 +54,6 @@ int main(int argc, char* argv[]) {
     QTemporaryDir program;
     QDir(program.path()).mkdir(QStringLiteral("XML"));
     vantrel::ProgramContext context(vantrel::PathsBeside(program.path().toStdString()));
-    vantrel::SetCurrentContext(&context);
     vantrel::DeviceStore* store = context.Store();
     std::uint32_t headOffice = store->AddOrganization(0, "Head Office");
     store->AddOrganization(headOffice, "Reception");
