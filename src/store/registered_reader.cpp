@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "files/file_read.h"
 #include "records/records.h"
 #include "records/text_field.h"
 #include "store/store_condition.h"
@@ -19,39 +18,17 @@ RegisteredRead Refused(RegisteredReadStatus status, std::string problem) {
     return read;
 }
 
-XmlFileReport ReportOfUnread(const FileContents& contents) {
-    XmlFileReport report;
-    report.error = contents.error;
-    report.info = contents.info;
-    switch (contents.status) {
-        case FileReadStatus::Missing:
-            report.status = XmlFileStatus::Missing;
-            break;
-        case FileReadStatus::Unreadable:
-            report.status = XmlFileStatus::Unreadable;
-            break;
-        case FileReadStatus::NotRegularFile:
-            report.status = XmlFileStatus::NotRegularFile;
-            break;
-        case FileReadStatus::TooLarge:
-        case FileReadStatus::Read:
-            report.status = XmlFileStatus::TooLarge;
-            break;
-    }
-    return report;
-}
-
 // The store's refusal for what was found, or for a damaged file the store's own words for the damage.
-std::string Refusal(const std::string& path, const XmlFileReport& report) {
+std::string Refusal(const std::string& path, const XmlLoadResult& result) {
     StoreCondition condition;
     condition.path = path;
-    condition.file = report;
-    condition.tooDeep = report.status == XmlFileStatus::Read && report.depth > kMaxDocumentDepth;
+    condition.file = result;
+    condition.tooDeep = result.status == FileReadStatus::Read && result.depth > kMaxDocumentDepth;
     std::string refusal = DescribeSaveRefusal(condition);
-    if (!refusal.empty() || !report.damaged) {
+    if (!refusal.empty() || !result.damaged) {
         return refusal;
     }
-    return path + " is damaged (" + report.problem + " at byte " + std::to_string(report.problemOffset) +
+    return path + " is damaged (" + result.problem + " at byte " + std::to_string(result.problemOffset) +
            "): the devices registered after the damage cannot be known";
 }
 
@@ -74,20 +51,15 @@ void VisitDevices(const XmlDocument& document, const RegisteredDeviceVisitor& ea
 }  // namespace
 
 RegisteredRead ReadRegisteredDevices(const std::string& databasePath, const RegisteredDeviceVisitor& each) {
-    FileContents contents = ReadRegularFile(databasePath, kMaxXmlFileSize, false);
-    if (contents.status == FileReadStatus::Missing) {
-        return Refused(RegisteredReadStatus::Missing,
-                       "cannot read the database " + databasePath + ": " + std::strerror(ENOENT));
-    }
-    if (contents.status != FileReadStatus::Read) {
-        return Refused(RegisteredReadStatus::Refused, Refusal(databasePath, ReportOfUnread(contents)));
-    }
     XmlDocument document;
     // parsed as the store parses it, so that both call the same files damaged
     document.SetParseOptions(XmlParseOptions::AllOptions & ~std::uint32_t{XmlParseOptions::StopAfterInternalSubset});
-    XmlFileReport report = document.LoadTextChecked(contents.bytes);
-    std::string().swap(contents.bytes);
-    std::string refusal = Refusal(databasePath, report);
+    XmlLoadResult result = document.LoadFile(databasePath.c_str(), kMaxXmlFileSize);
+    if (result.status == FileReadStatus::Missing) {
+        return Refused(RegisteredReadStatus::Missing,
+                       "cannot read the database " + databasePath + ": " + std::strerror(ENOENT));
+    }
+    std::string refusal = Refusal(databasePath, result);
     if (!refusal.empty()) {
         return Refused(RegisteredReadStatus::Refused, refusal);
     }
