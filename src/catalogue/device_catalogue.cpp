@@ -206,6 +206,7 @@ const char* AddRefusalText(AddRefusal refusal) {
             return "XML failed!";
         case AddRefusal::None:
         case AddRefusal::UnknownOrganization:
+        case AddRefusal::DuplicateOrganization:
             break;
     }
     return nullptr;
@@ -231,17 +232,8 @@ std::int32_t DeviceCatalogue::AddDevice(const DeviceRecord& record, AddRefusal& 
         refusal = AddRefusal::StoreFailed;
         return 0;
     }
-    if (store->FindDeviceByName(record.name) != 0) {
-        refusal = AddRefusal::DuplicateName;
-        return 0;
-    }
-    if (record.ddnsFlag != 0) {
-        if (store->FindDeviceByDdns(record.host, record.ddnsHost, record.ddnsPort) != 0) {
-            refusal = AddRefusal::DuplicateDdns;
-            return 0;
-        }
-    } else if (store->FindDeviceByAddress(record.host, record.port) != 0) {
-        refusal = AddRefusal::DuplicateAddress;
+    refusal = FindDuplicateDevice(*store, record);
+    if (refusal != AddRefusal::None) {
         return 0;
     }
     DeviceRecord copy = record;
