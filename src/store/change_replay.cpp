@@ -125,8 +125,8 @@ void ChangeReplay::Replay(ReplayTarget& target, std::vector<SkippedChange>& skip
     std::vector<PendingChange> kept;
     for (PendingChange& change : changes) {
         bool isDevice = change.kind == PendingChange::AddDevice || change.kind == PendingChange::CameraTypes;
-        bool applied = isDevice ? ReplayDevice(target, change, ids, skipped)
-                                : ReplayOrganization(target, change, ids, skipped);
+        bool applied =
+            isDevice ? ReplayDevice(target, change, ids, skipped) : ReplayOrganization(target, change, ids, skipped);
         if (applied) {
             kept.push_back(std::move(change));
         }

@@ -113,8 +113,8 @@ FileChange DatabaseFile::ChangedSinceLoad(std::string_view loadedText) {
     if (!S_ISREG(now.st_mode)) {
         return FileChange::NotRegular;
     }
-    if (!loaded_.exists || now.st_dev != loaded_.device || now.st_ino != loaded_.inode ||
-        now.st_size != loaded_.size || !SameTime(now.st_mtim, loaded_.modified)) {
+    if (!loaded_.exists || now.st_dev != loaded_.device || now.st_ino != loaded_.inode || now.st_size != loaded_.size ||
+        !SameTime(now.st_mtim, loaded_.modified)) {
         return FileChange::Changed;
     }
     // nothing has touched the inode since: no need to read it (the status change time cannot be set back)

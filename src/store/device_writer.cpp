@@ -7,11 +7,12 @@ namespace {
 
 enum class Field { Ip, Name, Host, Port, Cameras, DdnsFlag, DdnsHost, DdnsPort, Desc, Username, OrgId, Password };
 
-constexpr Field kAddedOrder[] = {Field::Ip,       Field::Name,     Field::Host,     Field::Port,
-                                 Field::Cameras,  Field::DdnsFlag, Field::DdnsHost, Field::DdnsPort,
-                                 Field::Desc,     Field::Username, Field::OrgId,    Field::Password};
-constexpr Field kModifiedOrder[] = {Field::Ip,       Field::Host,     Field::Port,     Field::Cameras,  Field::Name,
-                                    Field::Username, Field::DdnsFlag, Field::DdnsHost, Field::DdnsPort, Field::Password};
+constexpr Field kAddedOrder[] = {Field::Ip,      Field::Name,     Field::Host,     Field::Port,
+                                 Field::Cameras, Field::DdnsFlag, Field::DdnsHost, Field::DdnsPort,
+                                 Field::Desc,    Field::Username, Field::OrgId,    Field::Password};
+constexpr Field kModifiedOrder[] = {Field::Ip,       Field::Host,     Field::Port,     Field::Cameras,
+                                    Field::Name,     Field::Username, Field::DdnsFlag, Field::DdnsHost,
+                                    Field::DdnsPort, Field::Password};
 
 void WriteField(XmlNodeRef device, const DeviceRecord& record, const char* cipher, Field field) {
     switch (field) {

@@ -223,7 +223,8 @@ void XmlDeviceStore::RenameEntries(XmlNodeRef device, const std::string& oldName
 
 int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* record, std::uint32_t size,
                                  ChangeNotifier* notifier) try {
-    if (record == nullptr || size < kDeviceRecordSize || !tree_.Section(StoreSection::Devices).NameIs(schema::kDevInfo)) {
+    if (record == nullptr || size < kDeviceRecordSize ||
+        !tree_.Section(StoreSection::Devices).NameIs(schema::kDevInfo)) {
         return 0;
     }
     XmlNodeRef device = tree_.FindById(StoreSection::Devices, deviceId);

@@ -18,7 +18,6 @@ namespace {
 using schema::EntryType;
 constexpr std::uint32_t kDeviceRecordSize = sizeof(DeviceRecord);
 
-
 // Reading an attribute creates it; the scan entries remember which ones exist, so the same elements gain the
 // same empty attributes, in the same order, as a walk over the attribute lists would give them.
 void Touch(DeviceScanEntry& entry, DeviceScanField field, const char* name) {

@@ -59,7 +59,8 @@ std::uint32_t StoreTree::LargestIdInDocument() const {
     root_.VisitDescendants([&largest](XmlNodeRef child) {
         if (child.Kind() == XmlNodeKind::Element) {
             XmlAttributeRef id = child.FindAttribute(schema::kId);
-            if (std::optional<std::uint32_t> number = id.HasValue() ? CanonicalUnsigned(id.ValueView()) : std::nullopt) {
+            if (std::optional<std::uint32_t> number =
+                    id.HasValue() ? CanonicalUnsigned(id.ValueView()) : std::nullopt) {
                 largest = std::max(largest, *number);
             }
         }

@@ -98,8 +98,9 @@ void XmlDeviceStore::ApplyPendingAgain() {
 
 std::string XmlDeviceStore::NoIdentifierReason() {
     if (tree_.IdentifiersUsedUp()) {
-        return file_.Path() + " has given all its identifiers (its GLOBAL index is at 4294967295): nothing more "
-                              "can be added to it";
+        return file_.Path() +
+               " has given all its identifiers (its GLOBAL index is at 4294967295): nothing more "
+               "can be added to it";
     }
     return file_.Path() + " has no usable GLOBAL element to give identifiers from";
 }

@@ -143,7 +143,6 @@ TEST_F(ChangeReplayTest, StatusChangeWithTheSameBytesIsNoChange) {
     EXPECT_NE(ReadWholeFile(path_).find("South"), std::string::npos);
 }
 
-
 // The other program's version of the file: devices Theirs0..Theirs<count - 1>.
 std::string TheirFile(int count) {
     std::string text = "<DATAROOT>\r\n\t<DEVINFO>\r\n";
@@ -239,8 +238,7 @@ TEST_F(ChangeReplayTest, WriterThatStaysHalfWayIsRefusedAndOurChangesWaitForARet
     const std::string halfWay = ReadWholeFile(path_);
 
     EXPECT_EQ(store_->Save(), 0);
-    EXPECT_NE(store_->Condition()->saveProblem.find(path_ + " is being written by another program"),
-              std::string::npos)
+    EXPECT_NE(store_->Condition()->saveProblem.find(path_ + " is being written by another program"), std::string::npos)
         << store_->Condition()->saveProblem;
     EXPECT_LE(sleeps, kSettleChecks);
     EXPECT_EQ(ReadWholeFile(path_), halfWay) << "not saved over";

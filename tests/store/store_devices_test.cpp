@@ -201,8 +201,7 @@ TEST_F(StoreDevices, IdentifiersContinueAfterTheLargestWhenTheCounterIsLost) {
         ASSERT_EQ(store.AddDevices(&record, sizeof record), 1);
         EXPECT_EQ(record.id, c.expected) << c.global;
         EXPECT_EQ(store.GetChannelId(record.id, 0), c.expected + 1);
-        EXPECT_EQ(SavedSection("GLOBAL").Attribute("index").ValueAsUnsigned(),
-                  c.expected + 3);
+        EXPECT_EQ(SavedSection("GLOBAL").Attribute("index").ValueAsUnsigned(), c.expected + 3);
     }
     XmlDeviceStore& empty = OpenWith("<DATAROOT><GLOBAL index=\"0\"/></DATAROOT>");
     EXPECT_EQ(empty.AddOrganization(0, "North"), 1u);

@@ -73,8 +73,9 @@ TEST_F(StoreRefusal, RefusedOperationsLeaveTheSavedBytesUnchanged) {
 }
 
 TEST_F(StoreRefusal, ModifyWritesNewAttributesInTheDescribedOrder) {
-    XmlDeviceStore& store = OpenWith("<DATAROOT><DEVINFO><DEV id=\"1\" name=\"Gate\"/></DEVINFO>"
-                                     "<GLOBAL index=\"2\"/></DATAROOT>");
+    XmlDeviceStore& store = OpenWith(
+        "<DATAROOT><DEVINFO><DEV id=\"1\" name=\"Gate\"/></DEVINFO>"
+        "<GLOBAL index=\"2\"/></DATAROOT>");
     DeviceRecord record = MakeDevice("Gate", 0, "10.0.0.1");
     ASSERT_EQ(store.ModifyDevice(1, &record, sizeof record, nullptr), 1);
     XmlNodeRef device = SavedSection("DEVINFO").Child(0);
@@ -82,8 +83,8 @@ TEST_F(StoreRefusal, ModifyWritesNewAttributesInTheDescribedOrder) {
     for (std::uint32_t i = 0; i < device.AttributeCount(); ++i) {
         names.push_back(device.AttributeAt(i).Name());
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"id", "name", "ip", "host", "port", "cameras", "username",
-                                               "ddnsFlag", "DDNSHost", "DDNSPort", "password"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"id", "name", "ip", "host", "port", "cameras", "username", "ddnsFlag",
+                                               "DDNSHost", "DDNSPort", "password"}));
 }
 
 TEST_F(StoreRefusal, CounterAtItsEndRefusesEveryAdditionWithAReason) {
