@@ -216,7 +216,11 @@ std::int32_t DeviceCatalogue::AddDevice(const DeviceRecord& record) {
     AddRefusal refusal = AddRefusal::None;
     std::int32_t id = AddDevice(record, refusal);
     if (const char* text = AddRefusalText(refusal)) {
-        Tell(text);
+        // the store says why it did not take the device, when it knows (identifiers used up, ...)
+        DeviceStore* store = refusal == AddRefusal::StoreFailed ? Store() : nullptr;
+        const StoreCondition* condition = store != nullptr ? store->Condition() : nullptr;
+        std::string why = condition != nullptr ? condition->refusal : std::string();
+        Tell(why.empty() ? text : (std::string(text) + "\n" + why).c_str());
     }
     return id;
 }

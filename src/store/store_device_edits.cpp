@@ -223,6 +223,7 @@ void XmlDeviceStore::RenameEntries(XmlNodeRef device, const std::string& oldName
 
 int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* record, std::uint32_t size,
                                  ChangeNotifier* notifier) try {
+    condition_.refusal.clear();
     if (record == nullptr || size < kDeviceRecordSize ||
         !tree_.Section(StoreSection::Devices).NameIs(schema::kDevInfo)) {
         return 0;

@@ -196,6 +196,7 @@ XmlNodeRef XmlDeviceStore::AddDeviceElement(XmlNodeRef devices, DeviceRecord& re
 }
 
 int XmlDeviceStore::AddDevices(DeviceRecord* records, std::uint32_t size) try {
+    condition_.refusal.clear();
     if (records == nullptr || size < kDeviceRecordSize) {
         return 0;
     }

@@ -79,6 +79,7 @@ int XmlDeviceStore::LoadImages(ImageRecord* records, std::uint32_t capacity) try
 }
 
 int XmlDeviceStore::AddImages(ImageRecord* records, std::uint32_t size) try {
+    condition_.refusal.clear();
     if (records == nullptr || size < sizeof(ImageRecord)) {
         return 0;
     }

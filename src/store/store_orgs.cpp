@@ -75,6 +75,7 @@ int XmlDeviceStore::RenameOrganization(std::uint32_t orgId, const char* name) tr
 }
 
 std::uint32_t XmlDeviceStore::AddOrganization(std::uint32_t parentId, const char* name) try {
+    condition_.refusal.clear();
     if (name == nullptr || !IsStorableText(name)) {
         return 0;
     }
