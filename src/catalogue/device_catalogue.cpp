@@ -206,6 +206,7 @@ const char* AddRefusalText(AddRefusal refusal) {
             return "XML failed!";
         case AddRefusal::None:
         case AddRefusal::UnknownOrganization:
+        case AddRefusal::DuplicateOrganization:
             break;
     }
     return nullptr;
@@ -215,7 +216,11 @@ std::int32_t DeviceCatalogue::AddDevice(const DeviceRecord& record) {
     AddRefusal refusal = AddRefusal::None;
     std::int32_t id = AddDevice(record, refusal);
     if (const char* text = AddRefusalText(refusal)) {
-        Tell(text);
+        // the store says why it did not take the device, when it knows (identifiers used up, ...)
+        DeviceStore* store = refusal == AddRefusal::StoreFailed ? Store() : nullptr;
+        const StoreCondition* condition = store != nullptr ? store->Condition() : nullptr;
+        std::string why = condition != nullptr ? condition->refusal : std::string();
+        Tell(why.empty() ? text : (std::string(text) + "\n" + why).c_str());
     }
     return id;
 }
@@ -231,17 +236,8 @@ std::int32_t DeviceCatalogue::AddDevice(const DeviceRecord& record, AddRefusal& 
         refusal = AddRefusal::StoreFailed;
         return 0;
     }
-    if (store->FindDeviceByName(record.name) != 0) {
-        refusal = AddRefusal::DuplicateName;
-        return 0;
-    }
-    if (record.ddnsFlag != 0) {
-        if (store->FindDeviceByDdns(record.host, record.ddnsHost, record.ddnsPort) != 0) {
-            refusal = AddRefusal::DuplicateDdns;
-            return 0;
-        }
-    } else if (store->FindDeviceByAddress(record.host, record.port) != 0) {
-        refusal = AddRefusal::DuplicateAddress;
+    refusal = FindDuplicateDevice(*store, record);
+    if (refusal != AddRefusal::None) {
         return 0;
     }
     DeviceRecord copy = record;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "records/records.h"
+#include "store/duplicate_rule.h"
 
 namespace vantrel {
 
@@ -37,8 +38,8 @@ struct StoreAccess {
 // shows a modal message box; without a receiver the text goes to standard error.
 using CatalogueMessageSink = std::function<void(const char* text)>;
 
-// Why AddDevice refused a device.
-enum class AddRefusal { None, UnknownOrganization, DuplicateName, DuplicateDdns, DuplicateAddress, StoreFailed };
+// Why AddDevice refused a device: the store's outcome of an addition.
+using AddRefusal = AddOutcome;
 // The operator's text of a refusal ("The name of this device has existed!", ...); nullptr for None and for an
 // unknown organization, which is refused silently.
 const char* AddRefusalText(AddRefusal refusal);

@@ -4,6 +4,10 @@ namespace vantrel {
 
 std::string DescribeSaveRefusal(const StoreCondition& condition) {
     const XmlLoadResult& file = condition.file;
+    if (condition.outOfMemory) {
+        return condition.path + " is too large for the memory of this machine (" + std::to_string(file.size) +
+               " bytes); it was not loaded";
+    }
     if (file.status != FileReadStatus::Missing && file.status != FileReadStatus::Read) {
         return condition.path + " " + DescribeFileReadStatus(file.status, file.error);
     }
@@ -46,24 +50,6 @@ std::vector<std::string> StoreNotices(const StoreCondition& condition) {
         notices.push_back(condition.keyWarning);
     }
     return notices;
-}
-
-const char* DescribeSkipReason(SkipReason reason) {
-    switch (reason) {
-        case SkipReason::DuplicateName:
-            return "duplicate name";
-        case SkipReason::DuplicateAddress:
-            return "duplicate address";
-        case SkipReason::DuplicateDdns:
-            return "duplicate DDNS settings";
-        case SkipReason::OrganizationGone:
-            return "organization no longer there";
-        case SkipReason::DuplicateOrganization:
-            return "duplicate organization name";
-        case SkipReason::NotAdded:
-            break;
-    }
-    return "could not be added";
 }
 
 }  // namespace vantrel

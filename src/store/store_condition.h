@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "store/change_replay.h"
 #include "xml/xml_load_result.h"
 
 namespace vantrel {
@@ -15,29 +16,16 @@ namespace vantrel {
 // the indented writer spends one TAB per level on every line.
 inline constexpr std::uint32_t kMaxDocumentDepth = 256;
 
-// What a Save that found the file changed by someone else left out of the changes it applied again.
-enum class SkipReason {
-    DuplicateName,          // a device of that name is there now
-    DuplicateAddress,       // a device with that address and port is there now
-    DuplicateDdns,          // a device with those DDNS settings is there now
-    OrganizationGone,       // its organization (or the parent of a new organization) is no longer there
-    DuplicateOrganization,  // the parent has an organization of that name now; devices added to ours go there
-    NotAdded,               // the document could not take it (no usable identifier counter)
-};
-
-struct SkippedChange {
-    SkipReason reason = SkipReason::NotAdded;
-    std::string name;  // device or organization name
-    std::string host;  // devices only
-    std::uint32_t port = 0;
-};
-
 struct StoreCondition {
     std::string path;      // the database file
     std::string keyPath;   // its password key
     XmlLoadResult file;    // how the last load of the file went
     bool tooDeep = false;  // nested deeper than kMaxDocumentDepth: never written over
-    // Set when the file was damaged: where the copy of the original is kept (made before the first save over it).
+    // Memory ran out while the file was loaded: it was not loaded, and is never called damaged, copied or
+    // written over.
+    bool outOfMemory = false;
+    // Set when the file was damaged: where the copy of the original goes (made before the first save over it);
+    // once made, where it is.
     std::string backupPath;
     bool backupMade = false;
     std::uint32_t encipheredPasswords = 0;  // "v1:" passwords in the device section, counting those added since
@@ -46,6 +34,9 @@ struct StoreCondition {
     std::string keyWarning;     // the key file could be read by other users
     bool newKeyAgreed = false;  // the operator agreed that a new key may be made all the same
     std::vector<std::uint32_t> undecipherable;  // devices whose password the last device load could not decipher
+    // Why the last operation that reported failure for a reason beyond its arguments was refused (identifiers
+    // used up, memory ran out); empty when none was.
+    std::string refusal;
 
     // The last Save:
     bool reloaded = false;  // the file had been changed by someone else: loaded again, our changes applied again
@@ -60,8 +51,5 @@ std::string DescribeSaveRefusal(const StoreCondition& condition);
 // too large), nested too deep, damaged (and where its copy goes), key file missing, passwords that cannot be
 // deciphered (after the devices were loaded). Empty for a clean database.
 std::vector<std::string> StoreNotices(const StoreCondition& condition);
-
-// "duplicate name", "duplicate address", ...
-const char* DescribeSkipReason(SkipReason reason);
 
 }  // namespace vantrel

@@ -1,5 +1,6 @@
 // Image and map operations of the XML-backed store.
 
+#include <new>
 #include <unordered_set>
 
 #include "store/attribute_copy.h"
@@ -10,7 +11,7 @@ namespace vantrel {
 namespace {
 
 bool IsMapItem(XmlNodeRef node) {
-    return node.NameIs("IIMG") || node.NameIs("IDEV");
+    return node.NameIs(schema::kMapImage) || node.NameIs(schema::kMapDevice);
 }
 
 bool IsWritableImage(const ImageRecord& record) {
@@ -19,22 +20,22 @@ bool IsWritableImage(const ImageRecord& record) {
 }
 
 MapItem ItemOf(XmlNodeRef node, std::uint32_t parentId, std::uint32_t kind) {
-    std::uint32_t pos = node.Attribute("pos").ValueAsUnsigned();
-    return MapItem{node.Attribute("id").ValueAsUnsigned(), parentId, kind, pos & 0xFFFF, pos >> 16};
+    std::uint32_t pos = node.Attribute(schema::kPos).ValueAsUnsigned();
+    return MapItem{node.Attribute(schema::kId).ValueAsUnsigned(), parentId, kind, pos & 0xFFFF, pos >> 16};
 }
 
-// Every "id" text on the map section and below it; reads add nothing.
+// Every schema::kId text on the map section and below it; reads add nothing.
 std::unordered_set<std::string> IdsOnMap(XmlNodeRef map) {
     std::unordered_set<std::string> ids;
     if (!map.IsValid()) {
         return ids;
     }
-    XmlAttributeRef own = map.FindAttribute("id");
+    XmlAttributeRef own = map.FindAttribute(schema::kId);
     if (own.IsValid()) {
         ids.insert(own.Value());
     }
     map.VisitDescendants([&ids](XmlNodeRef node) {
-        XmlAttributeRef id = node.FindAttribute("id");
+        XmlAttributeRef id = node.FindAttribute(schema::kId);
         if (id.IsValid()) {
             ids.insert(id.Value());
         }
@@ -45,35 +46,40 @@ std::unordered_set<std::string> IdsOnMap(XmlNodeRef map) {
 
 }  // namespace
 
-std::uint32_t XmlDeviceStore::CountImages() {
-    return Section(kImgInfo).ChildCount();
+std::uint32_t XmlDeviceStore::CountImages() try {
+    return tree_.Section(StoreSection::Images).ChildCount();
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0u);
 }
 
-int XmlDeviceStore::LoadImages(ImageRecord* records, std::uint32_t capacity) {
+int XmlDeviceStore::LoadImages(ImageRecord* records, std::uint32_t capacity) try {
     if (records == nullptr) {
         return 0;
     }
-    XmlNodeRef images = Section(kImgInfo);
+    XmlNodeRef images = tree_.Section(StoreSection::Images);
     std::uint32_t count = images.ChildCount();
     if (capacity < count) {
         return 0;
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         XmlNodeRef image = images.Child(i);
-        if (!image.NameIs("IMG")) {
+        if (!image.NameIs(schema::kImg)) {
             continue;
         }
         ImageRecord& record = records[i];
         record = ImageRecord{};
-        record.id = image.Attribute("id").ValueAsUnsigned();
-        CopyAttribute(image, "name", record.name, sizeof record.name);
-        CopyAttribute(image, "image", record.image, sizeof record.image);
-        CopyAttribute(image, "desc", record.desc, sizeof record.desc);
+        record.id = image.Attribute(schema::kId).ValueAsUnsigned();
+        CopyAttribute(image, schema::kName, record.name, sizeof record.name);
+        CopyAttribute(image, schema::kImage, record.image, sizeof record.image);
+        CopyAttribute(image, schema::kDesc, record.desc, sizeof record.desc);
     }
     return 1;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::AddImages(ImageRecord* records, std::uint32_t size) {
+int XmlDeviceStore::AddImages(ImageRecord* records, std::uint32_t size) try {
+    condition_.refusal.clear();
     if (records == nullptr || size < sizeof(ImageRecord)) {
         return 0;
     }
@@ -83,54 +89,63 @@ int XmlDeviceStore::AddImages(ImageRecord* records, std::uint32_t size) {
             return 0;
         }
     }
-    XmlNodeRef images = Section(kImgInfo);
+    XmlNodeRef images = tree_.Section(StoreSection::Images);
+    if (!tree_.CanGiveIdentifiers(count)) {
+        return Refused(0, NoIdentifierReason());
+    }
     for (std::uint32_t i = 0; i < count; ++i) {
-        XmlNodeRef image = NewElement(images, "IMG", Global());
+        XmlNodeRef image = tree_.NewElement(images, schema::kImg);
         if (!image.IsValid()) {
             return 0;
         }
-        image.Attribute("name").SetValue(records[i].name);
-        image.Attribute("image").SetValue(records[i].image);
-        image.Attribute("desc").SetValue(records[i].desc);
-        records[i].id = image.Attribute("id").ValueAsUnsigned();
-        ChangedBeyondReplay();
+        image.Attribute(schema::kName).SetValue(records[i].name);
+        image.Attribute(schema::kImage).SetValue(records[i].image);
+        image.Attribute(schema::kDesc).SetValue(records[i].desc);
+        records[i].id = image.Attribute(schema::kId).ValueAsUnsigned();
+        replay_.ChangedBeyondReplay();
     }
     return 1;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::RemoveImage(const std::uint32_t* imageId) {
+int XmlDeviceStore::RemoveImage(const std::uint32_t* imageId) try {
     if (imageId == nullptr) {
         return 0;
     }
     std::string idText = UnsignedText(*imageId);
-    ChangedBeyondReplay();
-    RemoveAllWithId(Section(kMapInfo), idText);
-    RemoveFirstByAttribute(Section(kImgInfo), nullptr, "id", idText, 0xFFFFFFFFu, true);
+    replay_.ChangedBeyondReplay();
+    tree_.RemoveAllWithId(tree_.Section(StoreSection::Map), idText);
+    tree_.RemoveFirstByAttribute(tree_.Section(StoreSection::Images), nullptr, schema::kId, idText, 0xFFFFFFFFu, true);
     return 1;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::ModifyImage(std::uint32_t, const ImageRecord* record) {
+int XmlDeviceStore::ModifyImage(std::uint32_t, const ImageRecord* record) try {
     if (record == nullptr || !IsWritableImage(*record)) {
         return 0;
     }
-    XmlNodeRef images = Section(kImgInfo);
+    XmlNodeRef images = tree_.Section(StoreSection::Images);
     std::string idText = UnsignedText(record->id);
     for (std::uint32_t i = 0; i < images.ChildCount(); ++i) {
         XmlNodeRef image = images.Child(i);
-        if (image.NameIs("IMG") && image.Attribute("id").Value() == idText) {
-            scan_.Invalidate();
-            ChangedBeyondReplay();
-            image.Attribute("name").SetValue(record->name);
-            image.Attribute("image").SetValue(record->image);
-            image.Attribute("desc").SetValue(record->desc);
+        if (image.NameIs(schema::kImg) && image.Attribute(schema::kId).Value() == idText) {
+            tree_.ValuesChanged();
+            replay_.ChangedBeyondReplay();
+            image.Attribute(schema::kName).SetValue(record->name);
+            image.Attribute(schema::kImage).SetValue(record->image);
+            image.Attribute(schema::kDesc).SetValue(record->desc);
             return 1;
         }
     }
     return 0;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::LoadMapTree(std::vector<MapItem>& items) {
-    XmlNodeRef root = Section(kMapInfo).Child(0);
+int XmlDeviceStore::LoadMapTree(std::vector<MapItem>& items) try {
+    XmlNodeRef root = tree_.Section(StoreSection::Map).Child(0);
     if (!IsMapItem(root)) {
         return 1;
     }
@@ -150,24 +165,26 @@ int XmlDeviceStore::LoadMapTree(std::vector<MapItem>& items) {
         }
         XmlNodeRef child = frame.node.Child(frame.next++);
         std::uint32_t parentId = frame.id;
-        if (child.NameIs("IIMG")) {
+        if (child.NameIs(schema::kMapImage)) {
             MapItem item = ItemOf(child, parentId, 0);
             items.push_back(item);
             stack.push_back(Frame{child, item.id, 0});
-        } else if (child.NameIs("IDEV")) {
+        } else if (child.NameIs(schema::kMapDevice)) {
             items.push_back(ItemOf(child, parentId, 1));
         }
     }
     return 1;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::SaveMapTree(const MapEntriesByParent& entries) {
-    ChangedBeyondReplay();
-    XmlNodeRef first = Section(kMapInfo).Child(0);
+int XmlDeviceStore::SaveMapTree(const MapEntriesByParent& entries) try {
+    replay_.ChangedBeyondReplay();
+    XmlNodeRef first = tree_.Section(StoreSection::Map).Child(0);
     if (IsMapItem(first)) {
-        RemoveAllWithId(Section(kMapInfo), first.Attribute("id").Value());
+        tree_.RemoveAllWithId(tree_.Section(StoreSection::Map), first.Attribute(schema::kId).Value());
     }
-    XmlNodeRef map = Section(kMapInfo);
+    XmlNodeRef map = tree_.Section(StoreSection::Map);
     std::unordered_set<std::string> usedIds = IdsOnMap(map);
 
     struct Frame {
@@ -206,12 +223,12 @@ int XmlDeviceStore::SaveMapTree(const MapEntriesByParent& entries) {
             continue;
         }
         XmlNodeRef item = parent.AppendChild(XmlNodeKind::Element);
-        if (!item.SetName(isImage ? "IIMG" : "IDEV")) {
+        if (!item.SetName(isImage ? schema::kMapImage : schema::kMapDevice)) {
             ok = false;
             break;
         }
-        item.Attribute("id").SetUnsigned(entry.id);
-        item.Attribute("pos").SetUnsigned((entry.x & 0xFFFF) | ((entry.y & 0xFFFF) << 16));
+        item.Attribute(schema::kId).SetUnsigned(entry.id);
+        item.Attribute(schema::kPos).SetUnsigned((entry.x & 0xFFFF) | ((entry.y & 0xFFFF) << 16));
         usedIds.insert(idText);
         if (isImage) {
             ok = push(item, entry.id);
@@ -222,6 +239,8 @@ int XmlDeviceStore::SaveMapTree(const MapEntriesByParent& entries) {
     }
     // the caller is told when the file could not be written
     return Save();
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0);
 }
 
 }  // namespace vantrel

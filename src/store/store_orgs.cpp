@@ -2,32 +2,36 @@
 
 #include <cstring>
 
+#include <new>
+
 #include "store/attribute_copy.h"
 #include "store/store_text.h"
 #include "store/xml_device_store.h"
 
 namespace vantrel {
 
-std::uint32_t XmlDeviceStore::CountChildOrgs(std::uint32_t parentId) {
-    XmlNodeRef orgs = Section(kOrgInfo);
-    if (!orgs.NameIs("ORGINFO")) {
+std::uint32_t XmlDeviceStore::CountChildOrgs(std::uint32_t parentId) try {
+    XmlNodeRef orgs = tree_.Section(StoreSection::Organizations);
+    if (!orgs.NameIs(schema::kOrgInfo)) {
         return 0;
     }
     if (parentId == 0) {
         return orgs.ChildCount();
     }
-    return FindById(orgs, "ORG", parentId).ChildCount();
+    return tree_.FindById(StoreSection::Organizations, parentId).ChildCount();
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0u);
 }
 
-int XmlDeviceStore::LoadChildOrgs(std::uint32_t parentId, OrgRecord* records, std::uint32_t size) {
+int XmlDeviceStore::LoadChildOrgs(std::uint32_t parentId, OrgRecord* records, std::uint32_t size) try {
     if (records == nullptr) {
         return 0;
     }
-    XmlNodeRef orgs = Section(kOrgInfo);
-    if (!orgs.NameIs("ORGINFO")) {
+    XmlNodeRef orgs = tree_.Section(StoreSection::Organizations);
+    if (!orgs.NameIs(schema::kOrgInfo)) {
         return 0;
     }
-    XmlNodeRef parent = parentId == 0 ? orgs : FindById(orgs, "ORG", parentId);
+    XmlNodeRef parent = parentId == 0 ? orgs : tree_.FindById(StoreSection::Organizations, parentId);
     if (!parent.IsValid()) {
         return 1;
     }
@@ -37,92 +41,105 @@ int XmlDeviceStore::LoadChildOrgs(std::uint32_t parentId, OrgRecord* records, st
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         XmlNodeRef child = parent.Child(i);
-        if (!child.NameIs("ORG")) {
+        if (!child.NameIs(schema::kOrg)) {
             continue;
         }
-        records[i].id = child.Attribute("id").ValueAsUnsigned();
-        CopyAttribute(child, "name", records[i].name, sizeof records[i].name);
+        records[i].id = child.Attribute(schema::kId).ValueAsUnsigned();
+        CopyAttribute(child, schema::kName, records[i].name, sizeof records[i].name);
     }
     return 1;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::RenameOrganization(std::uint32_t orgId, const char* name) {
+int XmlDeviceStore::RenameOrganization(std::uint32_t orgId, const char* name) try {
     if (name == nullptr || !IsStorableText(name)) {
         return 0;
     }
-    XmlNodeRef orgs = Section(kOrgInfo);
-    if (!orgs.NameIs("ORGINFO")) {
+    XmlNodeRef orgs = tree_.Section(StoreSection::Organizations);
+    if (!orgs.NameIs(schema::kOrgInfo)) {
         return 0;
     }
-    XmlNodeRef org = FindById(orgs, "ORG", orgId);
+    XmlNodeRef org = tree_.FindById(StoreSection::Organizations, orgId);
     if (!org.IsValid()) {
         return 0;
     }
-    scan_.Invalidate();
-    if (!org.Attribute("name").SetValue(name)) {
+    tree_.ValuesChanged();
+    if (!org.Attribute(schema::kName).SetValue(name)) {
         return 0;
     }
-    Remember(PendingChange{PendingChange::RenameOrganization, orgId, DeviceRecord{}, name, 0, {}});
+    replay_.OrganizationRenamed(orgId, name);
     return 1;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0);
 }
 
-std::uint32_t XmlDeviceStore::AddOrganization(std::uint32_t parentId, const char* name) {
+std::uint32_t XmlDeviceStore::AddOrganization(std::uint32_t parentId, const char* name) try {
+    condition_.refusal.clear();
     if (name == nullptr || !IsStorableText(name)) {
         return 0;
     }
-    XmlNodeRef orgs = Section(kOrgInfo);
-    XmlNodeRef parent = parentId == 0 ? orgs : FindById(orgs, "ORG", parentId);
+    XmlNodeRef orgs = tree_.Section(StoreSection::Organizations);
+    XmlNodeRef parent = parentId == 0 ? orgs : tree_.FindById(StoreSection::Organizations, parentId);
     if (!parent.IsValid() || parent.FindChildByName(name).IsValid()) {
         return 0;
     }
-    XmlNodeRef org = NewElement(parent, "ORG", Global());
+    XmlNodeRef org = tree_.NewElement(parent, schema::kOrg);
     if (!org.IsValid()) {
-        return 0;
+        return Refused(0u, NoIdentifierReason());
     }
-    org.Attribute("name").SetValue(name);
-    std::uint32_t id = org.Attribute("id").ValueAsUnsigned();
-    Remember(PendingChange{PendingChange::AddOrganization, id, DeviceRecord{}, name, parentId, {}});
+    org.Attribute(schema::kName).SetValue(name);
+    std::uint32_t id = org.Attribute(schema::kId).ValueAsUnsigned();
+    replay_.OrganizationAdded(id, parentId, name);
     return id;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0u);
 }
 
-int XmlDeviceStore::RemoveOrganization(std::uint32_t orgId) {
+int XmlDeviceStore::RemoveOrganization(std::uint32_t orgId) try {
     if (orgId == 0) {
         return 0;
     }
-    XmlNodeRef orgs = Section(kOrgInfo);
-    if (!orgs.NameIs("ORGINFO")) {
+    XmlNodeRef orgs = tree_.Section(StoreSection::Organizations);
+    if (!orgs.NameIs(schema::kOrgInfo)) {
         return 0;
     }
-    RemoveFirstByAttribute(orgs, nullptr, "id", UnsignedText(orgId), 0xFFFFFFFFu, false);
-    Remember(PendingChange{PendingChange::RemoveOrganization, orgId, DeviceRecord{}, "", 0, {}});
+    tree_.RemoveFirstByAttribute(orgs, nullptr, schema::kId, UnsignedText(orgId), 0xFFFFFFFFu, false);
+    replay_.OrganizationRemoved(orgId);
     return 1;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::GetOrganizationItemIds(std::uint32_t orgId, std::uint32_t* ids, std::uint32_t capacity) {
+int XmlDeviceStore::GetOrganizationItemIds(std::uint32_t orgId, std::uint32_t* ids, std::uint32_t capacity) try {
     if (ids == nullptr) {
         return 0;
     }
-    XmlNodeRef org = FindById(Section(kOrgInfo), "ORG", orgId);
+    XmlNodeRef org = tree_.FindById(StoreSection::Organizations, orgId);
     if (!org.IsValid() || capacity < org.ChildCount()) {
         return 0;
     }
     for (std::uint32_t i = 0; i < org.ChildCount(); ++i) {
         XmlNodeRef child = org.Child(i);
-        if (child.NameIs("IIMG") || child.NameIs("IDEV")) {
-            ids[i] = child.Attribute("id").ValueAsUnsigned();
+        if (child.NameIs(schema::kMapImage) || child.NameIs(schema::kMapDevice)) {
+            ids[i] = child.Attribute(schema::kId).ValueAsUnsigned();
         }
     }
     return 1;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0);
 }
 
-std::uint32_t XmlDeviceStore::FindOrganizationByName(std::uint32_t parentId, const char* name) {
+std::uint32_t XmlDeviceStore::FindOrganizationByName(std::uint32_t parentId, const char* name) try {
     if (name == nullptr) {
         return 0;
     }
-    XmlNodeRef orgs = Section(kOrgInfo);
-    XmlNodeRef parent = parentId == 0 ? orgs : FindById(orgs, "ORG", parentId);
+    XmlNodeRef orgs = tree_.Section(StoreSection::Organizations);
+    XmlNodeRef parent = parentId == 0 ? orgs : tree_.FindById(StoreSection::Organizations, parentId);
     XmlNodeRef org = parent.FindChildByName(name);
-    return org.NameIs("ORG") ? org.Attribute("id").ValueAsUnsigned() : 0;
+    return org.NameIs(schema::kOrg) ? org.Attribute(schema::kId).ValueAsUnsigned() : 0;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0u);
 }
 
 }  // namespace vantrel

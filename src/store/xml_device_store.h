@@ -2,32 +2,26 @@
 
 // The DeviceStore over an XML document loaded from the database file.
 
-#include <sys/stat.h>
-
-#include <chrono>
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "password/key_file.h"
-#include "store/atomic_save.h"
-#include "store/device_scan_cache.h"
+#include "store/change_replay.h"
+#include "store/database_file.h"
 #include "store/device_store.h"
+#include "store/store_tree.h"
 #include "xml/xml_document.h"
-#include "xml/xml_node_ref.h"
 
 namespace vantrel {
 
 // How a store reaches its file; the defaults are the program's.
-struct XmlStoreOptions {
-    // How Save writes its bytes into the open temporary file; null writes straight to the descriptor.
-    SaveSinkFactory saveSink;
-    // How long load and Save wait for another holder of the lock file.
-    std::chrono::milliseconds lockTimeout{5000};
-};
+using XmlStoreOptions = DatabaseFileOptions;
 
+// The operations over the tree of the database file. The file itself (lock, load, copies, save) is
+// DatabaseFile's job, the document's structure StoreTree's, and applying our changes again over another
+// program's file ChangeReplay's. No operation lets an exception out: memory running out is a failure.
 class XmlDeviceStore : public DeviceStore {
 public:
     // Loads databasePath, holding the lock file ".<name>.lock" beside it, and removes the temporary files that
@@ -77,128 +71,61 @@ public:
     std::uint32_t CountDeviceRecords() override;
     int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) override;
 
-    const std::string& LockPath() const { return lockPath_; }
-
-    // The loaded document, for tests and benchmarks.
-    XmlDocument& Document() { return document_; }
     const std::string& KeyPath() const { return key_.Path(); }
 
 private:
-    // A change since the load that Save applies again when someone else has changed the file meanwhile.
-    struct PendingChange {
-        enum Kind { AddDevice, CameraTypes, AddOrganization, RenameOrganization, RemoveOrganization } kind;
-        std::uint32_t id = 0;   // the device or organization (for additions: the id it was given)
-        DeviceRecord device{};  // AddDevice: the record as added, its password wiped
-        std::string text;       // AddDevice: the enciphered password; organization changes: the name
-        std::uint32_t parentId = 0;
-        std::vector<std::int32_t> types;
-    };
-    struct LoadedFile {
-        bool exists = false;
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        struct timespec modified {};
-        struct timespec changed {};  // ctime: any write, or a time set back by hand, moves it
-        std::uint64_t hash = 0;
-        bool hashKnown = false;
-        // hash unknown but the document's text is the file's bytes: the hash is taken from it when needed
-        bool hashInText = false;
-    };
+    class Replayer;
 
-    // What identifies the file's state (hash not yet known).
-    static LoadedFile FileAsSeen(const struct stat& info);
-    // Reads the file into the document and records how that went; caches start anew.
-    void LoadDatabase();
-    void ForgetCaches();
-    // True when the file at the path is no longer the one loaded (or saved) last; notRegular set when
-    // something other than a regular file is there now.
-    bool FileChangedSinceLoad(bool& notRegular);
-    // Loads the file again and applies the pending changes to it.
-    void ReloadAndReapply();
-    bool KeepBackupOfDamagedFile();
-    void Remember(PendingChange change);
-    void ChangedBeyondReplay() { replayable_ = false; }
+    // The store works on this load of the file from now on; caches start anew.
+    void Adopt(LoadedDatabase loaded);
+    // Loads the file again and applies the pending changes to it; empty, or why Save must not write.
+    std::string ReloadAndReapply();
+    void ApplyPendingAgain();
+    // Keeps the copy of a damaged original before it is first written over; empty, or why not.
+    std::string KeepCopyOfDamaged();
+    // Counts the refusal of an operation whose reason lies beyond its arguments, and gives result.
+    template <typename Result>
+    Result Refused(Result result, std::string why) {
+        condition_.refusal = std::move(why);
+        return result;
+    }
+    template <typename Result>
+    Result MemoryRanOut(Result result) {
+        return Refused(result, "memory ran out while working on " + file_.Path());
+    }
+    // Refusal of an addition that got no identifier: the counter's end, or an unusable GLOBAL.
+    std::string NoIdentifierReason();
 
-    // The section if the document has it; creates nothing.
-    XmlNodeRef ExistingSection(const char* name) const;
-
-    enum SectionIndex { kGlobal, kDevInfo, kOrgInfo, kImgInfo, kMapInfo, kSectionCount };
-
-    // The section below DATAROOT, created when missing. The first element of a section's name in the walk
-    // only changes when something is removed (new elements never take a section's name), so the answer is
-    // kept until then.
-    XmlNodeRef Section(SectionIndex section);
-    // The GLOBAL section when it is an element of that name; empty otherwise.
-    XmlNodeRef Global();
-
-    // Appends a new element with a fresh identifier as its first attribute; empty when GLOBAL is unusable
-    // or the identifiers are used up.
-    XmlNodeRef NewElement(XmlNodeRef parent, const char* name, XmlNodeRef global);
-    std::uint32_t NextId(XmlNodeRef global);
-    std::uint32_t LargestIdInDocument() const;
-
-    // First element named name (depth-first below section) whose "id" is the "%u" text of id; adds nothing.
-    XmlNodeRef FindById(XmlNodeRef section, const char* name, std::uint32_t id);
-    void BuildIdIndex();
-
-    // The device whose camera types are asked for; empty for null types, a count past the 8-bit channel
-    // numbers, or an unknown device.
-    XmlNodeRef CameraTypesDevice(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count);
-    // The child of device with "type" t and "channel" c (16 and 8-bit comparisons), or empty.
-    XmlNodeRef FindEntry(XmlNodeRef device, std::uint32_t type, std::uint32_t channel);
-    // Creates that entry unless it exists; empty when it exists or cannot be created.
-    XmlNodeRef CreateEntry(XmlNodeRef device, std::uint32_t type, std::uint32_t channel, const std::string& name,
-                           XmlNodeRef global);
-
-    // Removes the first element below start (preorder, at most depthLimit levels further down when not -1)
-    // named elementName (any name when null) whose attribute equals value. With protectParents a match that
-    // has children stops the walk and nothing is removed. True when something was removed.
-    bool RemoveFirstByAttribute(XmlNodeRef start, const char* elementName, const char* attribute,
-                                const std::string& value, std::uint32_t depthLimit, bool protectParents);
-    // Repeats the removal (any element, "id") while an element with that "id" is left below start.
-    void RemoveAllWithId(XmlNodeRef start, const std::string& idText);
-    // Every removal passes here, so that no cached section, scan entry or index entry points into the
-    // removed subtree.
-    void RemoveSubtree(XmlNodeRef parent, std::uint32_t index);
-
-    // The scan cache for this device section, built when it is out of date.
-    std::vector<DeviceScanEntry>& DeviceScan(XmlNodeRef devices);
     // First direct child of devices whose "name" is text, adding an empty "name" to each child examined
     // before it that had none.
     XmlNodeRef FindDeviceChildByName(XmlNodeRef devices, const char* text);
-
     // Enciphers under the key beside the database. Refuses (false) to make a new key while enciphered passwords
     // exist without their key file, unless the operator agreed.
     bool Encrypt(const char* plain, char* cipher);
     // EncryptStringEX under the key; a key that cannot be used is noted in the condition.
     bool EncipherWithKey(const char* plain, char* cipher);
+    // True when the stored password of device cannot be deciphered (it is then kept as stored); reads only.
+    bool StoredPasswordUnreadable(XmlNodeRef device);
     // Appends the device of the record with the given enciphered password, its entries and a new id (written
     // into the record); empty when the name is taken or no id can be given.
     XmlNodeRef AddDeviceElement(XmlNodeRef devices, DeviceRecord& record, const char* cipher);
     // Fills record from a "DEV" element (zero-filled first), noting a password that cannot be deciphered.
     void FillDeviceRecord(XmlNodeRef device, DeviceRecord& record);
+    // The device whose camera types are asked for; empty for null types, a count past the 8-bit channel
+    // numbers, or an unknown device.
+    XmlNodeRef CameraTypesDevice(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count);
+    // The channel entries of channels from first on go, with their map items.
+    void RemoveChannelsFrom(XmlNodeRef device, std::uint32_t first, std::uint32_t last);
+    // Entries still named after the old device name follow the new one.
+    void RenameEntries(XmlNodeRef device, const std::string& oldName, const std::string& newName,
+                       std::uint32_t channels);
 
-    XmlDocument document_;
-    std::string path_;
+    DatabaseFile file_;
     KeyFile key_;
-    XmlStoreOptions options_;
-
-    XmlNodeRef sections_[kSectionCount];
-    // "DEV" and "ORG" elements by the number of their "%u" "id"; built on the first search by identifier
-    // and kept up to date as elements are added: the elements found by the walk sorted by id (stable, so
-    // equal ids keep document order), and those added since.
-    std::vector<std::pair<std::uint32_t, XmlNodeRef>> idIndex_;
-    std::unordered_multimap<std::uint32_t, XmlNodeRef> idAdded_;
-    bool idIndexBuilt_ = false;
-    DeviceScanCache scan_;
-
-    std::string lockPath_;
+    std::unique_ptr<XmlDocument> document_;
+    StoreTree tree_;
+    ChangeReplay replay_;
     StoreCondition condition_;
-    LoadedFile loaded_;
-    std::vector<PendingChange> pending_;
-    bool replayable_ = true;  // false once a change was made that Save cannot apply again
-    bool replaying_ = false;
 };
 
 }  // namespace vantrel

@@ -64,6 +64,7 @@ QString SkipReasonText(AddRefusal refusal) {
             return QStringLiteral("organization unknown");
         case AddRefusal::StoreFailed:
         case AddRefusal::None:
+        case AddRefusal::DuplicateOrganization:
             break;
     }
     return QStringLiteral("the database did not take it");
@@ -177,7 +178,7 @@ void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRo
             skipped.push_back(
                 Skipped{QString::fromStdString(change.name),
                         QString::fromStdString(change.host) + QLatin1Char(':') + QString::number(change.port),
-                        QString::fromLatin1(DescribeSkipReason(change.reason)) +
+                        QString::fromLatin1(DescribeAddOutcome(change.reason)) +
                             QStringLiteral(" (added by another program meanwhile)")});
         }
     }

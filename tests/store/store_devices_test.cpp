@@ -24,9 +24,8 @@ TEST_F(StoreDevices, AddWritesAttributesAndEntriesInOrder) {
     ASSERT_EQ(store.AddDevices(&record, sizeof record), 1);
     EXPECT_EQ(record.id, 1u);
 
-    XmlNodeRef global = EnsureSection(store.Document().Root(), "GLOBAL");
-    EXPECT_EQ(global.Attribute("index").Value(), "6");
-    XmlNodeRef dev = EnsureSection(store.Document().Root(), "DEVINFO").Child(0);
+    EXPECT_EQ(SavedSection("GLOBAL").Attribute("index").Value(), "6");
+    XmlNodeRef dev = SavedSection("DEVINFO").Child(0);
     const char* names[] = {"id",       "ip",       "name", "host",     "port",  "cameras", "ddnsFlag",
                            "DDNSHost", "DDNSPort", "desc", "username", "OrgId", "password"};
     const char* values[] = {"1", "0", "Gate", "10.0.0.5", "80", "2", "0", "", "0", "", "admin", "5"};
@@ -202,12 +201,11 @@ TEST_F(StoreDevices, IdentifiersContinueAfterTheLargestWhenTheCounterIsLost) {
         ASSERT_EQ(store.AddDevices(&record, sizeof record), 1);
         EXPECT_EQ(record.id, c.expected) << c.global;
         EXPECT_EQ(store.GetChannelId(record.id, 0), c.expected + 1);
-        EXPECT_EQ(EnsureSection(store.Document().Root(), "GLOBAL").Attribute("index").ValueAsUnsigned(),
-                  c.expected + 3);
+        EXPECT_EQ(SavedSection("GLOBAL").Attribute("index").ValueAsUnsigned(), c.expected + 3);
     }
     XmlDeviceStore& empty = OpenWith("<DATAROOT><GLOBAL index=\"0\"/></DATAROOT>");
     EXPECT_EQ(empty.AddOrganization(0, "North"), 1u);
-    EXPECT_EQ(EnsureSection(empty.Document().Root(), "GLOBAL").Attribute("index").Value(), "2");
+    EXPECT_EQ(SavedSection("GLOBAL").Attribute("index").Value(), "2");
 }
 
 TEST_F(StoreDevices, CameraTypesGoOnVideoEntriesOnly) {

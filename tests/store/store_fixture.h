@@ -12,6 +12,7 @@
 #include "password/password.h"
 #include "store/xml_device_store.h"
 #include "temp_folder.h"
+#include "xml/xml_document.h"
 #include "xml/xml_writer.h"
 
 namespace vantrel {
@@ -45,8 +46,26 @@ protected:
         WriteWholeFile(path_, text);
         return Open();
     }
-    // The document as Save would write it, with LF line ends for readable expectations.
-    std::string Text() { return XmlWriteToString(store_->Document().Root(), XmlLayout::Indented, XmlLineEnd::Lf); }
+    // The store's document as Save writes it, with LF line ends for readable expectations.
+    std::string Text() {
+        EXPECT_EQ(store_->Save(), 1) << store_->Condition()->saveProblem;
+        std::string text = ReadWholeFile(path_);
+        std::string lf;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+                lf += text[i];
+            }
+        }
+        return lf;
+    }
+    // A section of the store's document as saved, read back from the file.
+    XmlNodeRef SavedSection(const char* name) {
+        EXPECT_EQ(store_->Save(), 1) << store_->Condition()->saveProblem;
+        saved_ = std::make_unique<XmlDocument>();
+        saved_->LoadFile(path_.c_str());
+        return EnsureSection(saved_->Root(), name);
+    }
+    std::string LockPath() const { return folder_.Path() + "XML/.Data.xml.lock"; }
 
     // Names in the database's folder.
     std::set<std::string> FolderEntries() const {
@@ -65,6 +84,7 @@ protected:
     TempFolder folder_;
     std::string path_;
     std::unique_ptr<XmlDeviceStore> store_;
+    std::unique_ptr<XmlDocument> saved_;
 };
 
 }  // namespace vantrel

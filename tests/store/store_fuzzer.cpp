@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -36,8 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace vantrel;
     XmlStoreOptions options;
     options.saveSink = [](int) { return std::make_unique<FailingSink>(); };
-    XmlDeviceStore store(Folder() + "Data.xml", options);
-    store.Document().LoadText(std::string_view(reinterpret_cast<const char*>(data) + kOps, size - kOps));
+    const std::string path = Folder() + "Data.xml";
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        abort();
+    }
+    std::fwrite(data + kOps, 1, size - kOps, file);
+    std::fclose(file);
+    XmlDeviceStore store(path, options);
 
     for (std::size_t i = 0; i < kOps; ++i) {
         std::uint32_t id = data[i] & 0x0F;

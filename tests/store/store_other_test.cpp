@@ -236,7 +236,7 @@ TEST_F(StoreOrgs, RemovingAnElementThatHoldsASectionMakesANewSection) {
               "<DATAROOT>\n\t<ORGINFO/>\n\t<IMGINFO/>\n\t<DEVINFO>\n"
               "\t\t<DEV id=\"1\" ip=\"0\" name=\"inside\" host=\"192.168.1.10\" port=\"80\" cameras=\"1\" "
               "ddnsFlag=\"0\" DDNSHost=\"\" DDNSPort=\"0\" desc=\"\" username=\"admin\" OrgId=\"0\" password=\"" +
-                  EnsureSection(store.Document().Root(), "DEVINFO").Child(0).Attribute("password").Value() +
+                  SavedSection("DEVINFO").Child(0).Attribute("password").Value() +
                   "\">\n"
                   "\t\t\t<DEV id=\"2\" type=\"0\" name=\"inside_1\" channel=\"0\" desc=\"\"/>\n"
                   "\t\t\t<DEV id=\"3\" type=\"1\" name=\"inside_alarm1\" channel=\"0\" desc=\"\"/>\n"
