@@ -110,11 +110,12 @@ KeyState KeyFile::Read(PasswordKey& key) {
 KeyState KeyFile::Create() {
     // the owner of the database (or its folder): a key made by a `sudo` run stays usable by the user
     struct stat like {};
-    if (::stat(ownerSource_.c_str(), &like) != 0 && ::stat(FolderOf(path_).c_str(), &like) != 0) {
+    if (::stat(ownerSource_.c_str(), &like) == 0 && S_ISREG(like.st_mode)) {
+        like.st_mode = S_IFREG | kKeyFileMode;
+    } else if (!NewFileLike(FolderOf(path_), kKeyFileMode, like)) {
         return Problem(KeyStatus::NotCreated, errno,
                        "the key file " + path_ + " cannot be created: " + std::strerror(errno));
     }
-    like.st_mode = (like.st_mode & ~07777) | kKeyFileMode;
     PasswordKey fresh;
     randombytes_buf(fresh.data(), fresh.size());
     PlacedFile placed;

@@ -11,6 +11,8 @@
 #include "files/atomic_file.h"
 #include "files/content_hash.h"
 #include "files/file_lock.h"
+#include "files/file_owner.h"
+#include "files/file_paths.h"
 #include "files/file_read.h"
 #include "store/xml_device_store.h"
 
@@ -177,8 +179,10 @@ int XmlDeviceStore::Save() {
     }
     struct stat existing {};
     bool replacing = lstat(path_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    // a new file goes to the folder's owner: a `sudo` run must not leave a database its user cannot read
+    bool owned = replacing || NewFileLike(FolderOf(path_), S_IRUSR | S_IWUSR, existing);
     SavedFile saved;
-    if (!SaveAtomically(path_, document_.Root(), options_.saveSink, replacing ? &existing : nullptr, &saved)) {
+    if (!SaveAtomically(path_, document_.Root(), options_.saveSink, owned ? &existing : nullptr, &saved)) {
         return refuse(path_ + " cannot be written: " + std::strerror(saved.error));
     }
     loaded_ = FileAsSeen(saved.info);
