@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "files/file_read.h"
 #include "xml/xml_node.h"
 #include "xml/xml_records.h"
 #include "xml/xml_walk_stack.h"
@@ -349,20 +350,9 @@ bool XmlStringSink::Write(const char* data, std::size_t size) {
 bool XmlFdSink::Write(const char* data, std::size_t size) {
     if (error_ != 0)
         return false;
-    while (size > 0) {
-        ssize_t written = ::write(fd_, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            error_ = errno;
-            return false;
-        }
-        if (written == 0) {
-            error_ = EIO;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
+    if (!WriteAll(fd_, data, size)) {
+        error_ = errno != 0 ? errno : EIO;
+        return false;
     }
     return true;
 }

@@ -7,27 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "as_nobody.h"
 #include "store_fixture.h"
 
 namespace vantrel {
 namespace {
 
 using StoreKey = StoreTest;
-
-// Runs body in a child process as user and group 65534 and gives its exit status (0: every check passed).
-template <typename Body>
-int AsNobody(Body body) {
-    pid_t child = fork();
-    if (child == 0) {
-        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
-            _exit(90);
-        }
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
-}
 
 TEST_F(StoreKey, KeyLeftByRootIsTheUsersOrNamedWithTheReason) {
     if (geteuid() != 0) {
