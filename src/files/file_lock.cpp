@@ -58,9 +58,9 @@ LockResult OpenFailure(const std::string& path, int error) {
 
 // A lock file just made by root goes to the owner of its folder, who runs the program the other times.
 void GiveToFolderOwner(int fd, const std::string& path) {
-    uid_t owner = OwnerForNewFiles(FolderOf(path));
-    if (geteuid() == 0 && owner != static_cast<uid_t>(-1) && owner != 0) {
-        (void)!fchown(fd, owner, static_cast<gid_t>(-1));
+    struct stat like {};
+    if (geteuid() == 0 && NewFileLike(FolderOf(path), kLockFileMode, like) && like.st_uid != 0) {
+        (void)!fchown(fd, like.st_uid, like.st_gid);
     }
 }
 

@@ -28,12 +28,18 @@ bool OwnedByUs(const struct stat& file, const struct stat& folder) {
     return file.st_uid == self || (self == 0 && file.st_uid == folder.st_uid);
 }
 
-uid_t OwnerForNewFiles(const std::string& folder) {
+bool NewFileLike(const std::string& folder, mode_t mode, struct stat& like) {
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0) {
-        return static_cast<uid_t>(-1);
+        return false;
     }
-    return geteuid() == 0 ? info.st_uid : geteuid();
+    like = info;
+    if (geteuid() != 0) {
+        like.st_uid = geteuid();
+        like.st_gid = getegid();
+    }
+    like.st_mode = S_IFREG | (mode & 07777);
+    return true;
 }
 
 std::string DescribeUser(uid_t uid) {

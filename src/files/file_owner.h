@@ -21,14 +21,15 @@ bool SameFileState(const struct stat& a, const struct stat& b);
 // they cannot use).
 bool OwnedByUs(const struct stat& file, const struct stat& folder);
 
-// The user that files made by this process in folder should belong to: the folder's owner for root, else
-// the effective user. -1 when folder cannot be looked at.
-uid_t OwnerForNewFiles(const std::string& folder);
-
 // A warning naming folder when users other than this one (and root) may add, remove or rename files in it:
 // writable by its group or by every user, or another user's. Empty when only we may; also when it cannot be
 // looked at (whoever opens files there says why).
 std::string FolderOpenToOthers(const std::string& folder);
+
+// The owner, group and mode (mode as given) for a new file in folder: the effective user and group, or for
+// root the folder's owner and group, so that a `sudo` run leaves files the folder's owner can use. False when
+// folder cannot be looked at.
+bool NewFileLike(const std::string& folder, mode_t mode, struct stat& like);
 
 // "nobody (uid 65534)", or "uid 4242" for a uid without a name.
 std::string DescribeUser(uid_t uid);

@@ -184,7 +184,11 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
         if (done < 0 && errno == EINTR) {
             continue;
         }
-        if (done <= 0) {
+        if (done < 0) {
+            return false;
+        }
+        if (done == 0) {
+            errno = EIO;
             return false;
         }
         p += done;

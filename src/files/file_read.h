@@ -58,7 +58,8 @@ FileContents ReadRegularFile(const std::string& path, std::uint64_t maxBytes, bo
 // read, or when expected is given and the opened file is not that one (device, inode, size, change times).
 bool HashRegularFile(const std::string& path, const struct stat* expected, std::uint64_t* hash);
 
-// Writes all bytes, retrying after EINTR; false when a write fails.
+// Writes all bytes, retrying after EINTR; false with errno set (EIO for a write that took nothing) when a
+// write fails.
 bool WriteAll(int fd, const void* data, std::size_t size);
 
 }  // namespace vantrel

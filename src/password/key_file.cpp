@@ -42,6 +42,8 @@ KeyState ReadFailure(const std::string& path, const FileContents& read) {
             return Problem(KeyStatus::NotRegularFile, 0, file + " is not a regular file");
         case FileReadStatus::Unreadable:
             return Problem(KeyStatus::Unreadable, read.error, file + " cannot be read: " + std::strerror(read.error));
+        case FileReadStatus::OutOfMemory:
+            return Problem(KeyStatus::Unreadable, ENOMEM, file + " cannot be read: " + std::strerror(ENOMEM));
         case FileReadStatus::TooLarge:
         case FileReadStatus::Read:
             break;
@@ -110,11 +112,12 @@ KeyState KeyFile::Read(PasswordKey& key) {
 KeyState KeyFile::Create() {
     // the owner of the database (or its folder): a key made by a `sudo` run stays usable by the user
     struct stat like {};
-    if (::stat(ownerSource_.c_str(), &like) != 0 && ::stat(FolderOf(path_).c_str(), &like) != 0) {
+    if (::stat(ownerSource_.c_str(), &like) == 0 && S_ISREG(like.st_mode)) {
+        like.st_mode = S_IFREG | kKeyFileMode;
+    } else if (!NewFileLike(FolderOf(path_), kKeyFileMode, like)) {
         return Problem(KeyStatus::NotCreated, errno,
                        "the key file " + path_ + " cannot be created: " + std::strerror(errno));
     }
-    like.st_mode = (like.st_mode & ~07777) | kKeyFileMode;
     PasswordKey fresh;
     randombytes_buf(fresh.data(), fresh.size());
     PlacedFile placed;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace vantrel {
@@ -32,6 +33,18 @@ inline void CopyToField(char* field, std::size_t size, std::string_view text) {
         std::memcpy(field, text.data(), length);
     }
     field[length] = '\0';
+}
+
+// The text of a fixed field of size bytes; nullopt when the field holds no terminator within them.
+inline std::optional<std::string_view> FieldText(const char* field, std::size_t size) {
+    if (field == nullptr) {
+        return std::nullopt;
+    }
+    const void* end = std::memchr(field, '\0', size);
+    if (end == nullptr) {
+        return std::nullopt;
+    }
+    return std::string_view(field, static_cast<std::size_t>(static_cast<const char*>(end) - field));
 }
 
 }  // namespace vantrel

@@ -4,17 +4,6 @@
 
 namespace vantrel {
 
-std::optional<std::string_view> FieldText(const char* field, std::size_t size) {
-    if (field == nullptr) {
-        return std::nullopt;
-    }
-    const void* end = std::memchr(field, '\0', size);
-    if (end == nullptr) {
-        return std::nullopt;
-    }
-    return std::string_view(field, static_cast<std::size_t>(static_cast<const char*>(end) - field));
-}
-
 const char* UnstorableCharacter(std::string_view text) {
     std::string_view::size_type at = text.find_first_of("\"<&");
     if (at == std::string_view::npos) {

@@ -8,10 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace vantrel {
+#include "records/text_field.h"
 
-// The text of a fixed field; nullopt when the field holds no terminator within size bytes.
-std::optional<std::string_view> FieldText(const char* field, std::size_t size);
+namespace vantrel {
 
 // The first character of text that an attribute value cannot hold, described for a message ("a double quote
 // (\")", "a less-than sign (<)", "an ampersand (&)"); nullptr when there is none. A double quote would end the

@@ -10,16 +10,11 @@
 #include "store/device_store.h"
 #include "store/store_text.h"
 #include "ui/device_management_dialog.h"
+#include "ui/field_copy.h"
 #include "ui/messages.h"
 
 namespace vantrel {
 namespace {
-
-void CopyText(char (&field)[kTextFieldSize], const QString& text) {
-    QByteArray bytes = text.toUtf8();
-    std::memset(field, 0, sizeof field);
-    CopyToField(field, sizeof field, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-}
 
 // name + counter, or false when they do not fit (the dialog refuses such names, so this is a last guard)
 bool AppendCounter(char (&name)[kTextFieldSize], int counter) {

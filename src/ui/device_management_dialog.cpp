@@ -15,6 +15,7 @@
 #include "ui/camera_type_dialog.h"
 #include "ui/dialog_buttons.h"
 #include "ui/dialog_units.h"
+#include "ui/field_copy.h"
 #include "ui/messages.h"
 #include "ui/org_tree.h"
 #include "ui/org_tree_editor.h"
@@ -35,12 +36,6 @@ int DecimalDigits(int value) {
         ++digits;
     }
     return digits;
-}
-
-void CopyText(char (&field)[kTextFieldSize], const QString& text) {
-    QByteArray bytes = text.toUtf8();
-    std::memset(field, 0, sizeof field);
-    CopyToField(field, sizeof field, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry) {

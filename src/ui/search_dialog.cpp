@@ -19,6 +19,7 @@
 
 #include "catalogue/device_catalogue.h"
 #include "context/program_context.h"
+#include "records/text_field.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
 #include "ui/elided_label.h"
@@ -43,10 +44,6 @@ bool HasMark(int column) {
            column == FoundDeviceModel::kSender;
 }
 
-std::string_view FieldText(const char (&field)[kTextFieldSize]) {
-    return std::string_view(field, strnlen(field, sizeof field));
-}
-
 }  // namespace
 
 std::shared_ptr<RegisteredDevices> RegisteredDevicesOf(const DeviceCatalogue* catalogue) {
@@ -54,8 +51,8 @@ std::shared_ptr<RegisteredDevices> RegisteredDevicesOf(const DeviceCatalogue* ca
     if (catalogue != nullptr) {
         for (const auto& entry : catalogue->DevicesById()) {
             const DeviceRecord& record = *entry.second;
-            registered->Add(FieldText(record.host), record.port);
-            registered->AddName(FieldText(record.name));
+            registered->Add(FieldText(record.host, sizeof record.host).value_or(""), record.port);
+            registered->AddName(FieldText(record.name, sizeof record.name).value_or(""));
         }
     }
     return registered;

@@ -9,6 +9,7 @@
 
 #include "files/file_read.h"
 
+#include "files/file_read.h"
 #include "xml/xml_node.h"
 #include "xml/xml_records.h"
 #include "xml/xml_walk_stack.h"

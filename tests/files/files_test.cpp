@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 
+#include "as_nobody.h"
 #include "files/atomic_file.h"
 #include "files/content_hash.h"
 #include "files/file_lock.h"
@@ -193,21 +194,6 @@ TEST(FileLock, OneHolderAtATimeAndReleasedWhenTheHolderDies) {
     EXPECT_TRUE(second.Acquire(path, std::chrono::milliseconds(0)).Held());
     close(ready[0]);
     close(ready[1]);
-}
-
-// Runs body in a child process as user and group 65534 and gives its exit status.
-template <typename Body>
-int AsNobody(Body body) {
-    pid_t child = fork();
-    if (child == 0) {
-        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
-            _exit(90);
-        }
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
 }
 
 // What another local user can leave in the lock file's place is refused and named, never taken for a lock

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "as_nobody.h"
 #include "temp_folder.h"
 
 using namespace vantrel;
@@ -204,21 +205,6 @@ TEST_F(PasswordTest, KeyReadableByOthersIsToldAndTightenedWhenOurs) {
         EXPECT_EQ(info.st_mode & 07777, 0640u);
     }
     EXPECT_EQ(Decrypt(cipher), "secret");
-}
-
-// Runs body in a child process as user and group 65534 and gives its exit status.
-template <typename Body>
-int AsNobody(Body body) {
-    pid_t child = fork();
-    if (child == 0) {
-        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
-            _exit(90);
-        }
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
 }
 
 // One `sudo` run in the user's folder makes the key: it is the user's, so the user's next run reads it.

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "as_nobody.h"
 #include "files/file_lock.h"
 #include "store/instance_lock.h"
 #include "store_fixture.h"
@@ -39,21 +40,6 @@ std::string Notices(const XmlDeviceStore& store) {
         all += notice + "\n";
     }
     return all;
-}
-
-// Runs body in a child process as user and group 65534 and gives its exit status (0: every check passed).
-template <typename Body>
-int AsNobody(Body body) {
-    pid_t child = fork();
-    if (child == 0) {
-        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
-            _exit(90);
-        }
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
 }
 
 TEST_F(StoreIntegrity, UnreadableFileIsNeverSavedOver) {

@@ -425,6 +425,29 @@ private slots:
         QCOMPARE(log.Texts().size(), 1);
     }
 
+    // A lock file planted in the folder is named as what it is, not taken for a second Vantrel; a folder that
+    // others may write to is warned about, and the program goes on.
+    void dataFolder_plantedLockFileRefusedAndOpenFolderWarned() {
+        const std::string dataFolder = folder->Context().Paths().dataFolder;
+        const std::string lockPath = dataFolder + kInstanceLockFileName;
+        QVERIFY(symlink((dataFolder + "elsewhere").c_str(), lockPath.c_str()) == 0);
+        MessageLog log;
+        QVERIFY(!ClaimDataFolder(folder->Context()).has_value());
+        QCOMPARE(log.Texts(),
+                 QStringList{QStringLiteral("Vantrel cannot use the data folder %1: %2 is a symbolic link, not a lock "
+                                            "file. Remove that file if you do not know why it is there.")
+                                 .arg(QString::fromStdString(dataFolder), QString::fromStdString(lockPath))});
+        QVERIFY(unlink(lockPath.c_str()) == 0);
+
+        QVERIFY(chmod(dataFolder.c_str(), 0777) == 0);
+        QVERIFY(ClaimDataFolder(folder->Context()).has_value());
+        QCOMPARE(log.Texts().size(), 2);
+        QVERIFY2(log.Texts().at(1).startsWith(
+                     QStringLiteral("The data folder %1 is open to other users (mode 0777): every user may")
+                         .arg(QString::fromStdString(dataFolder))),
+                 qPrintable(log.Texts().at(1)));
+    }
+
     void parsePortText_takesLeadingDigits_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<unsigned>("port");
