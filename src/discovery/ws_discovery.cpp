@@ -9,6 +9,8 @@
 #include <memory>
 #include <random>
 
+#include "discovery/mac_address.h"
+
 namespace vantrel {
 namespace {
 
@@ -106,19 +108,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Length of the valid UTF-8 sequence starting at text[i], or 0 when it is not one (overlong forms, surrogates
 // and values past U+10FFFF included).
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
@@ -158,8 +147,9 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
 std::string PercentDecoded(std::string_view value) {
     std::string bytes;
     for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '%' && i + 2 < value.size() && HexValue(value[i + 1]) >= 0 && HexValue(value[i + 2]) >= 0) {
-            bytes += static_cast<char>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
+        if (value[i] == '%' && i + 2 < value.size() && HexDigitValue(value[i + 1]) >= 0 &&
+            HexDigitValue(value[i + 2]) >= 0) {
+            bytes += static_cast<char>(HexDigitValue(value[i + 1]) * 16 + HexDigitValue(value[i + 2]));
             i += 2;
         } else {
             bytes += value[i];
@@ -180,26 +170,6 @@ std::string PercentDecoded(std::string_view value) {
         i += length;
     }
     return text;
-}
-
-// "00-11-22-AA-BB-CC", "0011.22aa.bbcc" or "001122aabbcc" in any case to "00:11:22:aa:bb:cc"; empty otherwise.
-std::string NormalisedMac(std::string_view text) {
-    std::string digits;
-    for (const char c : text) {
-        if (HexValue(c) >= 0) {
-            digits += static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
-        } else if (c != ':' && c != '-' && c != '.') {
-            return {};
-        }
-    }
-    if (digits.size() != 12) {
-        return {};
-    }
-    std::string mac;
-    for (std::size_t i = 0; i < 12; i += 2) {
-        mac += (i > 0 ? ":" : "") + digits.substr(i, 2);
-    }
-    return mac;
 }
 
 void SetOnce(std::string& field, std::string value) {
