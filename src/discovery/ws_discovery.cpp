@@ -1,6 +1,5 @@
 #include "discovery/ws_discovery.h"
 
-#include <expat.h>
 #include <sys/random.h>
 
 #include <cerrno>
@@ -10,20 +9,14 @@
 #include <random>
 
 #include "discovery/mac_address.h"
+#include "discovery/ws_discovery_xml.h"
 
 namespace vantrel {
 namespace {
 
-constexpr const char* kSoap12Namespace = "http://www.w3.org/2003/05/soap-envelope";
-constexpr const char* kSoap11Namespace = "http://schemas.xmlsoap.org/soap/envelope/";
-constexpr const char* kAddressingNamespace = "http://schemas.xmlsoap.org/ws/2004/08/addressing";
-constexpr const char* kAddressing2005Namespace = "http://www.w3.org/2005/08/addressing";
-constexpr const char* kDiscoveryNamespace = "http://schemas.xmlsoap.org/ws/2005/04/discovery";
-constexpr const char* kNetworkWsdlNamespace = "http://www.onvif.org/ver10/network/wsdl";
-constexpr const char* kDeviceWsdlNamespace = "http://www.onvif.org/ver10/device/wsdl";
+using namespace wsd;
+
 constexpr const char* kOnvifScopePrefix = "onvif://www.onvif.org/";
-// expat joins a namespace URI and a local name with this; URIs hold no spaces
-constexpr char kNamespaceSeparator = ' ';
 
 void FillRandom(unsigned char* bytes, std::size_t size) {
     std::size_t filled = 0;
@@ -41,58 +34,6 @@ void FillRandom(unsigned char* bytes, std::size_t size) {
             bytes[filled] = static_cast<unsigned char>(device());
         }
     }
-}
-
-std::string EscapeXmlText(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            default:
-                escaped += c;
-        }
-    }
-    return escaped;
-}
-
-bool IsXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsXmlSpace(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsXmlSpace(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-std::vector<std::string> SplitList(std::string_view text) {
-    std::vector<std::string> items;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && IsXmlSpace(text[i])) {
-            ++i;
-        }
-        const std::size_t start = i;
-        while (i < text.size() && !IsXmlSpace(text[i])) {
-            ++i;
-        }
-        if (i > start) {
-            items.emplace_back(text.substr(start, i - start));
-        }
-    }
-    return items;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -220,34 +161,11 @@ enum class Element {
     kXAddrs
 };
 
-bool IsTextElement(Element element) {
-    return element == Element::kRelatesTo || element == Element::kAddress || element == Element::kTypes ||
-           element == Element::kScopes || element == Element::kXAddrs;
-}
-
-struct QualifiedName {
-    std::string_view uri;
-    std::string_view local;
-};
-
-QualifiedName SplitName(const XML_Char* name) {
-    const std::string_view whole = name;
-    const std::size_t separator = whole.find(kNamespaceSeparator);
-    if (separator == std::string_view::npos) {
-        return {{}, whole};
-    }
-    return {whole.substr(0, separator), whole.substr(separator + 1)};
-}
-
-bool IsAddressing(std::string_view uri) {
-    return uri == kAddressingNamespace || uri == kAddressing2005Namespace;
-}
-
 Element ChildOf(Element parent, QualifiedName name) {
     const bool discovery = name.uri == kDiscoveryNamespace;
     switch (parent) {
         case Element::kEnvelope:
-            if (name.uri == kSoap12Namespace || name.uri == kSoap11Namespace) {
+            if (IsSoapEnvelope(name.uri)) {
                 return name.local == "Header" ? Element::kHeader
                        : name.local == "Body" ? Element::kBody
                                               : Element::kOther;
@@ -277,19 +195,15 @@ Element ChildOf(Element parent, QualifiedName name) {
     }
 }
 
-// Collects a ProbeMatches through expat's callbacks.
-class ProbeMatchesReader {
+// Collects a ProbeMatches, element by element.
+class ProbeMatchesReader : public SoapHandler {
 public:
-    explicit ProbeMatchesReader(XML_Parser parser) : parser_(parser) {}
-
-    void Start(const XML_Char* name) {
-        const QualifiedName qualified = SplitName(name);
+    void Start(QualifiedName name) override {
         Element element = Element::kOther;
         if (stack_.empty()) {
-            const bool soap = qualified.uri == kSoap12Namespace || qualified.uri == kSoap11Namespace;
-            element = soap && qualified.local == "Envelope" ? Element::kEnvelope : Element::kOther;
+            element = IsSoapEnvelope(name.uri) && name.local == "Envelope" ? Element::kEnvelope : Element::kOther;
         } else {
-            element = ChildOf(stack_.back(), qualified);
+            element = ChildOf(stack_.back(), name);
         }
         if (element == Element::kProbeMatches) {
             sawProbeMatches_ = true;
@@ -297,14 +211,12 @@ public:
             current_ = OnvifMatch{};
             currentBad_ = ++matchesSeen_ > kMaxProbeMatchesPerDatagram;
         }
-        text_.clear();
         stack_.push_back(element);
     }
 
-    void End() {
+    void End(std::string_view text, const NamespaceScope&) override {
         const Element element = stack_.back();
         stack_.pop_back();
-        const std::string_view text = Trimmed(text_);
         switch (element) {
             case Element::kRelatesTo:
                 if (!sawRelatesTo_) {
@@ -330,21 +242,8 @@ public:
             default:
                 break;
         }
-        text_.clear();
     }
 
-    void Text(const XML_Char* text, int length) {
-        if (!stack_.empty() && IsTextElement(stack_.back())) {
-            text_.append(text, static_cast<std::size_t>(length));
-        }
-    }
-
-    void RefuseDoctype() {
-        sawDoctype_ = true;
-        XML_StopParser(parser_, XML_FALSE);
-    }
-
-    bool SawDoctype() const { return sawDoctype_; }
     bool SawProbeMatches() const { return sawProbeMatches_; }
     const WsDiscoveryReply& Reply() const { return reply_; }
     WsDiscoveryReply& Reply() { return reply_; }
@@ -361,49 +260,14 @@ private:
         reply_.matches.push_back(std::move(current_));
     }
 
-    XML_Parser parser_;
     std::vector<Element> stack_;
-    std::string text_;
     OnvifMatch current_;
     bool currentBad_ = false;
     std::size_t matchesSeen_ = 0;
-    bool sawDoctype_ = false;
     bool sawProbeMatches_ = false;
     bool sawRelatesTo_ = false;
     WsDiscoveryReply reply_;
 };
-
-void XMLCALL OnStart(void* reader, const XML_Char* name, const XML_Char**) {
-    static_cast<ProbeMatchesReader*>(reader)->Start(name);
-}
-
-void XMLCALL OnEnd(void* reader, const XML_Char*) {
-    static_cast<ProbeMatchesReader*>(reader)->End();
-}
-
-void XMLCALL OnText(void* reader, const XML_Char* text, int length) {
-    static_cast<ProbeMatchesReader*>(reader)->Text(text, length);
-}
-
-// A datagram has no business declaring a document type; refusing it keeps entity expansion out entirely.
-void XMLCALL OnDoctype(void* reader, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-    static_cast<ProbeMatchesReader*>(reader)->RefuseDoctype();
-}
-
-struct ParserDeleter {
-    void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
-};
-
-// Runs expat over the datagram; false when it is not well-formed XML or declares a document type.
-bool ReadProbeMatches(XML_Parser parser, const unsigned char* data, std::size_t size, ProbeMatchesReader& reader) {
-    XML_SetUserData(parser, &reader);
-    XML_SetElementHandler(parser, OnStart, OnEnd);
-    XML_SetCharacterDataHandler(parser, OnText);
-    XML_SetStartDoctypeDeclHandler(parser, OnDoctype);
-    XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
-    const XML_Status status = XML_Parse(parser, reinterpret_cast<const char*>(data), static_cast<int>(size), XML_TRUE);
-    return status == XML_STATUS_OK && !reader.SawDoctype();
-}
 
 WsDiscoveryVerdict VerdictOf(const ProbeMatchesReader& reader,
                              const std::function<bool(std::string_view messageId)>& isOurs) {
@@ -464,12 +328,8 @@ WsDiscoveryReply ParseWsDiscoveryReply(const unsigned char* data, std::size_t si
         refused.verdict = WsDiscoveryVerdict::kTooLarge;
         return refused;
     }
-    const std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreateNS(nullptr, kNamespaceSeparator));
-    if (!parser) {
-        return refused;
-    }
-    ProbeMatchesReader reader(parser.get());
-    if (!ReadProbeMatches(parser.get(), data, size, reader)) {
+    ProbeMatchesReader reader;
+    if (!ReadSoap(data, size, reader)) {
         return refused;
     }
     const WsDiscoveryVerdict verdict = VerdictOf(reader, isOurs);

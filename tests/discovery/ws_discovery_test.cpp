@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "discovery/ws_discovery_device.h"
+
 namespace vantrel {
 namespace {
 
@@ -219,6 +221,69 @@ TEST(WsDiscoveryProbe, LooksLikeWsDiscoveryTellsXmlFromNativeReplies) {
     EXPECT_FALSE(looks("   "));
     EXPECT_FALSE(looks(std::string("\xB3\x00<", 3)));
     EXPECT_FALSE(looks(std::string("\0<", 2)));
+}
+
+bool ParseProbe(const std::string& text, WsDiscoveryProbe& probe) {
+    return ParseWsDiscoveryProbe(reinterpret_cast<const unsigned char*>(text.data()), text.size(), probe);
+}
+
+TEST(WsDiscoveryDevice, ReadsOurProbesAndAnswersOnlyTheTypesOfACamera) {
+    WsDiscoveryProbe probe;
+    ASSERT_TRUE(ParseProbe(BuildWsDiscoveryProbe(kOurId, WsDiscoveryType::kNetworkVideoTransmitter), probe));
+    EXPECT_EQ(probe.messageId, kOurId);
+    EXPECT_EQ(probe.types, (std::vector<std::pair<std::string, std::string>>{
+                               {"http://www.onvif.org/ver10/network/wsdl", "NetworkVideoTransmitter"}}));
+    EXPECT_TRUE(ProbeAsksForOnvifCamera(probe));
+    ASSERT_TRUE(ParseProbe(BuildWsDiscoveryProbe(kOurId, WsDiscoveryType::kDevice), probe));
+    EXPECT_TRUE(ProbeAsksForOnvifCamera(probe));
+
+    const std::string head =
+        "<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\" "
+        "xmlns:w=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
+        "xmlns:x=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"><e:Header><w:MessageID>urn:uuid:p</w:MessageID>"
+        "</e:Header><e:Body><x:Probe>";
+    const std::string tail = "</x:Probe></e:Body></e:Envelope>";
+    ASSERT_TRUE(ParseProbe(head + tail, probe));  // no types: any device
+    EXPECT_TRUE(ProbeAsksForOnvifCamera(probe));
+    ASSERT_TRUE(ParseProbe(
+        head + "<x:Types xmlns:p=\"http://www.onvif.org/ver10/device/wsdl\">\n p:Device\t</x:Types>" + tail, probe));
+    EXPECT_TRUE(ProbeAsksForOnvifCamera(probe));
+    // a printer, and the camera's local name in another namespace
+    ASSERT_TRUE(ParseProbe(head + "<x:Types xmlns:p=\"urn:printers\">p:Printer</x:Types>" + tail, probe));
+    EXPECT_FALSE(ProbeAsksForOnvifCamera(probe));
+    ASSERT_TRUE(ParseProbe(head + "<x:Types xmlns:p=\"urn:other\">p:NetworkVideoTransmitter</x:Types>" + tail, probe));
+    EXPECT_FALSE(ProbeAsksForOnvifCamera(probe));
+
+    EXPECT_FALSE(ParseProbe(head + "<x:Types>q:Device</x:Types>" + tail, probe));  // q is not bound
+    EXPECT_FALSE(ParseProbe(Envelope(Match("urn:uuid:a", kScopes)), probe));
+    EXPECT_FALSE(ParseProbe("<?xml version=\"1.0\"?>" + head.substr(0, head.find("<w:MessageID>")) +
+                                "</e:Header><e:Body><x:Probe/></e:Body></e:Envelope>",
+                            probe));  // no MessageID to answer
+}
+
+TEST(WsDiscoveryDevice, ProbeMatchesReadBackAsTheDeviceDescribedIt) {
+    OnvifMatch device;
+    device.endpoint = "urn:uuid:0a010002-0000-4000-8000-000000000001";
+    device.name = "Gate & Yard 50%";
+    device.model = "VS-100/B";
+    device.location = "site/Building A/Floor\xC3\xA9";
+    device.serial = "SN 7";
+    device.xaddrs = {"http://10.1.0.2/onvif/device_service", "http://[fe80::2]/onvif/device_service"};
+    const std::string answer = BuildWsDiscoveryProbeMatches(kOurId, device);
+    const WsDiscoveryReply reply = Parse(answer);
+    ASSERT_EQ(reply.verdict, WsDiscoveryVerdict::kAccepted) << answer;
+    ASSERT_EQ(reply.matches.size(), 1u);
+    const OnvifMatch& read = reply.matches[0];
+    EXPECT_EQ(read.endpoint, device.endpoint);
+    EXPECT_EQ(read.name, device.name);
+    EXPECT_EQ(read.model, device.model);
+    EXPECT_EQ(read.location, device.location);
+    EXPECT_EQ(read.serial, device.serial);
+    EXPECT_EQ(read.mac, "");
+    EXPECT_EQ(read.xaddrs, device.xaddrs);
+    EXPECT_EQ(read.types, (std::vector<std::string>{"dn:NetworkVideoTransmitter", "tds:Device"}));
+    // a fresh MessageID of its own, never the probe's
+    EXPECT_EQ(answer.find("<wsa:MessageID>" + kOurId), std::string::npos);
 }
 
 }  // namespace
