@@ -79,6 +79,7 @@ const char kUsage[] =
     "  --service-url URL      the devices' ONVIF service address; %a as for --name\n"
     "                         (http://%a/onvif/device_service)\n"
     "  --loss P               drop each answer with probability P, 0 to 1 (0)\n"
+    "  --probe-loss P         each device misses each probe with probability P, 0 to 1 (0)\n"
     "  --seed N               seed for the losses and waits, so that a run can be repeated (random)\n"
     "  --probes N             exit after answering N probes\n"
     "  --quiet                print only the start-up line\n"
@@ -109,6 +110,7 @@ struct Options {
     bool native = true;
     OnvifText onvifText;
     double loss = 0.0;
+    double probeLoss = 0.0;
     bool seeded = false;
     unsigned long long seed = 0;
 };
@@ -231,6 +233,8 @@ bool ParseAnswerOption(const std::string& option, const std::string& value, Opti
         ok = ParseUnsigned(value, 1000000, options.probes);
     } else if (option == "--loss") {
         ok = ParseProbability(value, options.loss);
+    } else if (option == "--probe-loss") {
+        ok = ParseProbability(value, options.probeLoss);
     } else if (option == "--seed") {
         ok = ParseUnsigned(value, ~0ull, options.seed);
         options.seeded = true;
@@ -453,6 +457,8 @@ private:
     void Receive(int fd);
     void AnswerSearchProbe(const Received& probe);
     void AnswerDiscoveryProbe(const Received& probe, const std::string& messageId);
+    // true when the device does not get to see this probe (--probe-loss)
+    bool MissesProbe();
     // false when the answer is lost (--loss)
     bool Queue(Clock::time_point due, Pending pending);
     Clock::time_point DueTime();
@@ -546,6 +552,11 @@ Clock::time_point Simulator::DueTime() {
     return Clock::now() + std::chrono::milliseconds(options_.delayMs + jitter(random_));
 }
 
+bool Simulator::MissesProbe() {
+    std::bernoulli_distribution missed(options_.probeLoss);
+    return missed(random_);
+}
+
 bool Simulator::Queue(Clock::time_point due, Pending pending) {
     std::bernoulli_distribution lost(options_.loss);
     if (lost(random_)) {
@@ -565,6 +576,9 @@ void Simulator::AnswerSearchProbe(const Received& probe) {
     }
     unsigned long long queued = options_.malformed;
     for (const FoundDevice& device : options_.devices) {
+        if (MissesProbe()) {
+            continue;
+        }
         const auto due = DueTime();
         for (unsigned long long r = 0; r < options_.repeat; ++r) {
             queued +=
@@ -583,6 +597,9 @@ void Simulator::AnswerSearchProbe(const Received& probe) {
 void Simulator::AnswerDiscoveryProbe(const Received& probe, const std::string& messageId) {
     unsigned long long queued = 0;
     for (const FoundDevice& device : options_.devices) {
+        if (MissesProbe()) {
+            continue;
+        }
         const std::string answer =
             BuildWsDiscoveryProbeMatches(messageId, OnvifDescription(device, options_.onvifText));
         const auto due = DueTime();

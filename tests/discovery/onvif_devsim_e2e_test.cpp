@@ -175,9 +175,9 @@ std::set<std::string> AnsweredOnce(const std::string& devicesNamespace, const st
     return endpoints;
 }
 
-TEST_F(OnvifNetwork, LossDropsAnswersAndTheSeedRepeatsWhichOnes) {
-    const std::vector<std::string> arguments = {"--onvif-only", "--devices", "40",       "--loss", "0.5",
-                                                "--seed",       "7",         "--probes", "1",      "--quiet"};
+TEST_F(OnvifNetwork, LossBothWaysDropsAnswersAndTheSeedRepeatsWhichOnes) {
+    const std::vector<std::string> arguments = {"--onvif-only", "--devices", "40", "--loss",   "0.3", "--probe-loss",
+                                                "0.3",          "--seed",    "7",  "--probes", "1",   "--quiet"};
     const std::set<std::string> first = AnsweredOnce(devices, host, arguments);
     const std::set<std::string> second = AnsweredOnce(devices, host, arguments);
     EXPECT_GT(first.size(), 5u);
