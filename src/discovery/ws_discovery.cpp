@@ -1,7 +1,9 @@
 #include "discovery/ws_discovery.h"
 
+#include <arpa/inet.h>
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -279,7 +281,36 @@ WsDiscoveryVerdict VerdictOf(const ProbeMatchesReader& reader,
     return reply.matches.empty() ? WsDiscoveryVerdict::kNoMatch : WsDiscoveryVerdict::kAccepted;
 }
 
+// "host" of "scheme://[user@]host[:port][/path]"; the bracketed form of an IPv6 host keeps its brackets.
+std::string_view HostOfUrl(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos) {
+        return {};
+    }
+    std::string_view authority = url.substr(scheme + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    const std::size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) {
+        authority.remove_prefix(at + 1);
+    }
+    if (!authority.empty() && authority.front() == '[') {
+        return authority.substr(0, authority.find(']') + 1);
+    }
+    return authority.substr(0, authority.find(':'));
+}
+
 }  // namespace
+
+std::vector<std::string> SenderFirst(const std::vector<std::string>& xaddrs, std::uint32_t sender) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr address{};
+    address.s_addr = sender;
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    std::vector<std::string> ordered = xaddrs;
+    std::stable_partition(ordered.begin(), ordered.end(),
+                          [&](const std::string& url) { return HostOfUrl(url) == std::string_view(text); });
+    return ordered;
+}
 
 std::string NewWsDiscoveryMessageId() {
     unsigned char bytes[16];

@@ -60,6 +60,11 @@ struct WsDiscoveryReply {
 WsDiscoveryReply ParseWsDiscoveryReply(const unsigned char* data, std::size_t size,
                                        const std::function<bool(std::string_view messageId)>& isOurs);
 
+// The service addresses with those whose host is the sender's address (network order, dotted decimal in the URL)
+// first, the order otherwise kept: a device lists an address per adapter, and the one the reply came from is the
+// one that is reachable.
+std::vector<std::string> SenderFirst(const std::vector<std::string>& xaddrs, std::uint32_t sender);
+
 // Text of a verdict for statistics ("accepted", "too large", "not XML", "not a ProbeMatches", "not ours",
 // "no valid match").
 const char* DescribeVerdict(WsDiscoveryVerdict verdict);

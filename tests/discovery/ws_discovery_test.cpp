@@ -1,5 +1,6 @@
 #include "discovery/ws_discovery.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -208,6 +209,20 @@ TEST(WsDiscoveryProbe, IsTheTypedSoapProbeWithItsMessageIdAndParsesAsXml) {
     EXPECT_NE(device.find("<a:MessageID>a&amp;b</a:MessageID>"), std::string::npos);
     // well-formed: the parser reads it through to the verdict for a message that is no answer
     EXPECT_EQ(Parse(device).verdict, WsDiscoveryVerdict::kNotProbeMatches);
+}
+
+TEST(WsDiscoveryParse, TheServiceAddressOfTheSenderComesFirst) {
+    const std::vector<std::string> xaddrs = {
+        "http://[fe80::1]/onvif", "http://192.168.1.64/onvif", "https://admin@10.1.0.2:8443/onvif",
+        "http://10.1.0.20/onvif", "http://10.1.0.2/second",    "not a url"};
+    in_addr sender{};
+    inet_pton(AF_INET, "10.1.0.2", &sender);
+    EXPECT_EQ(SenderFirst(xaddrs, sender.s_addr),
+              (std::vector<std::string>{"https://admin@10.1.0.2:8443/onvif", "http://10.1.0.2/second",
+                                        "http://[fe80::1]/onvif", "http://192.168.1.64/onvif", "http://10.1.0.20/onvif",
+                                        "not a url"}));
+    inet_pton(AF_INET, "10.9.9.9", &sender);
+    EXPECT_EQ(SenderFirst(xaddrs, sender.s_addr), xaddrs);
 }
 
 TEST(WsDiscoveryProbe, LooksLikeWsDiscoveryTellsXmlFromNativeReplies) {
