@@ -2,11 +2,12 @@
 # Installs a build into a staging folder as a package build does (prefix /usr, DESTDIR) and checks the tree:
 # exactly the expected files and nothing writable beside the programs; programs that run from there without a
 # display and link nothing by a build path; a desktop entry and metainfo that name what was installed; man pages that groff
-# reads without a warning and whose OPTIONS are exactly the options the program's --help lists.
-# Usage: check_install.sh BUILD_DIR VERSION APP_ID PROGRAM...
+# reads without a warning and whose OPTIONS are exactly the options the program's --help lists; the Debian copyright
+# file and a changelog whose newest entry is the package's version.
+# Usage: check_install.sh BUILD_DIR VERSION PACKAGE_VERSION APP_ID PROGRAM...
 set -euo pipefail
-build=$1 version=$2 appId=$3
-shift 3
+build=$1 version=$2 packageVersion=$3 appId=$4
+shift 4
 programs=("$@")
 stage=$(mktemp -d)
 home=$(mktemp -d)
@@ -36,7 +37,8 @@ fi
 root=$stage/usr
 
 # -- the tree: these files and the folders that hold them, nothing else
-expected=()
+expected=("usr/share/doc/vantrel/copyright" "usr/share/doc/vantrel/changelog.Debian.gz"
+    "usr/share/lintian/overrides/vantrel")
 for p in "${programs[@]}"; do
     expected+=("usr/bin/$p" "usr/share/man/man1/$p.1.gz")
 done
@@ -118,6 +120,24 @@ for p in "${programs[@]}"; do
         diff <(echo "$documented") <(echo "$listed") | grep '^[<>]' >&2 || true
     fi
 done
+
+# -- the package's documents: machine-readable copyright with the licence's text, a changelog dpkg reads
+docs=$root/share/doc/vantrel
+if [ -f "$docs/copyright" ]; then
+    head -n 1 "$docs/copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+        fail "copyright does not name the machine-readable format on its first line"
+    for licence in $(sed -n 's/^License: *//p' "$docs/copyright" | LC_ALL=C sort -u); do
+        awk -v name="License: $licence" 'previous == name && /^ / {found = 1} {previous = $0} END {exit !found}' \
+            "$docs/copyright" || fail "copyright has no text for the licence $licence"
+    done
+fi
+if [ -f "$docs/changelog.Debian.gz" ]; then
+    changelog=$(mktemp)
+    zcat "$docs/changelog.Debian.gz" >"$changelog"
+    newest=$(dpkg-parsechangelog -l "$changelog" -S Version 2>&1) || fail "dpkg cannot read the changelog: $newest"
+    [ "$newest" = "$packageVersion" ] || fail "the changelog's newest entry is '$newest', not $packageVersion"
+    rm -f "$changelog"
+fi
 
 if [ "$failures" -gt 0 ]; then
     echo "$failures problems in the installed tree" >&2

@@ -25,16 +25,22 @@ namespace {
 
 using namespace vantrel;
 
-QTextStream out(stdout);
-int listed = 0;
-
-void Print(const char* kind, const QString& text) {
-    if (text.isEmpty()) {
-        return;
+// Prints the listing and counts its lines.
+class Listing {
+public:
+    void Print(const char* kind, const QString& text) {
+        if (text.isEmpty()) {
+            return;
+        }
+        out_ << kind << '\t' << text << '\n';
+        ++lines_;
     }
-    out << kind << '\t' << text << '\n';
-    ++listed;
-}
+    int Lines() const { return lines_; }
+
+private:
+    QTextStream out_{stdout};
+    int lines_ = 0;
+};
 
 // "About Vantrel(&A)..." -> "About Vantrel", "Select &all" -> "Select all"
 QString Plain(QString text) {
@@ -53,52 +59,52 @@ QString MnemonicKey(const QString& text) {
     return match.hasMatch() ? QStringLiteral("Alt+") + match.captured(1).toUpper() : QString();
 }
 
-void PrintHeadings(const QWidget& window) {
+void PrintHeadings(Listing& listing, const QWidget& window) {
     for (const QAbstractItemView* view : window.findChildren<QAbstractItemView*>()) {
         if (qobject_cast<const QHeaderView*>(view) != nullptr) {
             continue;  // a list's own headings, with the list's model
         }
         const QAbstractItemModel* model = view->model();
         for (int column = 0; model != nullptr && column < model->columnCount(); ++column) {
-            Print("heading", model->headerData(column, Qt::Horizontal).toString());
+            listing.Print("heading", model->headerData(column, Qt::Horizontal).toString());
         }
     }
 }
 
-void PrintButtons(const QWidget& window) {
+void PrintButtons(Listing& listing, const QWidget& window) {
     for (const QPushButton* button : window.findChildren<QPushButton*>()) {
         if (button->isHidden() || button->window() != &window) {
             continue;
         }
-        Print("entry", Plain(button->text()));
-        Print("key", MnemonicKey(button->text()));
+        listing.Print("entry", Plain(button->text()));
+        listing.Print("key", MnemonicKey(button->text()));
     }
 }
 
-void PrintShortcuts(const QWidget& window) {
+void PrintShortcuts(Listing& listing, const QWidget& window) {
     for (const QAction* action : window.findChildren<QAction*>()) {
-        Print("key", action->shortcut().toString(QKeySequence::PortableText));
+        listing.Print("key", action->shortcut().toString(QKeySequence::PortableText));
     }
 }
 
-void PrintMenu(const QMenu& menu) {
+void PrintMenu(Listing& listing, const QMenu& menu) {
     for (const QAction* action : menu.actions()) {
         if (action->isSeparator()) {
             continue;
         }
-        Print("entry", Plain(action->text()));
-        Print("key", action->shortcut().toString(QKeySequence::PortableText));
+        listing.Print("entry", Plain(action->text()));
+        listing.Print("key", action->shortcut().toString(QKeySequence::PortableText));
         if (const QMenu* submenu = action->menu()) {
-            PrintMenu(*submenu);
+            PrintMenu(listing, *submenu);
         }
     }
 }
 
 // The window builds its context menu when asked for it: ask, read the menu once it is up, close it.
-void PrintContextMenu(QWidget& window) {
-    QTimer::singleShot(0, [] {
+void PrintContextMenu(Listing& listing, QWidget& window) {
+    QTimer::singleShot(0, [&listing] {
         if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            PrintMenu(*menu);
+            PrintMenu(listing, *menu);
             menu->close();
         }
     });
@@ -117,11 +123,11 @@ int main(int argc, char** argv) {
     }
     ProgramContext context(PathsBeside(folder.path().toStdString()));
     SearchDialog window(context);
-    PrintHeadings(window);
-    PrintButtons(window);
-    PrintShortcuts(window);
-    PrintContextMenu(window);
-    out.flush();
+    Listing listing;
+    PrintHeadings(listing, window);
+    PrintButtons(listing, window);
+    PrintShortcuts(listing, window);
+    PrintContextMenu(listing, window);
     // the number columns, Add, Refresh and the menu at the very least
-    return listed >= 10 ? 0 : 1;
+    return listing.Lines() >= 10 ? 0 : 1;
 }

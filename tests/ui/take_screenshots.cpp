@@ -19,8 +19,6 @@
 #include "store/device_store.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/device_management_dialog.h"
-#include "ui/found_device_model.h"
-#include "ui/org_tree.h"
 #include "ui/search_dialog.h"
 
 namespace {
@@ -79,25 +77,34 @@ int main(int argc, char* argv[]) {
     window.show();
     QElapsedTimer waited;
     waited.start();
+    // the window's parts found by name, as the tests find them
+    auto* list = window.findChild<QTableView*>(QStringLiteral("deviceList"));
+    auto* status = window.findChild<QLabel*>(QStringLiteral("statusLine"));
+    if (list == nullptr || status == nullptr) {
+        std::fprintf(stderr, "the search window has no deviceList or statusLine\n");
+        return 1;
+    }
     // every device listed and the search's round over
-    while ((window.Model()->rowCount() < 13 || window.StatusLine()->text().startsWith(QStringLiteral("Searching"))) &&
+    while ((list->model()->rowCount() < 13 || status->text().startsWith(QStringLiteral("Searching"))) &&
            waited.elapsed() < 8000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     for (int row : {1, 2, 4}) {
-        window.List()->selectionModel()->select(window.Model()->index(row, 0),
-                                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        list->selectionModel()->select(list->model()->index(row, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     ok = Save(&window, folder + QStringLiteral("/search-window.png")) && ok;
 
     vantrel::DeviceManagementDialog devices(context, &window);
     devices.move(80, 80);
     devices.show();
-    devices.OrgTree()->expandAll();
-    QList<QTreeWidgetItem*> reception =
-        devices.OrgTree()->findItems(QStringLiteral("Reception"), Qt::MatchExactly | Qt::MatchRecursive);
-    if (!reception.isEmpty()) {
-        devices.OrgTree()->setCurrentItem(reception.first());
+    if (auto* tree = devices.findChild<QTreeWidget*>(QStringLiteral("orgTree"))) {
+        tree->expandAll();
+        QList<QTreeWidgetItem*> reception =
+            tree->findItems(QStringLiteral("Reception"), Qt::MatchExactly | Qt::MatchRecursive);
+        if (!reception.isEmpty()) {
+            tree->setCurrentItem(reception.first());
+        }
     }
     devices.findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(QStringLiteral("Lobby"));
     devices.findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("admin"));
