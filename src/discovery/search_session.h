@@ -48,6 +48,10 @@ class AdapterList;
 // session's memory and the window's rows against a flood of forged replies. Rows waiting for the owner are
 // coalesced (a row waits at most once, however often its device answers), so they are bounded by it too.
 inline constexpr std::size_t kMaxListedDevices = 65536;
+// Devices one sender may announce in a round. A recorder announces itself, a gateway or an encoder a handful;
+// a host announcing more is forging replies, and without a share it could fill the list before the real
+// devices answer. A reply whose sender is the address it announces always gets a place.
+inline constexpr std::size_t kMaxDevicesPerSender = 256;
 // The round counts as finished this long after its last probe; devices answer within milliseconds, slow
 // ones within a few hundred.
 inline constexpr int kRoundSettleMs = 1000;
@@ -58,6 +62,7 @@ struct SearchSessionOptions {
     EndpointAddresses addresses;                      // 255.255.255.255:5050 from port 5050 on every address
     std::vector<int> probeDelaysMs = {0, 500, 1500};  // after Start and after each Refresh; ascending
     std::size_t maxListed = kMaxListedDevices;
+    std::size_t maxDevicesPerSender = kMaxDevicesPerSender;
     int settleMs = kRoundSettleMs;
     unsigned unicastProbesPerSecond = kUnicastProbesPerSecond;
     int requestedReceiveBuffer = UdpBroadcastEndpoint::kSocketReceiveBuffer;
