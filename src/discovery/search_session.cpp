@@ -94,9 +94,13 @@ bool SearchSession::SetTargets(std::vector<SearchTarget> targets, std::string& p
 }
 
 bool SearchSession::Start() {
-    AdapterList adapters;
-    adapters.Reload();
-    std::vector<std::string> checks = DescribeSearchChecks(GatherAdapterFacts(adapters));
+    std::vector<std::string> checks;
+    // the checks are about broadcasting by the adapters; a session given one destination does not
+    if (endpoint_.DestinationAddress() == INADDR_BROADCAST) {
+        AdapterList adapters;
+        adapters.Reload();
+        checks = DescribeSearchChecks(GatherAdapterFacts(adapters));
+    }
     if (!endpoint_.IsOpen()) {
         endpoint_.SetRequestedReceiveBuffer(options_.requestedReceiveBuffer);
         if (endpoint_.Open() != 1) {
