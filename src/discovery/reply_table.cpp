@@ -3,10 +3,10 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <ctime>
 
+#include "discovery/mac_address.h"
 #include "discovery/neighbour_table.h"
 #include "discovery/oui_vendors.h"
 #include "discovery/search_protocol.h"
@@ -54,26 +54,6 @@ std::vector<std::string> OrderedServiceUrls(const std::vector<std::string>& xadd
     return urls;
 }
 
-// "AA-BB-CC-DD-EE-FF", "aabbccddeeff" or "aa:bb:cc:dd:ee:ff" -> "aa:bb:cc:dd:ee:ff"; empty for anything else
-std::string NormaliseMac(const std::string& text) {
-    std::string digits;
-    for (const char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c))) {
-            digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        } else if (c != ':' && c != '-' && c != '.') {
-            return {};
-        }
-    }
-    if (digits.size() != 12) {
-        return {};
-    }
-    std::string mac;
-    for (std::size_t i = 0; i < 12; i += 2) {
-        mac += (i == 0 ? "" : ":") + digits.substr(i, 2);
-    }
-    return mac;
-}
-
 void NoteSender(FoundRow& row, std::uint32_t sender) {
     if (std::find(row.senders.begin(), row.senders.end(), sender) != row.senders.end()) {
         return;
@@ -99,7 +79,7 @@ void ApplyMatch(FoundRow& row, const OnvifMatch& match, std::uint32_t sender) {
         row.serviceUrls = OrderedServiceUrls(match.xaddrs, sender);
     }
     if (row.mac.empty()) {
-        row.mac = NormaliseMac(match.mac);
+        row.mac = NormalisedMac(match.mac);
     }
 }
 
