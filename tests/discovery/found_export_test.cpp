@@ -55,7 +55,7 @@ TEST(FoundExport, CsvHasOneLinePerRowUnderTheFieldNames) {
                   "1,10.1.0.20,8000,255.255.255.0,10.1.0.254,false,eth0,10.1.0.1,255.255.255.0,false,10.1.0.20,false,"
                   "2,3,4,2024-05-01T12:00:00.123Z,native,,,,,,,false,10.1.0.20,\r\n"
                   "2,192.168.1.108,37777,255.255.255.0,10.1.0.254,true,eth0,10.1.0.1,255.255.255.0,true,10.1.0.9,"
-                  "true,2,3,4,2024-05-01T12:00:00.123Z,native,,,,,,,false,10.1.0.20,\r\n");
+                  "true,2,3,4,2024-05-01T12:00:00.123Z,native,,,,,,,false,192.168.1.108,\r\n");
     EXPECT_EQ(FoundRowsToCsv({}, 0), kHeader);
 }
 
