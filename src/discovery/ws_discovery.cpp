@@ -4,8 +4,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <random>
 
 #include "discovery/mac_address.h"
