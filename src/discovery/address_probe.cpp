@@ -80,7 +80,11 @@ bool ProbeSocket::Send(const void* data, std::size_t length, std::uint16_t port,
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = address_;
     to.sin_port = htons(port);
-    if (fd_ < 0 || sendto(fd_, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0) {
+    const auto sendOnce = [&] {
+        return sendto(fd_, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0;
+    };
+    // with IP_RECVERR an ICMP error for the earlier probe is also reported once by the next send: send again
+    if (fd_ < 0 || !(sendOnce() || (errno == ECONNREFUSED && sendOnce()))) {
         answer = ProbeAnswer::kSendFailed;
         detail = std::strerror(fd_ < 0 ? EBADF : errno);
         return false;

@@ -75,11 +75,11 @@ TEST_F(OnvifSite, OnvifOnlyCameraAndARecorderAnsweringBothAreOneRowEachWithMacAn
     EXPECT_TRUE(Has(json, "\"address\": \"10.2.0.2\", \"port\": null,")) << json;
     EXPECT_TRUE(Has(json, "\"protocols\": [\"onvif\"], \"name\": \"Gate\"")) << json;
 
-    // the statistics name both adapters and the probes of both kinds
+    // the statistics name both adapters and the probes of both kinds; the devices answer each typed probe
     Scan({"--time", "0.5", "--stats", "--probes", "1"}, errors);
-    EXPECT_TRUE(Has(errors, "adapter va0: probes sent 1 native, 2 WS-Discovery; replies received 2, accepted 2"))
+    EXPECT_TRUE(Has(errors, "adapter va0: probes sent 1 native, 2 WS-Discovery; replies received 3, accepted 3"))
         << errors;
-    EXPECT_TRUE(Has(errors, "adapter va1: probes sent 1 native, 2 WS-Discovery; replies received 1, accepted 1"))
+    EXPECT_TRUE(Has(errors, "adapter va1: probes sent 1 native, 2 WS-Discovery; replies received 2, accepted 2"))
         << errors;
 }
 
@@ -109,7 +109,7 @@ TEST_F(OnvifSite, StrictReversePathFilterIsNamedAsTheLikelyCause) {
     EXPECT_TRUE(Has(errors, "warning: adapter va0 drops replies from other subnets")) << errors;
     EXPECT_FALSE(Has(errors, "adapter va1 drops")) << errors;
 
-    ASSERT_TRUE(lab.Run("ip netns exec " + host + " sysctl -qw net.ipv4.conf.va0.rp_filter=2")) << lab.Error();
+    ASSERT_TRUE(lab.Run("ip netns exec " + host + " sysctl -qw net.ipv4.conf.va0.rp_filter=0")) << lab.Error();
     EXPECT_TRUE(Has(Scan({"--time", "0.6", "--json", "--no-onvif"}, errors), "\"address\": \"192.168.1.108\""));
 }
 
@@ -120,13 +120,12 @@ TEST_F(OnvifSite, ProbeAddressTellsReplyUnreachablePortAndSilence) {
                               "--model", "IPC-1"}));
     std::string output;
     std::string errors;
-    EXPECT_EQ(RunScan(host, {"--probe", "10.2.0.2"}, output, errors), 0) << errors;
-    EXPECT_EQ(output, "10.2.0.2: native ICMP port unreachable; ONVIF reply (Gate, IPC-1)\n");
+    // the simulator listens on port 5050 but keeps quiet there, as a camera of another maker may
+    EXPECT_EQ(RunScan(host, {"--probe", "10.2.0.2", "--time", "0.5"}, output, errors), 0) << errors;
+    EXPECT_EQ(output, "10.2.0.2: native nothing within 500 ms; ONVIF reply (Gate, IPC-1)\n");
     // the recorders' namespace has nothing listening: both ports are unreachable
     EXPECT_EQ(RunScan(host, {"--probe", "10.1.0.2"}, output, errors), 3) << errors;
     EXPECT_EQ(output, "10.1.0.2: native ICMP port unreachable; ONVIF ICMP port unreachable\n");
-    // a firewall that drops: nothing within the time
-    ASSERT_TRUE(lab.Run("ip netns exec " + recorders + " nft add table inet t 2>/dev/null || true"));
     EXPECT_EQ(RunScan(host, {"--probe", "10.9.0.1", "--time", "0.3"}, output, errors), 3) << errors;
     EXPECT_TRUE(Has(output, "nothing within 300 ms") || Has(output, "ICMP network unreachable") ||
                 Has(output, "cannot send"))
