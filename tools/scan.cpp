@@ -2,8 +2,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -140,9 +140,8 @@ void PrintTable(const std::vector<FoundRow>& rows, bool withRegistered) {
             line += std::string("  ") + (row.registered ? "yes" : "no ");
         }
         if (withOnvif) {
-            const char* protocols = row.Answered(kProtocolNative)
-                                        ? (row.Answered(kProtocolOnvif) ? "native,onvif" : "native")
-                                        : "onvif";
+            const char* protocols =
+                row.Answered(kProtocolNative) ? (row.Answered(kProtocolOnvif) ? "native,onvif" : "native") : "onvif";
             std::snprintf(text, sizeof text, "  %-13s %s", protocols, row.name.c_str());
             line += text;
         }
@@ -177,16 +176,15 @@ void PrintStatistics(const SessionStatus& status, const std::vector<FoundRow>& r
                             std::to_string(adapter.rejected[r]);
             }
         }
-        std::fprintf(stderr,
-                     "%s: adapter %s: probes sent %llu native, %llu WS-Discovery; replies received %llu, accepted "
-                     "%llu, rejected %llu%s%s\n",
-                     kTool, adapter.index == 0 ? "(routed)" : adapter.name.c_str(),
-                     static_cast<unsigned long long>(adapter.nativeProbesSent),
-                     static_cast<unsigned long long>(adapter.wsDiscoveryProbesSent),
-                     static_cast<unsigned long long>(adapter.received),
-                     static_cast<unsigned long long>(adapter.accepted),
-                     static_cast<unsigned long long>(adapter.Rejected()), rejected.c_str(),
-                     rejected.empty() ? "" : ")");
+        std::fprintf(
+            stderr,
+            "%s: adapter %s: probes sent %llu native, %llu WS-Discovery; replies received %llu, accepted "
+            "%llu, rejected %llu%s%s\n",
+            kTool, adapter.index == 0 ? "(routed)" : adapter.name.c_str(),
+            static_cast<unsigned long long>(adapter.nativeProbesSent),
+            static_cast<unsigned long long>(adapter.wsDiscoveryProbesSent),
+            static_cast<unsigned long long>(adapter.received), static_cast<unsigned long long>(adapter.accepted),
+            static_cast<unsigned long long>(adapter.Rejected()), rejected.c_str(), rejected.empty() ? "" : ")");
     }
 }
 
@@ -199,8 +197,8 @@ void PrintWarnings(const SessionStatus& status) {
                      kTool, status.listedLimit, static_cast<unsigned long long>(status.notListed));
     }
     for (const SenderDrops& drops : status.droppedBySender) {
-        std::fprintf(stderr, "%s: %llu replies from %s dropped: it announced more devices than one sender may\n",
-                     kTool, static_cast<unsigned long long>(drops.dropped), DottedDecimal(drops.sender).c_str());
+        std::fprintf(stderr, "%s: %llu replies from %s dropped: it announced more devices than one sender may\n", kTool,
+                     static_cast<unsigned long long>(drops.dropped), DottedDecimal(drops.sender).c_str());
     }
 }
 
@@ -232,8 +230,9 @@ std::string TakeOptionValue(const std::string& option, const std::string& value,
         options.targets.push_back(target);
     } else if (option == "--database" || option == "--oui" || option == "--probe") {
         ok = !value.empty();
-        (option == "--database" ? options.databasePath : option == "--oui" ? options.ouiPath : options.probeAddress) =
-            value;
+        (option == "--database" ? options.databasePath
+         : option == "--oui"    ? options.ouiPath
+                                : options.probeAddress) = value;
     } else if (option == "--work-per-reply-us") {  // measurements only
         ok = ParseUnsigned(value, 1000000, options.workUs);
     } else if (option == "--receive-buffer") {  // measurements only

@@ -49,8 +49,8 @@ bool AdapterList::InSubnet(const AdapterAddress& adapter, std::uint32_t address)
 std::vector<AdapterAddress> AdapterList::SendingAdapters(unsigned wantedFlags) const {
     std::vector<AdapterAddress> sending;
     for (const AdapterAddress& adapter : addresses_) {
-        const bool usable = (adapter.flags & IFF_UP) && !(adapter.flags & IFF_LOOPBACK) &&
-                            (adapter.flags & wantedFlags) == wantedFlags;
+        const bool usable =
+            (adapter.flags & IFF_UP) && !(adapter.flags & IFF_LOOPBACK) && (adapter.flags & wantedFlags) == wantedFlags;
         const bool seen = std::any_of(sending.begin(), sending.end(),
                                       [&](const AdapterAddress& known) { return known.index == adapter.index; });
         if (usable && !seen) {

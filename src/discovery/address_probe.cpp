@@ -65,8 +65,7 @@ public:
 private:
     bool Send(const void* data, std::size_t length, std::uint16_t port, ProbeAnswer& answer, std::string& detail);
     void TakeError(AddressProbeResult& result);
-    void TakeReply(const unsigned char* data, std::size_t length, const sockaddr_in& from,
-                   AddressProbeResult& result);
+    void TakeReply(const unsigned char* data, std::size_t length, const sockaddr_in& from, AddressProbeResult& result);
 
     std::uint32_t address_;
     AddressProbeOptions options_;
@@ -130,8 +129,9 @@ void ProbeSocket::TakeError(AddressProbeResult& result) {
         ProbeAnswer& answer = native ? result.native : result.onvif;
         if (answer != ProbeAnswer::kReply) {
             answer = ProbeAnswer::kUnreachable;
-            (native ? result.nativeDetail : result.onvifDetail) =
-                error.ee_origin == SO_EE_ORIGIN_ICMP ? IcmpUnreachableText(error.ee_code) : std::strerror(error.ee_errno);
+            (native ? result.nativeDetail : result.onvifDetail) = error.ee_origin == SO_EE_ORIGIN_ICMP
+                                                                      ? IcmpUnreachableText(error.ee_code)
+                                                                      : std::strerror(error.ee_errno);
         }
     }
 }

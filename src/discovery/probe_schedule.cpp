@@ -53,8 +53,7 @@ ProbeSchedule::Step ProbeSchedule::Next(std::int64_t nowNs) const {
     }
     if (nextProbe_ < options_.probeDelaysMs.size()) {
         // a long sweep pushes the following probes back rather than overlapping them
-        const std::int64_t due =
-            std::max(startNs_ + options_.probeDelaysMs[nextProbe_] * kNsPerMs, lastProbeDoneNs_);
+        const std::int64_t due = std::max(startNs_ + options_.probeDelaysMs[nextProbe_] * kNsPerMs, lastProbeDoneNs_);
         if (due > nowNs) {
             return waitUntil(due);
         }

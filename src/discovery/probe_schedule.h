@@ -14,8 +14,8 @@
 namespace vantrel {
 
 struct ProbeScheduleOptions {
-    std::vector<int> probeDelaysMs;    // after the round's start; ascending
-    int settleMs = 0;                  // the round ends this long after its last probe
+    std::vector<int> probeDelaysMs;  // after the round's start; ascending
+    int settleMs = 0;                // the round ends this long after its last probe
     unsigned unicastProbesPerSecond = 1;
 };
 

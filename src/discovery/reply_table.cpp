@@ -104,8 +104,7 @@ RejectReason ReasonOf(ReplyTable::Outcome outcome) {
 
 }  // namespace
 
-ReplyTable::ReplyTable(std::size_t maxListed, std::size_t maxPerSender)
-    : maxListed_(maxListed), share_(maxPerSender) {}
+ReplyTable::ReplyTable(std::size_t maxListed, std::size_t maxPerSender) : maxListed_(maxListed), share_(maxPerSender) {}
 
 void ReplyTable::BeginRound(std::uint32_t round, std::vector<SearchTarget> targets) {
     round_ = round;
@@ -144,8 +143,7 @@ void ReplyTable::CountSend(int adapterIndex, const AdapterList& adapters, bool w
 void ReplyTable::SetRegistered(std::shared_ptr<const RegisteredDevices> registered) {
     registered_ = std::move(registered);
     for (std::size_t i = 0; i < rows_.size(); ++i) {
-        const bool mark =
-            registered_ != nullptr && rows_[i].portKnown && registered_->Contains(rows_[i].device);
+        const bool mark = registered_ != nullptr && rows_[i].portKnown && registered_->Contains(rows_[i].device);
         if (mark != rows_[i].registered) {
             rows_[i].registered = mark;
             registeredRows_ = mark ? registeredRows_ + 1 : registeredRows_ - 1;

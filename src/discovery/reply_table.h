@@ -79,10 +79,10 @@ public:
 
 private:
     struct RowState {
-        std::uint32_t lastProbe = 0;   // the latest probe it answered
-        std::uint64_t replyHash = 0;   // of its first native reply's bytes, 0 before one came
-        bool queued = false;           // in updates_
-        bool onLink = false;           // on the link of the adapter it answered by
+        std::uint32_t lastProbe = 0;  // the latest probe it answered
+        std::uint64_t replyHash = 0;  // of its first native reply's bytes, 0 before one came
+        bool queued = false;          // in updates_
+        bool onLink = false;          // on the link of the adapter it answered by
         std::uint8_t macLookups = 0;
     };
 
@@ -113,7 +113,7 @@ private:
 
     std::vector<FoundRow> rows_;
     std::vector<RowState> states_;
-    std::unordered_map<std::uint64_t, std::uint32_t> index_;    // DeviceIdentityKey -> row (port 0: ONVIF only)
+    std::unordered_map<std::uint64_t, std::uint32_t> index_;      // DeviceIdentityKey -> row (port 0: ONVIF only)
     std::unordered_map<std::uint32_t, std::uint32_t> byAddress_;  // address -> first row listed there
     std::size_t registeredRows_ = 0;
     SenderShare share_;

@@ -15,9 +15,9 @@ namespace vantrel {
 namespace {
 
 // drivers of adapters that are not a network card: a namespace link, a bridge, a tunnel
-constexpr const char* kVirtualDrivers[] = {"veth",   "bridge",    "tun", "dummy",       "vxlan",
-                                           "ipvlan", "macvlan",   "vrf", "openvswitch", "wireguard",
-                                           "ipip",   "ip_gre",    "sit", "nlmon",       "ifb"};
+constexpr const char* kVirtualDrivers[] = {"veth",   "bridge",  "tun", "dummy",       "vxlan",
+                                           "ipvlan", "macvlan", "vrf", "openvswitch", "wireguard",
+                                           "ipip",   "ip_gre",  "sit", "nlmon",       "ifb"};
 
 int ReadRpFilter(const std::string& adapter) {
     std::ifstream file("/proc/sys/net/ipv4/conf/" + adapter + "/rp_filter");

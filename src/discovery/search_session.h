@@ -71,8 +71,8 @@ struct SearchSessionOptions {
     int settleMs = kRoundSettleMs;
     unsigned unicastProbesPerSecond = kUnicastProbesPerSecond;
     int requestedReceiveBuffer = UdpBroadcastEndpoint::kSocketReceiveBuffer;
-    bool wsDiscovery = true;                     // also search with ONVIF WS-Discovery
-    std::uint16_t wsDiscoveryPort = 3702;        // where WS-Discovery probes go
+    bool wsDiscovery = true;                               // also search with ONVIF WS-Discovery
+    std::uint16_t wsDiscoveryPort = 3702;                  // where WS-Discovery probes go
     std::string ouiPath = "/usr/share/ieee-data/oui.txt";  // makers by MAC prefix, read once when first needed
 };
 
@@ -158,7 +158,7 @@ private:
     std::int64_t macPassNs_ = 0;  // the latest MAC pass
     bool macPassArmed_ = false;
     std::unique_ptr<OuiVendors> vendors_;  // loaded at the first MAC pass
-    std::string wsProbes_[2];  // the WS-Discovery probes of the round probe under way
+    std::string wsProbes_[2];              // the WS-Discovery probes of the round probe under way
     std::uint32_t probesSent_ = 0;
     bool probeReachedOut_ = false;  // the round probe under way has left by at least one path
     std::uint64_t sendsFailed_ = 0;

@@ -300,7 +300,7 @@ int UdpBroadcastEndpoint::SendVia(const void* data, std::size_t length, std::uin
     }
     const sockaddr_in to = MakeAddress(address, port);
     if (IN_MULTICAST(address)) {
-        ip_mreqn interface{};
+        ip_mreqn interface {};
         interface.imr_ifindex = adapterIndex;
         if (setsockopt(socketFd_, IPPROTO_IP, IP_MULTICAST_IF, &interface, sizeof interface) < 0) {
             return -1;

@@ -55,9 +55,9 @@ TEST(ProbeSchedule, RoundProbesFollowTheDelaysAndTheRoundEndsAfterTheSettleTime)
         std::int64_t waitUntilMs;
     };
     const Expectation steps[] = {
-        {0, Kind::kRoundProbe, 1, 0},  {0, Kind::kWait, 0, 500},       {499, Kind::kWait, 0, 500},
-        {500, Kind::kRoundProbe, 2, 0}, {1499, Kind::kWait, 0, 1500},  {1600, Kind::kRoundProbe, 3, 0},
-        {1600, Kind::kWait, 0, 2600},   {2599, Kind::kWait, 0, 2600},  {2600, Kind::kFinished, 0, 0},
+        {0, Kind::kRoundProbe, 1, 0},   {0, Kind::kWait, 0, 500},     {499, Kind::kWait, 0, 500},
+        {500, Kind::kRoundProbe, 2, 0}, {1499, Kind::kWait, 0, 1500}, {1600, Kind::kRoundProbe, 3, 0},
+        {1600, Kind::kWait, 0, 2600},   {2599, Kind::kWait, 0, 2600}, {2600, Kind::kFinished, 0, 0},
     };
     for (const Expectation& expected : steps) {
         const ProbeSchedule::Step step = schedule.Next(kStart + expected.atMs * kMs);

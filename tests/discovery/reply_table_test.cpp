@@ -213,10 +213,10 @@ TEST_F(ReplyTableTest, ImpossibleAnnouncementsAreRejectedAndUnusualMasksListedWi
         {"224.0.0.1", "255.255.255.0", 80, false, ""},
         {"239.255.255.250", "255.255.255.0", 80, false, ""},
         {"127.0.0.1", "255.0.0.0", 80, false, ""},
-        {"240.0.0.1", "255.255.255.0", 80, false, ""},  // reserved
-        {"10.0.0.7", "255.255.255.0", 0, false, ""},    // port 0
-        {"10.0.1.0", "255.255.255.0", 80, false, ""},   // its subnet's network address
-        {"10.0.1.255", "255.255.255.0", 80, false, ""}, // its subnet's broadcast address
+        {"240.0.0.1", "255.255.255.0", 80, false, ""},   // reserved
+        {"10.0.0.7", "255.255.255.0", 0, false, ""},     // port 0
+        {"10.0.1.0", "255.255.255.0", 80, false, ""},    // its subnet's network address
+        {"10.0.1.255", "255.255.255.0", 80, false, ""},  // its subnet's broadcast address
         {"10.0.2.5", "255.255.255.252", 80, true, ""},
         {"10.0.2.7", "255.255.255.252", 80, false, ""},  // broadcast of a /30
         {"10.0.2.9", "255.255.255.254", 80, true, ""},   // a /31 has no broadcast address
@@ -394,8 +394,8 @@ TEST_F(ReplyTableTest, OnvifAnswersJoinTheNativeRowAtTheirAddressOrListADeviceOf
     EXPECT_EQ(recorder.name, "Recorder");
     EXPECT_EQ(recorder.model, "NVT-200");
     EXPECT_EQ(recorder.location, "site/hall 1");
-    EXPECT_EQ(recorder.serviceUrls,
-              (std::vector<std::string>{"http://10.0.0.5/onvif/device_service", "http://192.0.2.1/onvif/device_service"}))
+    EXPECT_EQ(recorder.serviceUrls, (std::vector<std::string>{"http://10.0.0.5/onvif/device_service",
+                                                              "http://192.0.2.1/onvif/device_service"}))
         << "the URL at the sender's address first";
     EXPECT_EQ(recorder.probesSeen, 1u) << "both answers belong to the one probe";
     EXPECT_FALSE(recorder.conflict);
@@ -464,8 +464,9 @@ TEST_F(ReplyTableTest, OneSenderFloodingForgedRepliesCannotCrowdOutRealDevices) 
     EXPECT_EQ(DottedDecimal(status.droppedBySender[0].sender), "10.0.0.66");
     EXPECT_EQ(status.droppedBySender[0].dropped, 4990u);
     status.state = SearchState::kFinished;
-    EXPECT_EQ(DescribeStatus(status), "61 devices found; 4990 replies dropped from 10.0.0.66 (more devices than one "
-                                      "sender may announce)");
+    EXPECT_EQ(DescribeStatus(status),
+              "61 devices found; 4990 replies dropped from 10.0.0.66 (more devices than one "
+              "sender may announce)");
 }
 
 TEST_F(ReplyTableTest, DevicesOnALocalLinkGetTheirMacAndMakerFromTheNeighbourTable) {

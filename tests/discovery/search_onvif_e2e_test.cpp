@@ -67,8 +67,9 @@ TEST_F(OnvifSite, OnvifOnlyCameraAndARecorderAnsweringBothAreOneRowEachWithMacAn
 
     EXPECT_TRUE(Has(json, "\"no\": 2,") && !Has(json, "\"no\": 3,")) << json;
     EXPECT_TRUE(Has(json, "\"address\": \"10.1.0.2\", \"port\": 8000,")) << json;
-    EXPECT_TRUE(Has(json, "\"protocols\": [\"native\", \"onvif\"], \"name\": \"Recorder 10.1.0.2\", \"model\": "
-                          "\"NVR-8\", \"location\": \"site/rack 2\", \"serviceUrls\": [\"http://10.1.0.2"))
+    EXPECT_TRUE(Has(json,
+                    "\"protocols\": [\"native\", \"onvif\"], \"name\": \"Recorder 10.1.0.2\", \"model\": "
+                    "\"NVR-8\", \"location\": \"site/rack 2\", \"serviceUrls\": [\"http://10.1.0.2"))
         << json;
     EXPECT_TRUE(Has(json, "\"mac\": \"02:5e:10:00:00:02\", \"vendor\": \"Test Recorders Inc.\", \"conflict\": false"))
         << json;
@@ -115,9 +116,9 @@ TEST_F(OnvifSite, StrictReversePathFilterIsNamedAsTheLikelyCause) {
 
 TEST_F(OnvifSite, ProbeAddressTellsReplyUnreachablePortAndSilence) {
     ChildProcess camera;
-    ASSERT_TRUE(StartDevices(camera, cameras,
-                             {"--device", "10.2.0.2,255.255.255.0,10.2.0.254,80", "--onvif-only", "--name", "Gate",
-                              "--model", "IPC-1"}));
+    ASSERT_TRUE(StartDevices(
+        camera, cameras,
+        {"--device", "10.2.0.2,255.255.255.0,10.2.0.254,80", "--onvif-only", "--name", "Gate", "--model", "IPC-1"}));
     std::string output;
     std::string errors;
     // the simulator listens on port 5050 but keeps quiet there, as a camera of another maker may
