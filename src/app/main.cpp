@@ -10,7 +10,6 @@
 #include "ui/messages.h"
 #include "ui/search_dialog.h"
 #include "ui/single_instance.h"
-#include "ui/ui_text_table.h"
 
 namespace {
 
@@ -70,7 +69,6 @@ int main(int argc, char* argv[]) {
                               QStringLiteral("Vantrel cannot start: %1.").arg(QString::fromStdString(problem)));
         return 1;
     }
-    vantrel::UiTextTable::Instance().SetFolder(vantrel::UiTextFolderFor(paths));
     vantrel::ProgramContext context(paths);
     vantrel::SetCurrentContext(&context);
     vantrel::InstallCatalogueMessages(context);

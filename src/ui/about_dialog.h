@@ -12,8 +12,6 @@ class AboutDialog : public QDialog {
 
 public:
     explicit AboutDialog(const ProgramPaths& paths, QWidget* parent = nullptr);
-    // With the paths of the current program context.
-    explicit AboutDialog(QWidget* parent = nullptr);
 };
 
 }  // namespace vantrel

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <QDateTime>
+#include <QTextDocument>
 #include <algorithm>
 #include <bitset>
 
@@ -100,6 +101,23 @@ QString ToolTip(const FoundRow& row, int column, std::uint32_t probes) {
     }
 }
 
+// A warning mark in words, empty where the cell has none.
+QString MarkMeaning(const FoundRow& row, int column) {
+    if (column == FoundDeviceModel::kAdapter && row.outsideAdapterSubnet) {
+        return QStringLiteral("not in its subnet %1").arg(SubnetText(row.adapterAddress, row.adapterMask));
+    }
+    if (column == FoundDeviceModel::kSender && row.senderMismatch) {
+        return QStringLiteral("not the address the device announces");
+    }
+    return {};
+}
+
+QString CopyText(const FoundRow& row, int column, std::uint32_t probes) {
+    const QString text = Text(row, column, probes);
+    const QString meaning = MarkMeaning(row, column);
+    return meaning.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, meaning);
+}
+
 QVariant SortKey(const FoundRow& row, int column) {
     switch (column) {
         case FoundDeviceModel::kNumber:
@@ -151,7 +169,7 @@ QVariant FoundDeviceModel::data(const QModelIndex& index, int role) const {
             return Text(row, index.column(), probes_);
         case Qt::ToolTipRole: {
             QString tip = ToolTip(row, index.column(), probes_);
-            return tip.isEmpty() ? QVariant() : QVariant(tip);
+            return tip.isEmpty() ? QVariant() : QVariant(Qt::convertFromPlainText(tip, Qt::WhiteSpaceNormal));
         }
         case Qt::DecorationRole:
             if ((index.column() == kRegistered && row.registered) ||
@@ -162,6 +180,8 @@ QVariant FoundDeviceModel::data(const QModelIndex& index, int role) const {
             return {};
         case kSortRole:
             return SortKey(row, index.column());
+        case kCopyRole:
+            return CopyText(row, index.column(), probes_);
         default:
             return {};
     }

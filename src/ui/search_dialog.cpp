@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -65,15 +66,38 @@ SearchDialog::SearchDialog(ProgramContext& context, QWidget* parent)
     : SearchDialog(context, SearchSessionOptions(), parent) {}
 
 SearchDialog::SearchDialog(ProgramContext& context, SearchSessionOptions options, QWidget* parent)
-    : QDialog(parent), context_(context), session_(std::make_unique<SearchSession>(std::move(options))) {
+    : QDialog(parent),
+      context_(context),
+      settings_(context.Paths().dataFolder),
+      session_(std::make_unique<SearchSession>(std::move(options))) {
     setObjectName(QStringLiteral("searchDialog"));
     setWindowTitle(QStringLiteral("Vantrel"));
     setWindowIcon(ProgramIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     UseWindowBackground(this);
+    BuildList();
+    BuildButtons();
+    BuildActions();
+    BuildLayout();
 
+    listPaintHold_.setInterval(kListPaintIntervalMs);
+    connect(&listPaintHold_, &QTimer::timeout, this, &SearchDialog::OnListPaintDue);
+    session_->SetPendingCallback(
+        [this] { QMetaObject::invokeMethod(this, &SearchDialog::TakePending, Qt::QueuedConnection); });
+    ShowStatus(session_->Status());
+    list_->setFocus();
+}
+
+SearchDialog::~SearchDialog() {
+    // no callback may run once the members start to go; queued hand-offs die with this object
+    session_->Close();
+    context_.ReleaseCatalogue();
+}
+
+void SearchDialog::BuildList() {
     model_ = new FoundDeviceModel(this);
+    model_->setObjectName(QStringLiteral("foundDevices"));
     sorted_ = new QSortFilterProxyModel(this);
     sorted_->setSourceModel(model_);
     sorted_->setSortRole(FoundDeviceModel::kSortRole);
@@ -99,12 +123,15 @@ SearchDialog::SearchDialog(ProgramContext& context, SearchSessionOptions options
     columns->setHighlightSections(false);
     columns->setSectionResizeMode(QHeaderView::Interactive);
     columns->setMinimumSectionSize(kColumnWidths[FoundDeviceModel::kNumber]);
+    columns->setStretchLastSection(true);  // no empty strip right of the last column in a wide window
     // arrival order until the operator picks a column; a third click on it returns there
     columns->setSortIndicatorClearable(true);
     columns->setSortIndicator(-1, Qt::AscendingOrder);
     list_->setSortingEnabled(true);
     SizeColumns();
+}
 
+void SearchDialog::BuildButtons() {
     status_ = new ElidedLabel(this);
     status_->setObjectName(QStringLiteral("statusLine"));
 
@@ -124,16 +151,46 @@ SearchDialog::SearchDialog(ProgramContext& context, SearchSessionOptions options
     }
     setTabOrder(list_, addButton_);
     setTabOrder(addButton_, refreshButton_);
+}
 
-    addAction_ = AddWindowAction(QStringLiteral("&Add"), QKeySequence(), &SearchDialog::OnAdd);
-    refreshAction_ = AddWindowAction(QStringLiteral("&Refresh"), QKeySequence(Qt::Key_F5), &SearchDialog::Refresh);
-    copyAction_ = AddWindowAction(QStringLiteral("&Copy"), QKeySequence::Copy, &SearchDialog::CopySelection);
-    selectAllAction_ =
-        AddWindowAction(QStringLiteral("Select &all"), QKeySequence::SelectAll, &SearchDialog::SelectAll);
-    networksAction_ =
-        AddWindowAction(QString::fromUtf8("Search &networks\u2026"), QKeySequence(), &SearchDialog::SearchNetworks);
-    exportAction_ = AddWindowAction(QString::fromUtf8("&Export\u2026"), QKeySequence(), &SearchDialog::Export);
+// The context menu's letters are its own: the about item keeps the A that string 101 gives it.
+void SearchDialog::BuildActions() {
+    listMenu_ = new QMenu(this);
+    listMenu_->setObjectName(QStringLiteral("listMenu"));
+    listMenu_->addAction(AddWindowAction("addAction", QStringLiteral("A&dd"), QKeySequence(), &SearchDialog::OnAdd));
+    listMenu_->addAction(
+        AddWindowAction("refreshAction", QStringLiteral("&Refresh"), QKeySequence(Qt::Key_F5), &SearchDialog::Refresh));
+    listMenu_->addSeparator();
+    listMenu_->addAction(
+        AddWindowAction("copyAction", QStringLiteral("&Copy"), QKeySequence::Copy, &SearchDialog::CopySelection));
+    listMenu_->addAction(AddWindowAction("selectAllAction", QStringLiteral("&Select all"), QKeySequence::SelectAll,
+                                         &SearchDialog::SelectAll));
+    listMenu_->addSeparator();
+    listMenu_->addAction(AddWindowAction("searchNetworksAction", QString::fromUtf8("Search &networks\u2026"),
+                                         QKeySequence(Qt::CTRL | Qt::Key_N), &SearchDialog::SearchNetworks));
+    listMenu_->addAction(AddWindowAction("exportAction", QString::fromUtf8("&Export\u2026"),
+                                         QKeySequence(Qt::CTRL | Qt::Key_E), &SearchDialog::Export));
+    const QString about = AboutMenuItemText(listMenu_->font());
+    if (!about.isEmpty()) {
+        listMenu_->addSeparator();
+        QAction* aboutAction = listMenu_->addAction(about, this, &SearchDialog::ShowAbout);
+        aboutAction->setObjectName(QStringLiteral("aboutAction"));
+    }
+}
 
+QAction* SearchDialog::AddWindowAction(const char* name, const QString& text, const QKeySequence& shortcut,
+                                       void (SearchDialog::*slot)()) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcut(shortcut);
+    action->setShortcutContext(Qt::WindowShortcut);
+    action->setShortcutVisibleInContextMenu(true);
+    connect(action, &QAction::triggered, this, slot);
+    addAction(action);
+    return action;
+}
+
+void SearchDialog::BuildLayout() {
     DialogUnits du(font());
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(status_, 1);
@@ -154,30 +211,6 @@ SearchDialog::SearchDialog(ProgramContext& context, SearchSessionOptions options
         width = std::min(width, shownOn->availableGeometry().width() * 9 / 10);
     }
     resize(width, du.Y(267));
-
-    listPaintHold_.setInterval(kListPaintIntervalMs);
-    connect(&listPaintHold_, &QTimer::timeout, this, &SearchDialog::OnListPaintDue);
-
-    session_->SetPendingCallback(
-        [this] { QMetaObject::invokeMethod(this, &SearchDialog::TakePending, Qt::QueuedConnection); });
-    ShowStatus(session_->Status());
-    list_->setFocus();
-}
-
-SearchDialog::~SearchDialog() {
-    // no callback may run once the members start to go; queued hand-offs die with this object
-    session_->Close();
-    context_.ReleaseCatalogue();
-}
-
-QAction* SearchDialog::AddWindowAction(const QString& text, const QKeySequence& shortcut,
-                                       void (SearchDialog::*slot)()) {
-    auto* action = new QAction(text, this);
-    action->setShortcut(shortcut);
-    action->setShortcutContext(Qt::WindowShortcut);
-    connect(action, &QAction::triggered, this, slot);
-    addAction(action);
-    return action;
 }
 
 void SearchDialog::SizeColumns() {
@@ -207,7 +240,19 @@ void SearchDialog::InitDialog() {
         catalogue->LoadAll();
     }
     MarkRegistered();
+    RestoreNetworks();
     StartSearch();
+}
+
+// Networks remembered for this data folder; a list that no longer parses (edited by hand) is left unused.
+void SearchDialog::RestoreNetworks() {
+    std::vector<SearchTarget> remembered;
+    QString problem;
+    std::string refused;
+    if (ParseSearchTargets(settings_.SearchNetworks(), remembered, problem) && !remembered.empty() &&
+        session_->SetTargets(remembered, refused)) {
+        targets_ = std::move(remembered);
+    }
 }
 
 void SearchDialog::MarkRegistered() {
@@ -217,24 +262,10 @@ void SearchDialog::MarkRegistered() {
 }
 
 void SearchDialog::StartSearch() {
+    notice_.clear();
     session_->Start();
     ShowStatus(session_->Status());
-}
-
-bool SearchDialog::EndpointOpen() const {
-    return session_->IsOpen();
-}
-
-std::uint16_t SearchDialog::LocalPort() const {
-    return session_->LocalPort();
-}
-
-int SearchDialog::ProbesSent() const {
-    return probesOfEarlierRounds_ + static_cast<int>(session_->Status().probesSent);
-}
-
-QLabel* SearchDialog::StatusLine() const {
-    return status_;
+    emit SearchStarted();
 }
 
 void SearchDialog::TakePending() {
@@ -272,30 +303,47 @@ void SearchDialog::OnListPaintDue() {
 }
 
 void SearchDialog::ShowStatus(const SessionStatus& status) {
-    QString text = QString::fromStdString(DescribeStatus(status));
+    QString text = WithSearchedNetworks(QString::fromStdString(DescribeStatus(status)), targets_);
     if (status.state == SearchState::kCannotOpen && status.problem.find("bind") != std::string::npos) {
         text += QStringLiteral(". Is another program using the port?");
+    }
+    if (!notice_.isEmpty()) {
+        text += QStringLiteral("; ") + notice_;
     }
     status_->SetMessage(text);
 }
 
 void SearchDialog::Refresh() {
-    probesOfEarlierRounds_ += static_cast<int>(session_->Status().probesSent);
     PaceListPaint();
     model_->Clear();
     StartSearch();
 }
 
+std::vector<const FoundRow*> SearchDialog::RowsAsShown(bool selectedOnly) const {
+    std::vector<int> viewRows;
+    if (selectedOnly) {
+        for (const QModelIndex& index : list_->selectionModel()->selectedRows()) {
+            viewRows.push_back(index.row());
+        }
+        std::sort(viewRows.begin(), viewRows.end());
+    } else {
+        for (int row = 0; row < sorted_->rowCount(); ++row) {
+            viewRows.push_back(row);
+        }
+    }
+    std::vector<const FoundRow*> rows;
+    rows.reserve(viewRows.size());
+    for (int row : viewRows) {
+        rows.push_back(&model_->Row(sorted_->mapToSource(sorted_->index(row, 0)).row()));
+    }
+    return rows;
+}
+
 std::vector<SelectedRow> SearchDialog::SelectedRows() const {
-    QModelIndexList selected = list_->selectionModel()->selectedRows();
-    std::sort(selected.begin(), selected.end(),
-              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     std::vector<SelectedRow> rows;
-    rows.reserve(static_cast<std::size_t>(selected.size()));
-    for (const QModelIndex& index : selected) {
-        const FoundRow& row = model_->Row(sorted_->mapToSource(index).row());
-        rows.push_back(
-            SelectedRow{QString::fromStdString(AddressText(row.device)), QString::fromStdString(PortText(row.device))});
+    for (const FoundRow* row : RowsAsShown(true)) {
+        rows.push_back(SelectedRow{QString::fromStdString(AddressText(row->device)),
+                                   QString::fromStdString(PortText(row->device))});
     }
     return rows;
 }
@@ -316,7 +364,7 @@ QString SearchDialog::SelectionText() const {
     for (const QModelIndex& index : selected) {
         cells.clear();
         for (int column = 0; column < FoundDeviceModel::kColumnCount; ++column) {
-            cells << sorted_->index(index.row(), column).data().toString();
+            cells << sorted_->index(index.row(), column).data(FoundDeviceModel::kCopyRole).toString();
         }
         lines << cells.join(QLatin1Char('\t'));
     }
@@ -346,11 +394,22 @@ void SearchDialog::SearchNetworks() {
         return;
     }
     targets_ = dialog.Targets();
+    settings_.SetSearchNetworks(SearchTargetsText(targets_));
     Refresh();
 }
 
 void SearchDialog::Export() {
-    ExportFoundList(this, model_->Rows(), model_->ProbeCount());
+    std::vector<FoundRow> rows;
+    for (const FoundRow* row : RowsAsShown(false)) {
+        rows.push_back(*row);
+    }
+    ExportOutcome outcome = ExportFoundList(this, settings_, rows, model_->ProbeCount());
+    if (outcome.written) {
+        const QString file = QDir::toNativeSeparators(outcome.fileName);
+        notice_ = rows.size() == 1 ? QStringLiteral("1 device written to %1").arg(file)
+                                   : QStringLiteral("%1 devices written to %2").arg(rows.size()).arg(file);
+        ShowStatus(session_->Status());
+    }
 }
 
 void SearchDialog::OnAdd() {
@@ -359,7 +418,7 @@ void SearchDialog::OnAdd() {
 }
 
 void SearchDialog::ShowAbout() {
-    AboutDialog about(this);
+    AboutDialog about(context_.Paths(), this);
     about.exec();
 }
 
@@ -376,21 +435,7 @@ bool SearchDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void SearchDialog::contextMenuEvent(QContextMenuEvent* event) {
-    QMenu menu(this);
-    menu.addAction(addAction_);
-    menu.addAction(refreshAction_);
-    menu.addSeparator();
-    menu.addAction(copyAction_);
-    menu.addAction(selectAllAction_);
-    menu.addSeparator();
-    menu.addAction(networksAction_);
-    menu.addAction(exportAction_);
-    menu.addSeparator();
-    QString about = AboutMenuItemText(menu.font());
-    if (!about.isEmpty()) {
-        menu.addAction(about, this, &SearchDialog::ShowAbout);
-    }
-    menu.exec(event->globalPos());
+    listMenu_->exec(event->globalPos());
 }
 
 }  // namespace vantrel

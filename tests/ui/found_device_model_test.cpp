@@ -11,31 +11,14 @@
 #include <cstring>
 
 #include "ui/found_device_model.h"
+#include "window_test_support.h"
 
 using namespace vantrel;
 
 namespace {
 
-FoundRow Row(std::uint32_t number, const char* address, std::uint16_t port) {
-    FoundRow row;
-    row.number = number;
-    row.round = 1;
-    inet_pton(AF_INET, address, &row.device.address);
-    row.device.subnetMask = htonl(0xFFFFFF00u);
-    row.device.gateway = htonl(0xC0A80101u);
-    row.device.port = port;
-    std::strncpy(row.device.addressText, address, sizeof row.device.addressText - 1);
-    row.senderAddress = row.device.address;
-    row.senderPort = 5050;
-    row.adapterIndex = 2;
-    std::strncpy(row.adapterName, "veth0", sizeof row.adapterName - 1);
-    inet_pton(AF_INET, "192.168.1.1", &row.adapterAddress);
-    row.adapterMask = htonl(0xFFFFFF00u);
-    row.probesSeen = 1;
-    row.replies = 1;
-    row.firstReplyNs = row.lastReplyNs = 1'700'000'000'000'000'000LL + number * 1'000'000'000LL;
-    return row;
-}
+// A row as the session hands it out (window_test_support.h).
+const auto Row = &vantrel::testing::RowOf;
 
 QString Text(const QAbstractItemModel& model, int row, int column, int role = Qt::DisplayRole) {
     return model.index(row, column).data(role).toString();
@@ -224,6 +207,12 @@ private slots:
         model.Merge({unknown});
         QCOMPARE(Text(model, 2, FoundDeviceModel::kAdapter), QString());
         QVERIFY(!model.index(2, FoundDeviceModel::kAdapter).data(Qt::DecorationRole).isValid());
+
+        // an explanation quoting a name is shown as written, not as markup
+        FoundRow odd = Row(4, "192.168.1.110", 8000);
+        std::strncpy(odd.adapterName, "<b>br0", sizeof odd.adapterName - 1);
+        model.Merge({odd});
+        QVERIFY(Text(model, 3, FoundDeviceModel::kAdapter, Qt::ToolTipRole).contains(QStringLiteral("&lt;b&gt;br0")));
     }
 };
 

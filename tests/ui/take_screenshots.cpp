@@ -78,16 +78,18 @@ int main(int argc, char* argv[]) {
     vantrel::SearchDialog window(context);
     window.move(40, 40);
     window.show();
+    auto* list = window.findChild<QTableView*>(QStringLiteral("deviceList"));
+    auto* status = window.findChild<QLabel*>(QStringLiteral("statusLine"));
     QElapsedTimer waited;
     waited.start();
     // every device listed and the search's round over
-    while ((window.Model()->rowCount() < 13 || window.StatusLine()->text().startsWith(QStringLiteral("Searching"))) &&
+    while ((list->model()->rowCount() < 13 || status->text().startsWith(QStringLiteral("Searching"))) &&
            waited.elapsed() < 8000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     for (int row : {1, 2, 4}) {
-        window.List()->selectionModel()->select(window.Model()->index(row, 0),
-                                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        list->selectionModel()->select(list->model()->index(row, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     ok = Save(&window, folder + QStringLiteral("/search-window.png")) && ok;
 
@@ -105,7 +107,7 @@ int main(int argc, char* argv[]) {
     devices.findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("secret"));
     ok = Save(&devices, folder + QStringLiteral("/device-management.png")) && ok;
 
-    vantrel::CameraTypeDialog cameras(&devices);
+    vantrel::CameraTypeDialog cameras(vantrel::UiTextTable{}, &devices);
     cameras.channelCount = 6;
     cameras.cameraTypes[2] = vantrel::kSpeedDome;
     cameras.cameraTypes[5] = vantrel::kSpeedDome;
