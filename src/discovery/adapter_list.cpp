@@ -4,6 +4,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace vantrel {
@@ -29,6 +30,7 @@ bool AdapterList::Reload() {
         if (colon != std::string::npos) {
             adapter.name.resize(colon);
         }
+        adapter.flags = entry->ifa_flags;
         adapter.address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr;
         if (entry->ifa_netmask != nullptr) {
             adapter.mask = reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr;
@@ -42,6 +44,20 @@ bool AdapterList::Reload() {
 
 bool AdapterList::InSubnet(const AdapterAddress& adapter, std::uint32_t address) {
     return (address & adapter.mask) == (adapter.address & adapter.mask);
+}
+
+std::vector<AdapterAddress> AdapterList::SendingAdapters(unsigned wantedFlags) const {
+    std::vector<AdapterAddress> sending;
+    for (const AdapterAddress& adapter : addresses_) {
+        const bool usable =
+            (adapter.flags & IFF_UP) && !(adapter.flags & IFF_LOOPBACK) && (adapter.flags & wantedFlags) == wantedFlags;
+        const bool seen = std::any_of(sending.begin(), sending.end(),
+                                      [&](const AdapterAddress& known) { return known.index == adapter.index; });
+        if (usable && !seen) {
+            sending.push_back(adapter);
+        }
+    }
+    return sending;
 }
 
 bool AdapterList::Knows(int index) const {

@@ -14,6 +14,7 @@ struct AdapterAddress {
     std::string name;
     std::uint32_t address = 0;  // network order
     std::uint32_t mask = 0;     // network order
+    unsigned flags = 0;         // IFF_UP, IFF_BROADCAST, IFF_MULTICAST, IFF_LOOPBACK, ...
 };
 
 class AdapterList {
@@ -28,6 +29,10 @@ public:
     // chose for the datagram), else its first. Null when the index is unknown.
     const AdapterAddress* Find(int index, std::uint32_t announcedAddress, std::uint32_t preferredLocal) const;
     bool Knows(int index) const;
+    // One address per adapter that is up, not loopback and has every flag of wantedFlags (IFF_BROADCAST for
+    // the native probe, IFF_MULTICAST for WS-Discovery): the adapters a probe goes out by.
+    std::vector<AdapterAddress> SendingAdapters(unsigned wantedFlags) const;
+    const std::vector<AdapterAddress>& Addresses() const { return addresses_; }
 
     // True when address (network order) lies in the adapter address's subnet.
     static bool InSubnet(const AdapterAddress& adapter, std::uint32_t address);

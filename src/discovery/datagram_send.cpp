@@ -7,7 +7,8 @@
 
 namespace vantrel {
 
-ssize_t SendDatagramVia(int fd, const void* data, std::size_t length, const sockaddr_in& to, const in_pktinfo* via) {
+ssize_t SendDatagramVia(int fd, const void* data, std::size_t length, const sockaddr_in& to, const in_pktinfo* via,
+                        int flags) {
     iovec part{const_cast<void*>(data), length};
     alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
     msghdr message{};
@@ -24,7 +25,7 @@ ssize_t SendDatagramVia(int fd, const void* data, std::size_t length, const sock
         header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
         std::memcpy(CMSG_DATA(header), via, sizeof *via);
     }
-    return sendmsg(fd, &message, 0);
+    return sendmsg(fd, &message, flags);
 }
 
 }  // namespace vantrel

@@ -6,32 +6,82 @@
 namespace vantrel {
 namespace {
 
-// One exported field: its name and its text, either a JSON literal (number, true, false) or a text.
+// One exported field: its name and its value, a JSON literal (number, true, false, null), a text, or a list of
+// texts (a JSON array; in CSV its items joined by spaces).
 struct Field {
+    enum class Kind { kLiteral, kText, kList };
     const char* name;
     std::string text;
-    bool isText;
+    Kind kind;
+    std::vector<std::string> list = {};
 };
+
+Field Literal(const char* name, std::string text) {
+    return {name, std::move(text), Field::Kind::kLiteral};
+}
+
+Field Text(const char* name, std::string text) {
+    return {name, std::move(text), Field::Kind::kText};
+}
+
+Field List(const char* name, std::vector<std::string> list) {
+    return {name, {}, Field::Kind::kList, std::move(list)};
+}
+
+const char* Flag(bool value) {
+    return value ? "true" : "false";
+}
+
+std::vector<std::string> ProtocolNames(const FoundRow& row) {
+    std::vector<std::string> names;
+    if (row.Answered(kProtocolNative)) {
+        names.emplace_back("native");
+    }
+    if (row.Answered(kProtocolOnvif)) {
+        names.emplace_back("onvif");
+    }
+    return names;
+}
+
+std::vector<std::string> SenderTexts(const FoundRow& row) {
+    std::vector<std::string> texts;
+    for (const std::uint32_t sender : row.senders) {
+        texts.push_back(DottedDecimal(sender));
+    }
+    return texts;
+}
 
 std::vector<Field> FieldsOf(const FoundRow& row, std::uint32_t probes) {
     const bool adapterKnown = row.adapterAddress != 0;
+    // an ONVIF-only row knows neither the native port nor the announced mask and gateway
+    const bool native = row.portKnown;
     return {
-        {"no", std::to_string(row.number), false},
-        {"address", AddressText(row.device), true},
-        {"port", PortText(row.device), false},
-        {"subnetMask", SubnetMaskText(row.device), true},
-        {"gateway", GatewayText(row.device), true},
-        {"registered", row.registered ? "true" : "false", false},
-        {"adapter", row.adapterName, true},
-        {"adapterAddress", adapterKnown ? DottedDecimal(row.adapterAddress) : std::string(), true},
-        {"adapterMask", adapterKnown ? DottedDecimal(row.adapterMask) : std::string(), true},
-        {"outsideAdapterSubnet", row.outsideAdapterSubnet ? "true" : "false", false},
-        {"sender", DottedDecimal(row.senderAddress), true},
-        {"senderMismatch", row.senderMismatch ? "true" : "false", false},
-        {"seenInProbes", std::to_string(row.probesSeen), false},
-        {"probes", std::to_string(probes), false},
-        {"replies", std::to_string(row.replies), false},
-        {"lastReply", IsoUtcText(row.lastReplyNs), true},
+        Literal("no", std::to_string(row.number)),
+        Text("address", AddressText(row.device)),
+        Literal("port", native ? PortText(row.device) : "null"),
+        Text("subnetMask", native ? SubnetMaskText(row.device) : std::string()),
+        Text("gateway", native ? GatewayText(row.device) : std::string()),
+        Literal("registered", Flag(row.registered)),
+        Text("adapter", row.adapterName),
+        Text("adapterAddress", adapterKnown ? DottedDecimal(row.adapterAddress) : std::string()),
+        Text("adapterMask", adapterKnown ? DottedDecimal(row.adapterMask) : std::string()),
+        Literal("outsideAdapterSubnet", Flag(row.outsideAdapterSubnet)),
+        Text("sender", DottedDecimal(row.senderAddress)),
+        Literal("senderMismatch", Flag(row.senderMismatch)),
+        Literal("seenInProbes", std::to_string(row.probesSeen)),
+        Literal("probes", std::to_string(probes)),
+        Literal("replies", std::to_string(row.replies)),
+        Text("lastReply", IsoUtcText(row.lastReplyNs)),
+        List("protocols", ProtocolNames(row)),
+        Text("name", row.name),
+        Text("model", row.model),
+        Text("location", row.location),
+        List("serviceUrls", row.serviceUrls),
+        Text("mac", row.mac),
+        Text("vendor", row.vendor),
+        Literal("conflict", Flag(row.conflict)),
+        List("senders", SenderTexts(row)),
+        Text("warning", row.warning),
     };
 }
 
@@ -110,6 +160,37 @@ void AppendCsvField(std::string& out, const std::string& text) {
     out += '"';
 }
 
+void AppendJsonValue(std::string& out, const Field& field) {
+    switch (field.kind) {
+        case Field::Kind::kLiteral:
+            out += field.text;
+            return;
+        case Field::Kind::kText:
+            AppendJsonText(out, field.text);
+            return;
+        case Field::Kind::kList:
+            out += '[';
+            for (std::size_t i = 0; i < field.list.size(); ++i) {
+                out += i == 0 ? "" : ", ";
+                AppendJsonText(out, field.list[i]);
+            }
+            out += ']';
+            return;
+    }
+}
+
+// a null literal is an empty CSV field; a list's items are joined by spaces (none of them holds one)
+std::string CsvText(const Field& field) {
+    if (field.kind == Field::Kind::kList) {
+        std::string joined;
+        for (const std::string& item : field.list) {
+            joined += (joined.empty() ? "" : " ") + item;
+        }
+        return joined;
+    }
+    return field.kind == Field::Kind::kLiteral && field.text == "null" ? std::string() : field.text;
+}
+
 }  // namespace
 
 std::string IsoUtcText(std::int64_t unixNs) {
@@ -145,7 +226,7 @@ std::string FoundRowsToCsv(const std::vector<FoundRow>& rows, std::uint32_t prob
         const std::vector<Field> fields = FieldsOf(row, probes);
         for (std::size_t i = 0; i < fields.size(); ++i) {
             out += i == 0 ? "" : ",";
-            AppendCsvField(out, fields[i].text);
+            AppendCsvField(out, CsvText(fields[i]));
         }
         out += "\r\n";
     }
@@ -161,11 +242,7 @@ std::string FoundRowsToJson(const std::vector<FoundRow>& rows, std::uint32_t pro
             out += i == 0 ? "\"" : ", \"";
             out += fields[i].name;
             out += "\": ";
-            if (fields[i].isText) {
-                AppendJsonText(out, fields[i].text);
-            } else {
-                out += fields[i].text;
-            }
+            AppendJsonValue(out, fields[i]);
         }
         out += '}';
     }

@@ -3,7 +3,10 @@
 // The found list as CSV and JSON, shared by vantrel-scan and the search window. Both carry the same fields
 // under the same names, in this order: no, address, port, subnetMask, gateway (as vantrel-scan --json always
 // had them), then registered, adapter, adapterAddress, adapterMask, outsideAdapterSubnet, sender,
-// senderMismatch, seenInProbes, probes, replies, lastReply.
+// senderMismatch, seenInProbes, probes, replies, lastReply, protocols, name, model, location, serviceUrls, mac,
+// vendor, conflict, senders, warning. protocols, serviceUrls and senders are JSON arrays (in CSV their items
+// joined by spaces); port is null (empty in CSV) for a device that answered ONVIF only, whose subnetMask and
+// gateway are empty.
 
 #include <cstdint>
 #include <string>

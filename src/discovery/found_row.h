@@ -5,7 +5,11 @@
 //
 // Changes after the first version of this header are listed here:
 // - SessionStatus::openError: errno of the failed open (EADDRINUSE when another program holds the port).
+// - FoundRow: protocols, portKnown, endpoint, name, model, location, serviceUrls, mac, vendor, conflict,
+//   senders, warning (ONVIF WS-Discovery beside the native search; conflicting answers; unusual masks).
+// - SessionStatus: adapters (per-adapter statistics), checks (start-of-search problems), droppedBySender.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,12 +21,47 @@ namespace vantrel {
 
 inline constexpr std::size_t kAdapterNameSize = 16;  // IFNAMSIZ: the longest interface name and its terminator
 
+// The searches a device answered (FoundRow::protocols).
+enum ProtocolBit : std::uint8_t {
+    kProtocolNative = 1,  // the 32-byte probe on UDP port 5050
+    kProtocolOnvif = 2,   // ONVIF WS-Discovery on UDP port 3702
+};
+
 // One device listed in a search round: its decoded reply and what the session learnt from the datagrams.
 struct FoundRow {
     // 1-based, in order of first answer within the round; row number - 1 is its index in Rows().
     std::uint32_t number = 0;
     std::uint32_t round = 0;
-    FoundDevice device;  // as the reply's payload announces it
+    // As the native reply's payload announces it. An ONVIF-only row carries the sender's address, mask and
+    // gateway 0 (unknown) and port 0 with portKnown false.
+    FoundDevice device;
+    bool portKnown = true;
+
+    // ProtocolBit values of the searches this device answered.
+    std::uint8_t protocols = 0;
+    // From the WS-Discovery ProbeMatch (empty when unknown or native only): the stable endpoint reference
+    // ("urn:uuid:..."), the name, hardware (model) and location scopes, and the XAddrs, the one whose host is
+    // the reply's sender first.
+    std::string endpoint;
+    std::string name;
+    std::string model;
+    std::string location;
+    std::vector<std::string> serviceUrls;
+    // "aa:bb:cc:dd:ee:ff" from the kernel's neighbour table for a device on a local adapter's link (else the
+    // MAC the device names in its scopes), and the maker registered for its first three bytes; empty when
+    // unknown.
+    std::string mac;
+    std::string vendor;
+
+    // Different senders, or native replies with different bytes, answered for this address and port: several
+    // devices with one factory-default address, or a forged reply. senders holds every sender address seen
+    // (network order, in order of first appearance, at most kMaxSendersPerRow).
+    bool conflict = false;
+    std::vector<std::uint32_t> senders;
+
+    // Non-empty for a device listed with a warning mark; the text says why, for a tooltip ("subnet mask
+    // 255.0.255.0 is not contiguous", "subnet mask 0.0.0.0").
+    std::string warning;
 
     // Source of the latest reply. senderMismatch: it differs from the announced address (a spoofed reply,
     // or a device answering for another one).
@@ -51,6 +90,49 @@ struct FoundRow {
 
     // In the owner's registered set (SearchSession::SetRegistered) by address and port.
     bool registered = false;
+
+    bool Answered(ProtocolBit protocol) const { return (protocols & protocol) != 0; }
+};
+
+// Sender addresses a row remembers at most; further ones still set conflict.
+inline constexpr std::size_t kMaxSendersPerRow = 16;
+
+// Why a datagram of the round was not listed (SessionStatus::AdapterStatistics::rejected).
+enum class RejectReason : std::uint8_t {
+    kNotReply,             // neither a native search reply nor a WS-Discovery ProbeMatches
+    kImpossibleAddress,    // announced an address or port no device can have
+    kSenderShareExceeded,  // its sender already announced its share of devices
+    kNotOurs,              // a ProbeMatches answering someone else's probe (RelatesTo not ours)
+    kBadMatch,             // a ProbeMatches we asked for, but malformed or over the limits
+    kEarlierRound,         // arrived before this round began
+    kListFull,             // a new device while the list was full
+    kCount
+};
+inline constexpr std::size_t kRejectReasonCount = static_cast<std::size_t>(RejectReason::kCount);
+// "not a reply", "impossible address", "sender share exceeded", "not ours", "malformed ONVIF reply",
+// "earlier round", "list full".
+const char* DescribeRejectReason(RejectReason reason);
+
+// What one local adapter saw in the round. Index 0 collects what arrived on an adapter the session cannot
+// name.
+struct AdapterStatistics {
+    int index = 0;
+    std::string name;
+    std::uint64_t nativeProbesSent = 0;       // sends of the 32-byte probe by this adapter
+    std::uint64_t wsDiscoveryProbesSent = 0;  // sends of WS-Discovery probes by this adapter
+    std::uint64_t received = 0;               // datagrams that arrived on it (our own probes not counted)
+    std::uint64_t accepted = 0;               // replies that listed or updated a row
+    std::array<std::uint64_t, kRejectReasonCount> rejected{};
+
+    std::uint64_t Rejected() const;
+    std::uint64_t& Rejected(RejectReason reason) { return rejected[static_cast<std::size_t>(reason)]; }
+    std::uint64_t Rejected(RejectReason reason) const { return rejected[static_cast<std::size_t>(reason)]; }
+};
+
+// A sender some of whose replies were dropped because it announced more devices than its share.
+struct SenderDrops {
+    std::uint32_t sender = 0;  // network order
+    std::uint64_t dropped = 0;
 };
 
 enum class SearchState {
@@ -78,7 +160,7 @@ struct SessionStatus {
     // Datagrams of the round and what became of those that were not listed.
     std::uint64_t datagrams = 0;
     std::uint64_t malformed = 0;          // not a search reply (our own probes coming back are not counted)
-    std::uint64_t rejectedAddresses = 0;  // announced 0.0.0.0/8, 255.255.255.255, multicast or loopback
+    std::uint64_t rejectedAddresses = 0;  // announced an address or port no device can have
     std::uint64_t earlierRound = 0;       // arrived before this round began: answers to an earlier one
     std::uint64_t repeats = 0;            // further replies of devices already listed
 
@@ -91,9 +173,22 @@ struct SessionStatus {
     std::string problem;
     int openError = 0;  // errno of the failed open when state is kCannotOpen
 
+    // Per local adapter, for the round, in adapter index order.
+    std::vector<AdapterStatistics> adapters;
+    // Likely causes of missing devices found when the round started, in words ("adapter eth1 drops replies
+    // from other subnets (rp_filter is strict)", "no network adapter has an IPv4 address", ...).
+    std::vector<std::string> checks;
+    // Replies dropped because their sender exceeded its share (SearchSessionOptions::maxDevicesPerSender),
+    // in total and by sender, most dropped first (the first kMaxSendersReported senders).
+    std::uint64_t droppedOverShare = 0;
+    std::vector<SenderDrops> droppedBySender;
+
     // Replies refused as not being devices: malformed plus rejected addresses.
     std::uint64_t Rejected() const { return malformed + rejectedAddresses; }
 };
+
+// Senders SessionStatus::droppedBySender names at most.
+inline constexpr std::size_t kMaxSendersReported = 8;
 
 // Rows handed to the owner. A row whose number is above the count the owner already has is new (they come in
 // number order); any other row replaces the owner's row of that number with a newer state.
@@ -104,9 +199,14 @@ struct PendingRows {
 };
 
 // The status as one line for a window or a terminal: "Searching…", "12 devices found (3 already registered)",
-// "No probe could be sent: network unreachable", with the limit and the rejected count appended when they
-// apply ("; list full at 65536 devices, 40 more not listed; 7 replies rejected").
+// "No probe could be sent: network unreachable", with the limit, the rejected count, the replies dropped by
+// sender and the first start-of-search check appended when they apply ("; list full at 65536 devices, 40 more
+// not listed; 7 replies rejected; 99744 replies dropped from 10.1.0.66 (more devices than one sender may
+// announce); adapter eth1 drops replies from other subnets (...)").
 std::string DescribeStatus(const SessionStatus& status);
+
+// The senders of SessionStatus::droppedBySender: "10.1.0.66, 10.1.0.67 and other senders".
+std::string DescribeDroppingSenders(const SessionStatus& status);
 
 // A send failure in the operator's words: ENETUNREACH "network unreachable", EHOSTUNREACH "host unreachable",
 // EACCES/EPERM "sending not permitted", ENODEV "no network adapter", otherwise strerror's text in lower case.

@@ -1,5 +1,8 @@
 #include "discovery/search_session.h"
 
+#include <arpa/inet.h>
+#include <net/if.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -7,8 +10,12 @@
 #include <ctime>
 
 #include "discovery/adapter_list.h"
+#include "discovery/neighbour_table.h"
+#include "discovery/oui_vendors.h"
 #include "discovery/reply_table.h"
+#include "discovery/search_checks.h"
 #include "discovery/search_protocol.h"
+#include "discovery/ws_discovery.h"
 
 namespace vantrel {
 namespace {
@@ -21,6 +28,8 @@ constexpr std::uint64_t kUnicastProbesPerTurn = 64;
 constexpr std::int64_t kRetryAfterFullBufferNs = 2 * kNsPerMs;
 // the adapters are read again at most this often when a reply names an adapter not seen before
 constexpr std::int64_t kAdapterReloadIntervalNs = 100 * kNsPerMs;
+// the neighbour table is read at most this often while rows wait for their MAC
+constexpr std::int64_t kMacPassIntervalNs = 250 * kNsPerMs;
 
 std::int64_t ClockNs(clockid_t clock) {
     timespec now{};
@@ -32,32 +41,28 @@ std::int64_t MonotonicNs() {
     return ClockNs(CLOCK_MONOTONIC);
 }
 
-}  // namespace
+std::uint32_t WsDiscoveryGroup() {
+    in_addr group{};
+    inet_pton(AF_INET, kWsDiscoveryGroup, &group);
+    return ntohl(group.s_addr);
+}
 
-struct SearchSession::Schedule {
-    std::int64_t startNs = 0;  // monotonic
-    std::size_t nextProbe = 0;
-    std::uint32_t probesSent = 0;
-    bool probeReachedOut = false;  // the probe under way has left by at least one path
-    // the unicast sweep of the probe under way
-    bool sweeping = false;
-    std::size_t sweepTarget = 0;
-    std::uint64_t sweepOffset = 0;
-    std::uint64_t sweepSent = 0;
-    std::int64_t sweepStartNs = 0;
-    std::int64_t lastProbeDoneNs = 0;
-    bool done = true;
-    std::uint64_t sendsFailed = 0;
-    int sendError = 0;
-    std::int64_t lastAdapterReloadNs = 0;
-};
+ProbeScheduleOptions ScheduleOptionsOf(const SearchSessionOptions& options) {
+    return {options.probeDelaysMs, options.settleMs, options.unicastProbesPerSecond};
+}
+
+std::int64_t Earlier(std::int64_t a, std::int64_t b) {
+    return a == 0 ? b : (b == 0 ? a : std::min(a, b));
+}
+
+}  // namespace
 
 SearchSession::SearchSession(SearchSessionOptions options)
     : options_(std::move(options)),
       endpoint_(options_.addresses),
-      table_(std::make_unique<ReplyTable>(options_.maxListed)),
+      table_(std::make_unique<ReplyTable>(options_.maxListed, options_.maxDevicesPerSender)),
       adapters_(std::make_unique<AdapterList>()),
-      schedule_(std::make_unique<Schedule>()) {
+      schedule_(ScheduleOptionsOf(options_)) {
     endpoint_.SetReceiveHandler([this](const ReceivedDatagram& datagram) { OnDatagram(datagram); });
     endpoint_.SetTimerHandler([this] { OnTimer(); });
 }
@@ -89,6 +94,13 @@ bool SearchSession::SetTargets(std::vector<SearchTarget> targets, std::string& p
 }
 
 bool SearchSession::Start() {
+    std::vector<std::string> checks;
+    // the checks are about broadcasting by the adapters; a session given one destination does not
+    if (endpoint_.DestinationAddress() == INADDR_BROADCAST) {
+        AdapterList adapters;
+        adapters.Reload();
+        checks = DescribeSearchChecks(GatherAdapterFacts(adapters));
+    }
     if (!endpoint_.IsOpen()) {
         endpoint_.SetRequestedReceiveBuffer(options_.requestedReceiveBuffer);
         if (endpoint_.Open() != 1) {
@@ -96,32 +108,35 @@ bool SearchSession::Start() {
             state_ = SearchState::kCannotOpen;
             problem_ = endpoint_.LastErrorText();
             openError_ = endpoint_.LastError();
+            checks_ = std::move(checks);
             return false;
         }
     }
     std::lock_guard<std::mutex> lock(mutex_);
     const SessionStatus previous = StatusLocked();
     table_->BeginRound(previous.round + 1, targets_);
-    roundTargets_ = targets_;
-    const std::int64_t lastAdapterReload = schedule_->lastAdapterReloadNs;
-    *schedule_ = Schedule();
-    schedule_->startNs = MonotonicNs();
-    schedule_->done = false;
-    schedule_->lastAdapterReloadNs = lastAdapterReload;
+    const std::int64_t now = MonotonicNs();
+    schedule_.Begin(now, targets_);
+    probesSent_ = 0;
+    probeReachedOut_ = false;
+    sendsFailed_ = 0;
+    sendError_ = 0;
+    checks_ = std::move(checks);
     state_ = SearchState::kSearching;
     problem_.clear();
     openError_ = 0;
     notified_ = false;
     // the receiver thread sends the first probe at once
-    endpoint_.ArmTimer(schedule_->startNs);
+    scheduleWakeNs_ = now;
+    macPassArmed_ = false;
+    endpoint_.ArmTimer(now);
     return true;
 }
 
 void SearchSession::Close() {
     endpoint_.Close();
     std::lock_guard<std::mutex> lock(mutex_);
-    schedule_->done = true;
-    schedule_->sweeping = false;
+    schedule_.Stop();
 }
 
 bool SearchSession::IsOpen() const {
@@ -155,16 +170,25 @@ SessionStatus SearchSession::Status() const {
     return StatusLocked();
 }
 
+AddressProbeResult SearchSession::ProbeAddress(std::uint32_t address, int timeoutMs) const {
+    AddressProbeOptions probe;
+    probe.nativePort = options_.addresses.destinationPort;
+    probe.wsDiscoveryPort = options_.wsDiscoveryPort;
+    probe.timeoutMs = timeoutMs;
+    return vantrel::ProbeAddress(address, probe);
+}
+
 SessionStatus SearchSession::StatusLocked() const {
     SessionStatus status;
     table_->FillStatus(status);
     status.state = state_;
     status.problem = problem_;
     status.openError = openError_;
-    status.probesSent = schedule_->probesSent;
-    status.probesPlanned = static_cast<std::uint32_t>(options_.probeDelaysMs.size());
-    status.sendsFailed = schedule_->sendsFailed;
-    status.sendError = schedule_->sendError;
+    status.probesSent = probesSent_;
+    status.probesPlanned = schedule_.ProbesPlanned();
+    status.sendsFailed = sendsFailed_;
+    status.sendError = sendError_;
+    status.checks = checks_;
     return status;
 }
 
@@ -175,24 +199,54 @@ void SearchSession::OnDatagram(const ReceivedDatagram& datagram) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (datagram.interfaceIndex != 0 && !adapters_->Knows(datagram.interfaceIndex)) {
         const std::int64_t now = MonotonicNs();
-        if (now - schedule_->lastAdapterReloadNs >= kAdapterReloadIntervalNs) {
-            schedule_->lastAdapterReloadNs = now;
+        if (now - lastAdapterReloadNs_ >= kAdapterReloadIntervalNs) {
+            lastAdapterReloadNs_ = now;
             adapters_->Reload();
         }
     }
     table_->Ingest(datagram, *adapters_);
+    if (table_->WantsMacs() && !macPassArmed_) {
+        Rearm(MonotonicNs());
+    }
     Notify(lock);
 }
 
 void SearchSession::OnTimer() {
     std::unique_lock<std::mutex> lock(mutex_);
     const SearchState before = state_;
-    const std::int64_t next = SendDue(MonotonicNs());
+    const std::int64_t now = MonotonicNs();
+    scheduleWakeNs_ = SendDue(now);
+    ResolveMacsDue(now);
     // armed under the lock, so that a Start on the owner's thread can never be overtaken by an older wake-up
-    endpoint_.ArmTimer(next);
-    if (state_ != before) {
+    Rearm(now);
+    if (state_ != before || table_->Pending() > 0) {
         Notify(lock);
     }
+}
+
+void SearchSession::Rearm(std::int64_t nowNs) {
+    std::int64_t next = scheduleWakeNs_;
+    macPassArmed_ = table_->WantsMacs();
+    if (macPassArmed_) {
+        next = Earlier(next, std::max(nowNs, macPassNs_ + kMacPassIntervalNs));
+    }
+    endpoint_.ArmTimer(next);
+}
+
+std::int64_t SearchSession::ResolveMacsDue(std::int64_t nowNs) {
+    if (!table_->WantsMacs()) {
+        return 0;
+    }
+    if (nowNs < macPassNs_ + kMacPassIntervalNs) {
+        return macPassNs_ + kMacPassIntervalNs;
+    }
+    macPassNs_ = nowNs;
+    if (vendors_ == nullptr) {
+        vendors_ = std::make_unique<OuiVendors>();
+        vendors_->Load(options_.ouiPath);  // without the list, MACs are shown without their maker
+    }
+    table_->ResolveMacs(NeighbourTable::Read(), vendors_.get());
+    return table_->WantsMacs() ? nowNs + kMacPassIntervalNs : 0;
 }
 
 void SearchSession::Notify(std::unique_lock<std::mutex>& lock) {
@@ -205,11 +259,10 @@ void SearchSession::Notify(std::unique_lock<std::mutex>& lock) {
 }
 
 void SearchSession::RecordSend(bool sent, int error) {
-    Schedule& schedule = *schedule_;
     if (sent) {
-        if (!schedule.probeReachedOut) {
-            schedule.probeReachedOut = true;
-            ++schedule.probesSent;
+        if (!probeReachedOut_) {
+            probeReachedOut_ = true;
+            ++probesSent_;
         }
         if (state_ == SearchState::kCannotSend) {
             state_ = SearchState::kSearching;
@@ -217,111 +270,136 @@ void SearchSession::RecordSend(bool sent, int error) {
         }
         return;
     }
-    ++schedule.sendsFailed;
-    schedule.sendError = error;
-}
-
-void SearchSession::EndProbeSends(std::int64_t nowNs) {
-    Schedule& schedule = *schedule_;
-    schedule.lastProbeDoneNs = nowNs;
-    if (schedule.probesSent == 0 && schedule.sendError != 0) {
-        state_ = SearchState::kCannotSend;
-        problem_ = DescribeSendError(schedule.sendError);
-    }
+    ++sendsFailed_;
+    sendError_ = error;
 }
 
 std::int64_t SearchSession::SendDue(std::int64_t nowNs) {
-    Schedule& schedule = *schedule_;
-    const SearchProbe probe = BuildSearchProbe();
-    const std::uint16_t port = options_.addresses.destinationPort;
+    std::uint64_t unicastThisTurn = 0;
     for (;;) {
-        if (schedule.done) {
-            return 0;
-        }
-        if (schedule.sweeping) {
-            const std::int64_t spacing = kNsPerSecond / std::max(1u, options_.unicastProbesPerSecond);
-            std::uint64_t sentThisTurn = 0;
-            while (schedule.sweepTarget < roundTargets_.size()) {
-                const SearchTarget& target = roundTargets_[schedule.sweepTarget];
-                if (target.kind != SearchTarget::Kind::kUnicastRange || schedule.sweepOffset >= target.ProbeCount()) {
-                    ++schedule.sweepTarget;
-                    schedule.sweepOffset = 0;
-                    continue;
+        const ProbeSchedule::Step step = schedule_.Next(nowNs);
+        switch (step.kind) {
+            case ProbeSchedule::Step::Kind::kWait:
+                return step.atNs;
+            case ProbeSchedule::Step::Kind::kFinished:
+                // a round none of whose probes could be sent stays kCannotSend, with its reason
+                if (state_ == SearchState::kSearching) {
+                    state_ = SearchState::kFinished;
                 }
-                const std::int64_t due =
-                    schedule.sweepStartNs + static_cast<std::int64_t>(schedule.sweepSent) * spacing;
-                if (due > nowNs) {
-                    return due;
-                }
-                if (sentThisTurn == kUnicastProbesPerTurn) {
+                return 0;
+            case ProbeSchedule::Step::Kind::kRoundProbe:
+                SendRoundProbe(nowNs);
+                break;
+            case ProbeSchedule::Step::Kind::kUnicastProbe:
+                if (unicastThisTurn++ == kUnicastProbesPerTurn) {
                     return nowNs;  // the rest in the next turn, after the replies waiting meanwhile
                 }
-                const std::uint32_t address = target.first + static_cast<std::uint32_t>(schedule.sweepOffset);
-                if (endpoint_.SendTo(probe.data(), probe.size(), address, port) < 0) {
-                    const int error = errno;
-                    if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) {
-                        return nowNs + kRetryAfterFullBufferNs;
-                    }
-                    RecordSend(false, error);
-                } else {
-                    RecordSend(true, 0);
+                if (!SendUnicastProbe(step.address)) {
+                    schedule_.Postpone(nowNs + kRetryAfterFullBufferNs);
+                    return nowNs + kRetryAfterFullBufferNs;
                 }
-                ++schedule.sweepOffset;
-                ++schedule.sweepSent;
-                ++sentThisTurn;
-            }
-            schedule.sweeping = false;
-            EndProbeSends(nowNs);
-            continue;
+                break;
         }
-        if (schedule.nextProbe < options_.probeDelaysMs.size()) {
-            std::int64_t due = schedule.startNs + options_.probeDelaysMs[schedule.nextProbe] * kNsPerMs;
-            // a long sweep pushes the following probes back rather than overlapping them
-            due = std::max(due, schedule.lastProbeDoneNs);
-            if (due > nowNs) {
-                return due;
-            }
-            ++schedule.nextProbe;
-            schedule.probeReachedOut = false;
-            schedule.lastAdapterReloadNs = nowNs;
-            adapters_->Reload();
-            table_->BeginProbe(ClockNs(CLOCK_REALTIME));
-            if (endpoint_.Send(probe.data(), probe.size()) < 0) {
-                RecordSend(false, errno);
-            } else {
-                RecordSend(true, 0);
-            }
-            bool anyRange = false;
-            for (const SearchTarget& target : roundTargets_) {
-                if (target.kind == SearchTarget::Kind::kDirectedBroadcast) {
-                    const bool sent = endpoint_.SendTo(probe.data(), probe.size(), target.last, port) >= 0;
-                    RecordSend(sent, sent ? 0 : errno);
-                } else {
-                    anyRange = true;
-                }
-            }
-            if (anyRange) {
-                schedule.sweeping = true;
-                schedule.sweepTarget = 0;
-                schedule.sweepOffset = 0;
-                schedule.sweepSent = 0;
-                schedule.sweepStartNs = nowNs;
-            } else {
-                EndProbeSends(nowNs);
-            }
-            continue;
-        }
-        const std::int64_t finishAt = schedule.lastProbeDoneNs + options_.settleMs * kNsPerMs;
-        if (finishAt > nowNs) {
-            return finishAt;
-        }
-        schedule.done = true;
-        // a round none of whose probes could be sent stays kCannotSend, with its reason
-        if (state_ == SearchState::kSearching) {
-            state_ = SearchState::kFinished;
-        }
-        return 0;
+        schedule_.Done(nowNs);
     }
+}
+
+void SearchSession::SendRoundProbe(std::int64_t nowNs) {
+    probeReachedOut_ = false;
+    lastAdapterReloadNs_ = nowNs;
+    adapters_->Reload();
+    std::vector<std::string> messageIds;
+    if (options_.wsDiscovery) {
+        messageIds = {NewWsDiscoveryMessageId(), NewWsDiscoveryMessageId()};
+        wsProbes_[0] = BuildWsDiscoveryProbe(messageIds[0], WsDiscoveryType::kNetworkVideoTransmitter);
+        wsProbes_[1] = BuildWsDiscoveryProbe(messageIds[1], WsDiscoveryType::kDevice);
+    }
+    table_->BeginProbe(ClockNs(CLOCK_REALTIME), messageIds);
+    SendNativeRoundProbe();
+    if (options_.wsDiscovery) {
+        SendWsDiscoveryRoundProbe();
+    }
+    const SearchProbe probe = BuildSearchProbe();
+    for (const SearchTarget& target : schedule_.Targets()) {
+        if (target.kind == SearchTarget::Kind::kDirectedBroadcast) {
+            const bool sent =
+                endpoint_.SendTo(probe.data(), probe.size(), target.last, options_.addresses.destinationPort) >= 0;
+            RecordSend(sent, sent ? 0 : errno);
+            table_->CountSend(0, *adapters_, false);
+        }
+    }
+    if (probesSent_ == 0 && sendError_ != 0) {
+        state_ = SearchState::kCannotSend;
+        problem_ = DescribeSendError(sendError_);
+    }
+}
+
+void SearchSession::SendNativeRoundProbe() {
+    const SearchProbe probe = BuildSearchProbe();
+    const std::uint16_t port = options_.addresses.destinationPort;
+    const std::vector<AdapterAddress> sending = adapters_->SendingAdapters(IFF_BROADCAST);
+    if (endpoint_.DestinationAddress() != INADDR_BROADCAST || sending.empty()) {
+        // a given destination, or no adapter to broadcast by: the routing table decides
+        const bool sent = endpoint_.Send(probe.data(), probe.size()) >= 0;
+        RecordSend(sent, sent ? 0 : errno);
+        table_->CountSend(0, *adapters_, false);
+        return;
+    }
+    for (const AdapterAddress& adapter : sending) {
+        const bool sent =
+            endpoint_.SendVia(probe.data(), probe.size(), INADDR_BROADCAST, port, adapter.index, adapter.address) >= 0;
+        RecordSend(sent, sent ? 0 : errno);
+        if (sent) {
+            table_->CountSend(adapter.index, *adapters_, false);
+        }
+    }
+}
+
+void SearchSession::SendWsDiscoveryRoundProbe() {
+    const std::uint32_t destination = endpoint_.DestinationAddress();
+    const std::uint16_t port = options_.wsDiscoveryPort;
+    for (const std::string& text : wsProbes_) {
+        if (destination != INADDR_BROADCAST) {
+            const bool sent = endpoint_.SendTo(text.data(), text.size(), destination, port) >= 0;
+            RecordSend(sent, sent ? 0 : errno);
+            table_->CountSend(0, *adapters_, true);
+            continue;
+        }
+        for (const AdapterAddress& adapter : adapters_->SendingAdapters(IFF_MULTICAST)) {
+            const bool sent = endpoint_.SendVia(text.data(), text.size(), WsDiscoveryGroup(), port, adapter.index,
+                                                adapter.address) >= 0;
+            RecordSend(sent, sent ? 0 : errno);
+            if (sent) {
+                table_->CountSend(adapter.index, *adapters_, true);
+            }
+        }
+    }
+}
+
+bool SearchSession::SendUnicastProbe(std::uint32_t address) {
+    const SearchProbe probe = BuildSearchProbe();
+    if (endpoint_.SendTo(probe.data(), probe.size(), address, options_.addresses.destinationPort) < 0) {
+        const int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) {
+            return false;
+        }
+        RecordSend(false, error);
+    } else {
+        RecordSend(true, 0);
+        table_->CountSend(0, *adapters_, false);
+    }
+    if (!options_.wsDiscovery) {
+        return true;
+    }
+    for (const std::string& text : wsProbes_) {
+        // best effort: the native probe to this address has gone, a full buffer loses only its ONVIF answer
+        if (endpoint_.SendTo(text.data(), text.size(), address, options_.wsDiscoveryPort) >= 0) {
+            table_->CountSend(0, *adapters_, true);
+        } else {
+            ++sendsFailed_;
+        }
+    }
+    return true;
 }
 
 std::string DescribeSendError(int error) {
@@ -344,6 +422,21 @@ std::string DescribeSendError(int error) {
     std::string text = std::strerror(error);
     for (char& c : text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::string DescribeDroppingSenders(const SessionStatus& status) {
+    std::string text;
+    for (const SenderDrops& drops : status.droppedBySender) {
+        text += (text.empty() ? "" : ", ") + DottedDecimal(drops.sender);
+    }
+    std::uint64_t named = 0;
+    for (const SenderDrops& drops : status.droppedBySender) {
+        named += drops.dropped;
+    }
+    if (named < status.droppedOverShare) {
+        text += " and other senders";
     }
     return text;
 }
@@ -374,6 +467,13 @@ std::string DescribeStatus(const SessionStatus& status) {
     if (status.Rejected() > 0) {
         text +=
             "; " + std::to_string(status.Rejected()) + (status.Rejected() == 1 ? " reply" : " replies") + " rejected";
+    }
+    if (status.droppedOverShare > 0) {
+        text += "; " + std::to_string(status.droppedOverShare) + " replies dropped from " +
+                DescribeDroppingSenders(status) + " (more devices than one sender may announce)";
+    }
+    if (!status.checks.empty()) {
+        text += "; " + status.checks.front();
     }
     return text;
 }

@@ -23,8 +23,13 @@
 // earlierRound and not listed. Within a round a reply counts for the latest probe sent before it arrived;
 // a device's probesSeen is the number of distinct probes it answered.
 //
+// WS-Discovery: each round probe also sends two ONVIF WS-Discovery probes (NetworkVideoTransmitter, Device),
+// each with a fresh MessageID, by multicast on every adapter that is up and can multicast (or to the
+// destination address when the session is given one); a range sweep sends them to each address besides the
+// native probe. ProbeMatches are listed only when their RelatesTo names one of the round's MessageIDs.
+//
 // Changes after the first version of this header are listed here:
-// (none yet)
+// - SearchSessionOptions: maxDevicesPerSender, wsDiscovery, wsDiscoveryPort, ouiPath; ProbeAddress.
 
 #include <cstddef>
 #include <cstdint>
@@ -34,15 +39,19 @@
 #include <string>
 #include <vector>
 
+#include "discovery/address_probe.h"
 #include "discovery/found_row.h"
+#include "discovery/probe_schedule.h"
 #include "discovery/registered_devices.h"
 #include "discovery/search_targets.h"
+#include "discovery/sender_share.h"
 #include "discovery/udp_broadcast_endpoint.h"
 
 namespace vantrel {
 
 class ReplyTable;
 class AdapterList;
+class OuiVendors;
 
 // Devices listed in one round at most. Far beyond any real network (a /16 of devices); it bounds the
 // session's memory and the window's rows against a flood of forged replies. Rows waiting for the owner are
@@ -58,9 +67,13 @@ struct SearchSessionOptions {
     EndpointAddresses addresses;                      // 255.255.255.255:5050 from port 5050 on every address
     std::vector<int> probeDelaysMs = {0, 500, 1500};  // after Start and after each Refresh; ascending
     std::size_t maxListed = kMaxListedDevices;
+    std::size_t maxDevicesPerSender = kMaxDevicesPerSender;
     int settleMs = kRoundSettleMs;
     unsigned unicastProbesPerSecond = kUnicastProbesPerSecond;
     int requestedReceiveBuffer = UdpBroadcastEndpoint::kSocketReceiveBuffer;
+    bool wsDiscovery = true;                               // also search with ONVIF WS-Discovery
+    std::uint16_t wsDiscoveryPort = 3702;                  // where WS-Discovery probes go
+    std::string ouiPath = "/usr/share/ieee-data/oui.txt";  // makers by MAC prefix, read once when first needed
 };
 
 class SearchSession {
@@ -106,17 +119,26 @@ public:
     std::vector<FoundRow> Rows() const;
     SessionStatus Status() const;
 
-private:
-    // The private part may change without notice; owners use only the operations above.
-    struct Schedule;
+    // "Probe address": sends both probes to one address (network order) from a socket of its own and tells
+    // what came of each (DescribeAddressProbe). Blocks up to timeoutMs; any thread, open or closed.
+    AddressProbeResult ProbeAddress(std::uint32_t address, int timeoutMs) const;
 
+private:
     void OnDatagram(const ReceivedDatagram& datagram);
     void OnTimer();
-    // Sends what is due; gives the next CLOCK_MONOTONIC time anything is due (0 for nothing). Receiver thread,
-    // mutex held.
+    // Sends what the schedule says is due at nowNs; gives the next CLOCK_MONOTONIC time anything is due (0 for
+    // nothing). Receiver thread, mutex held.
     std::int64_t SendDue(std::int64_t nowNs);
+    void SendRoundProbe(std::int64_t nowNs);
+    void SendNativeRoundProbe();
+    void SendWsDiscoveryRoundProbe();
+    // false when the socket's send buffer is full: the same probe is due again a little later
+    bool SendUnicastProbe(std::uint32_t address);
     void RecordSend(bool sent, int error);
-    void EndProbeSends(std::int64_t nowNs);
+    // Fills in MACs and makers when a pass is due; gives the next time one is (0 for none). Mutex held.
+    std::int64_t ResolveMacsDue(std::int64_t nowNs);
+    // Arms the timer for the earlier of the schedule's and the MAC passes' next time. Mutex held.
+    void Rearm(std::int64_t nowNs);
     // Calls the pending callback, without the lock, unless it was called since the owner last took everything.
     void Notify(std::unique_lock<std::mutex>& lock);
     // Status with the mutex held.
@@ -131,8 +153,18 @@ private:
     std::unique_ptr<ReplyTable> table_;
     std::unique_ptr<AdapterList> adapters_;  // receiver thread only
     std::vector<SearchTarget> targets_;
-    std::vector<SearchTarget> roundTargets_;
-    std::unique_ptr<Schedule> schedule_;
+    ProbeSchedule schedule_;
+    std::int64_t scheduleWakeNs_ = 0;
+    std::int64_t macPassNs_ = 0;  // the latest MAC pass
+    bool macPassArmed_ = false;
+    std::unique_ptr<OuiVendors> vendors_;  // loaded at the first MAC pass
+    std::string wsProbes_[2];              // the WS-Discovery probes of the round probe under way
+    std::uint32_t probesSent_ = 0;
+    bool probeReachedOut_ = false;  // the round probe under way has left by at least one path
+    std::uint64_t sendsFailed_ = 0;
+    int sendError_ = 0;
+    std::int64_t lastAdapterReloadNs_ = 0;
+    std::vector<std::string> checks_;
     SearchState state_ = SearchState::kIdle;
     std::string problem_;
     int openError_ = 0;

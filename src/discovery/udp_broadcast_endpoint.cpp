@@ -100,12 +100,8 @@ std::vector<BroadcastInterface> ListBroadcastInterfaces(int fd) {
 UdpBroadcastEndpoint::UdpBroadcastEndpoint() : UdpBroadcastEndpoint(EndpointAddresses()) {}
 
 UdpBroadcastEndpoint::UdpBroadcastEndpoint(const EndpointAddresses& addresses)
-    : UdpBroadcastEndpoint(addresses.destinationAddress, addresses.destinationPort, addresses.localAddress,
-                           addresses.localPort) {}
-
-UdpBroadcastEndpoint::UdpBroadcastEndpoint(std::uint32_t destinationAddress, std::uint16_t destinationPort,
-                                           std::uint32_t localAddress, std::uint16_t localPort)
-    : destination_(MakeAddress(destinationAddress, destinationPort)), local_(MakeAddress(localAddress, localPort)) {}
+    : destination_(MakeAddress(addresses.destinationAddress, addresses.destinationPort)),
+      local_(MakeAddress(addresses.localAddress, addresses.localPort)) {}
 
 UdpBroadcastEndpoint::~UdpBroadcastEndpoint() {
     Close();
@@ -138,6 +134,11 @@ int UdpBroadcastEndpoint::Open() {
     // loses those details, so failing here is not fatal
     setsockopt(socketFd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     setsockopt(socketFd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    // WS-Discovery multicast stays on the link (TTL 1) and our own probes do not come back to us
+    const unsigned char ttl = 1;
+    const unsigned char noLoop = 0;
+    setsockopt(socketFd_, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
+    setsockopt(socketFd_, IPPROTO_IP, IP_MULTICAST_LOOP, &noLoop, sizeof noLoop);
     // SO_RCVBUF is capped by net.core.rmem_max; SO_RCVBUFFORCE (root only) is not. A smaller buffer still works,
     // it only loses replies sooner, so neither failing is fatal.
     const int wanted = requestedReceiveBuffer_;
@@ -291,6 +292,27 @@ int UdpBroadcastEndpoint::SendTo(const void* data, std::size_t length, std::uint
     return sent < 0 ? -1 : static_cast<int>(sent);
 }
 
+int UdpBroadcastEndpoint::SendVia(const void* data, std::size_t length, std::uint32_t address, std::uint16_t port,
+                                  int adapterIndex, std::uint32_t source) {
+    if (socketFd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    const sockaddr_in to = MakeAddress(address, port);
+    if (IN_MULTICAST(address)) {
+        ip_mreqn interface {};
+        interface.imr_ifindex = adapterIndex;
+        if (setsockopt(socketFd_, IPPROTO_IP, IP_MULTICAST_IF, &interface, sizeof interface) < 0) {
+            return -1;
+        }
+    }
+    in_pktinfo via{};
+    via.ipi_ifindex = adapterIndex;
+    via.ipi_spec_dst.s_addr = source;
+    const ssize_t sent = SendDatagramVia(socketFd_, data, length, to, &via, MSG_DONTWAIT);
+    return sent < 0 ? -1 : static_cast<int>(sent);
+}
+
 int UdpBroadcastEndpoint::SendToDestination(const void* data, std::size_t length) {
     const ssize_t sent =
         sendto(socketFd_, data, length, 0, reinterpret_cast<const sockaddr*>(&destination_), sizeof destination_);
@@ -313,7 +335,7 @@ int UdpBroadcastEndpoint::SendBroadcastEveryInterface(const void* data, std::siz
         in_pktinfo info{};
         info.ipi_ifindex = interface.index;
         info.ipi_spec_dst = interface.address;
-        if (SendDatagramVia(socketFd_, data, length, destination_, &info) < 0) {
+        if (SendDatagramVia(socketFd_, data, length, destination_, &info, 0) < 0) {
             error = errno;
         } else {
             ++succeeded;

@@ -59,9 +59,6 @@ public:
     // Sends to 255.255.255.255:5050 and listens on port 5050 of every local address.
     UdpBroadcastEndpoint();
     explicit UdpBroadcastEndpoint(const EndpointAddresses& addresses);
-    // Other addresses for tests (for example 127.0.0.1 and port 0); addresses and ports in host byte order.
-    UdpBroadcastEndpoint(std::uint32_t destinationAddress, std::uint16_t destinationPort, std::uint32_t localAddress,
-                         std::uint16_t localPort);
     // Runs Close.
     ~UdpBroadcastEndpoint();
     UdpBroadcastEndpoint(const UdpBroadcastEndpoint&) = delete;
@@ -86,6 +83,14 @@ public:
     // Sends one datagram to another address (host byte order), without waiting for socket buffer space: the
     // bytes sent, or -1 with errno set (EAGAIN when the socket's send buffer is full). Any thread.
     int SendTo(const void* data, std::size_t length, std::uint32_t address, std::uint16_t port);
+    // Sends one datagram to address:port (host byte order) out of one adapter (interface index), from that
+    // adapter's address source (network order, 0 to let the kernel choose), without waiting for buffer space.
+    // For a multicast address the adapter is also set as IP_MULTICAST_IF; multicast leaves with TTL 1 and does
+    // not loop back. The bytes sent, or -1 with errno set. Receiver thread only.
+    int SendVia(const void* data, std::size_t length, std::uint32_t address, std::uint16_t port, int adapterIndex,
+                std::uint32_t source);
+    // The destination given at construction (host byte order).
+    std::uint32_t DestinationAddress() const { return ntohl(destination_.sin_addr.s_addr); }
 
     // Runs the timer handler once on the receiver thread at this CLOCK_MONOTONIC time in nanoseconds (at once
     // when it has passed); replaces an earlier wake-up; 0 cancels. Any thread, also from the handlers.

@@ -20,8 +20,12 @@ namespace vantrel {
 // data goes.
 class CollectingEndpoint {
 public:
-    template <typename... Addresses>
-    explicit CollectingEndpoint(Addresses... addresses) : endpoint_(addresses...) {
+    CollectingEndpoint() : CollectingEndpoint(EndpointAddresses()) {}
+    // Addresses and ports in host byte order.
+    CollectingEndpoint(std::uint32_t destinationAddress, std::uint16_t destinationPort, std::uint32_t localAddress,
+                       std::uint16_t localPort)
+        : CollectingEndpoint(EndpointAddresses{destinationAddress, destinationPort, localAddress, localPort}) {}
+    explicit CollectingEndpoint(const EndpointAddresses& addresses) : endpoint_(addresses) {
         endpoint_.SetReceiveHandler([this](const ReceivedDatagram& datagram) { Collect(datagram); });
     }
 

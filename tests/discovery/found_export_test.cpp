@@ -34,12 +34,15 @@ FoundRow Row(std::uint32_t number, const char* address, std::uint16_t port) {
     row.probesSeen = 2;
     row.replies = 4;
     row.lastReplyNs = 1714564800123456789LL;  // 2024-05-01T12:00:00.123456789Z
+    row.protocols = kProtocolNative;
+    row.senders = {row.device.address};
     return row;
 }
 
 constexpr const char* kHeader =
     "no,address,port,subnetMask,gateway,registered,adapter,adapterAddress,adapterMask,outsideAdapterSubnet,"
-    "sender,senderMismatch,seenInProbes,probes,replies,lastReply\r\n";
+    "sender,senderMismatch,seenInProbes,probes,replies,lastReply,protocols,name,model,location,serviceUrls,mac,"
+    "vendor,conflict,senders,warning\r\n";
 
 TEST(FoundExport, CsvHasOneLinePerRowUnderTheFieldNames) {
     FoundRow second = Row(2, "192.168.1.108", 37777);
@@ -50,9 +53,9 @@ TEST(FoundExport, CsvHasOneLinePerRowUnderTheFieldNames) {
     EXPECT_EQ(FoundRowsToCsv({Row(1, "10.1.0.20", 8000), second}, 3),
               std::string(kHeader) +
                   "1,10.1.0.20,8000,255.255.255.0,10.1.0.254,false,eth0,10.1.0.1,255.255.255.0,false,10.1.0.20,false,"
-                  "2,3,4,2024-05-01T12:00:00.123Z\r\n"
+                  "2,3,4,2024-05-01T12:00:00.123Z,native,,,,,,,false,10.1.0.20,\r\n"
                   "2,192.168.1.108,37777,255.255.255.0,10.1.0.254,true,eth0,10.1.0.1,255.255.255.0,true,10.1.0.9,"
-                  "true,2,3,4,2024-05-01T12:00:00.123Z\r\n");
+                  "true,2,3,4,2024-05-01T12:00:00.123Z,native,,,,,,,false,192.168.1.108,\r\n");
     EXPECT_EQ(FoundRowsToCsv({}, 0), kHeader);
 }
 
@@ -93,7 +96,9 @@ TEST(FoundExport, JsonKeepsTheScanFieldsFirstAndEscapesTexts) {
               "\"gateway\": \"10.1.0.254\", \"registered\": false, \"adapter\": \"eth0\", \"adapterAddress\": "
               "\"10.1.0.1\", \"adapterMask\": \"255.255.255.0\", \"outsideAdapterSubnet\": false, \"sender\": "
               "\"10.1.0.20\", \"senderMismatch\": false, \"seenInProbes\": 2, \"probes\": 3, \"replies\": 4, "
-              "\"lastReply\": \"2024-05-01T12:00:00.123Z\"}\n]\n");
+              "\"lastReply\": \"2024-05-01T12:00:00.123Z\", \"protocols\": [\"native\"], \"name\": \"\", "
+              "\"model\": \"\", \"location\": \"\", \"serviceUrls\": [], \"mac\": \"\", \"vendor\": \"\", "
+              "\"conflict\": false, \"senders\": [\"10.1.0.20\"], \"warning\": \"\"}\n]\n");
     EXPECT_EQ(FoundRowsToJson({}, 0), "[]\n");
 
     struct Case {
@@ -116,6 +121,47 @@ TEST(FoundExport, JsonKeepsTheScanFieldsFirstAndEscapesTexts) {
         const std::string text = FoundRowsToJson({row}, 1);
         EXPECT_NE(text.find("\"adapter\": " + std::string(c.escaped) + ","), std::string::npos) << text;
     }
+}
+
+TEST(FoundExport, OnvifFieldsAreArraysAndAnOnvifOnlyRowHasANullPort) {
+    FoundRow onvifOnly = Row(1, "10.1.0.30", 0);
+    onvifOnly.portKnown = false;
+    onvifOnly.device.subnetMask = 0;
+    onvifOnly.device.gateway = 0;
+    onvifOnly.protocols = kProtocolOnvif;
+    onvifOnly.name = "Gate \"East\"";
+    onvifOnly.model = "NVT-200";
+    onvifOnly.location = "site/building 2";
+    onvifOnly.serviceUrls = {"http://10.1.0.30/onvif/device_service", "http://[fe80::1]/onvif"};
+    onvifOnly.mac = "00:1a:2b:3c:4d:5e";
+    onvifOnly.vendor = "Maker, Inc.";
+    FoundRow both = Row(2, "10.1.0.31", 8000);
+    both.protocols = kProtocolNative | kProtocolOnvif;
+    both.conflict = true;
+    both.senders = {Ip("10.1.0.31"), Ip("10.1.0.66")};
+    both.warning = "subnet mask 0.0.0.0";
+
+    const std::string json = FoundRowsToJson({onvifOnly, both}, 1);
+    for (const char* expected : {
+             "\"port\": null, \"subnetMask\": \"\", \"gateway\": \"\",",
+             "\"protocols\": [\"onvif\"], \"name\": \"Gate \\\"East\\\"\", \"model\": \"NVT-200\", "
+             "\"location\": \"site/building 2\", \"serviceUrls\": [\"http://10.1.0.30/onvif/device_service\", "
+             "\"http://[fe80::1]/onvif\"], \"mac\": \"00:1a:2b:3c:4d:5e\", \"vendor\": \"Maker, Inc.\", "
+             "\"conflict\": false,",
+             "\"protocols\": [\"native\", \"onvif\"],",
+             "\"conflict\": true, \"senders\": [\"10.1.0.31\", \"10.1.0.66\"], \"warning\": \"subnet mask 0.0.0.0\"}",
+         }) {
+        EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
+    }
+    const std::string csv = FoundRowsToCsv({onvifOnly, both}, 1);
+    EXPECT_NE(csv.find("\r\n1,10.1.0.30,,,,false,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",onvif,\"Gate \"\"East\"\"\",NVT-200,site/building 2,"
+                       "http://10.1.0.30/onvif/device_service http://[fe80::1]/onvif,00:1a:2b:3c:4d:5e,"
+                       "\"Maker, Inc.\",false,"),
+              std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find(",native onvif,,,,,,,true,10.1.0.31 10.1.0.66,subnet mask 0.0.0.0\r\n"), std::string::npos)
+        << csv;
 }
 
 TEST(FoundExport, TimesAreUtcWithMilliseconds) {

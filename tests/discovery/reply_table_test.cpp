@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "discovery/neighbour_table.h"
+#include "discovery/oui_vendors.h"
 #include "discovery/search_protocol.h"
 #include "discovery/search_reply_builder.h"
+#include "discovery/ws_discovery_device.h"
 
 namespace vantrel {
 namespace {
@@ -36,8 +39,10 @@ struct Reply {
         bytes = BuildSearchReply(device);
         Point(arrivalNs, sender != nullptr ? sender : announced, interfaceIndex);
     }
-    Reply(std::vector<unsigned char> raw, std::int64_t arrivalNs) : bytes(std::move(raw)) {
-        Point(arrivalNs, "10.0.0.9", 0);
+    Reply(std::vector<unsigned char> raw, std::int64_t arrivalNs, const char* sender = "10.0.0.9",
+          int interfaceIndex = 0)
+        : bytes(std::move(raw)) {
+        Point(arrivalNs, sender, interfaceIndex);
     }
     void Point(std::int64_t arrivalNs, const char* sender, int interfaceIndex) {
         datagram.data = bytes.data();
@@ -193,29 +198,55 @@ TEST_F(ReplyTableTest, WaitingRowsStayBoundedByTheDevicesAndGoOutOnceInTheirLate
     EXPECT_FALSE(later.more);
 }
 
-TEST_F(ReplyTableTest, AddressesNoDeviceCanHaveAreRejectedAndCounted) {
+TEST_F(ReplyTableTest, ImpossibleAnnouncementsAreRejectedAndUnusualMasksListedWithAWarning) {
     struct Case {
         const char* announced;
+        const char* mask;
+        std::uint16_t port;
         bool listed;
+        const char* warning;
     };
     const Case cases[] = {
-        {"0.0.0.0", false},         {"0.1.2.3", false},        {"255.255.255.255", false}, {"224.0.0.1", false},
-        {"239.255.255.250", false}, {"127.0.0.1", false},      {"127.255.255.254", false}, {"1.0.0.0", true},
-        {"10.0.0.1", true},         {"126.255.255.255", true}, {"128.0.0.1", true},        {"223.255.255.255", true},
-        {"169.254.1.1", true},  // link-local: a device without DHCP, still to be found
+        {"0.0.0.0", "255.255.255.0", 80, false, ""},
+        {"0.1.2.3", "255.0.0.0", 80, false, ""},
+        {"255.255.255.255", "255.255.255.0", 80, false, ""},
+        {"224.0.0.1", "255.255.255.0", 80, false, ""},
+        {"239.255.255.250", "255.255.255.0", 80, false, ""},
+        {"127.0.0.1", "255.0.0.0", 80, false, ""},
+        {"240.0.0.1", "255.255.255.0", 80, false, ""},   // reserved
+        {"10.0.0.7", "255.255.255.0", 0, false, ""},     // port 0
+        {"10.0.1.0", "255.255.255.0", 80, false, ""},    // its subnet's network address
+        {"10.0.1.255", "255.255.255.0", 80, false, ""},  // its subnet's broadcast address
+        {"10.0.2.5", "255.255.255.252", 80, true, ""},
+        {"10.0.2.7", "255.255.255.252", 80, false, ""},  // broadcast of a /30
+        {"10.0.2.9", "255.255.255.254", 80, true, ""},   // a /31 has no broadcast address
+        {"10.0.3.0", "255.255.0.0", 80, true, ""},       // x.0 inside a /16 is a host
+        {"169.254.1.1", "255.255.0.0", 80, true, ""},    // link-local: a device without DHCP, still to be found
+        {"223.255.255.254", "255.255.255.0", 80, true, ""},
+        {"10.0.4.255", "0.0.0.0", 80, true, "subnet mask 0.0.0.0"},
+        {"10.0.5.0", "255.0.255.0", 80, true, "subnet mask 255.0.255.0 is not contiguous"},
     };
     table.BeginRound(1, {});
     table.BeginProbe(kT0);
     std::uint64_t rejected = 0;
     for (const Case& c : cases) {
-        const auto outcome = Ingest(Reply(c.announced, 80, kT0 + kMs, "10.0.0.9"));
+        FoundDevice device;
+        device.address = Ip(c.announced);
+        device.subnetMask = Ip(c.mask);
+        device.port = c.port;
+        Reply reply(BuildSearchReply(device), kT0 + kMs);
+        const auto outcome = Ingest(reply);
         EXPECT_EQ(outcome, c.listed ? ReplyTable::Outcome::kListed : ReplyTable::Outcome::kRejectedAddress)
-            << c.announced;
-        EXPECT_EQ(UnlistableAddressReason(Ip(c.announced)) == nullptr, c.listed) << c.announced;
+            << c.announced << "/" << c.mask << ":" << c.port;
+        if (c.listed) {
+            EXPECT_EQ(table.Rows().back().warning, c.warning) << c.announced;
+        }
         rejected += c.listed ? 0 : 1;
     }
     EXPECT_EQ(Status().rejectedAddresses, rejected);
     EXPECT_EQ(Status().Rejected(), rejected);
+    ASSERT_EQ(Status().adapters.size(), 1u);
+    EXPECT_EQ(Status().adapters[0].Rejected(RejectReason::kImpossibleAddress), rejected);
 }
 
 TEST_F(ReplyTableTest, OwnProbesAreNotRejectsButMalformedRepliesAre) {
@@ -321,6 +352,149 @@ TEST_F(ReplyTableTest, RegisteredDevicesAreMarkedAndANewSetMarksListedRowsAgain)
     table.BeginProbe(kT0 + 10 * kMs);
     Ingest(Reply("10.0.0.2", 80, kT0 + 11 * kMs));
     EXPECT_TRUE(table.Rows()[0].registered);
+}
+
+std::vector<unsigned char> ProbeMatches(const std::string& relatesTo, const OnvifMatch& device) {
+    const std::string text = BuildWsDiscoveryProbeMatches(relatesTo, device);
+    return {text.begin(), text.end()};
+}
+
+OnvifMatch Camera(const char* endpoint, const char* name) {
+    OnvifMatch camera;
+    camera.endpoint = endpoint;
+    camera.name = name;
+    camera.model = "NVT-200";
+    camera.location = "site/hall 1";
+    camera.xaddrs = {"http://192.0.2.1/onvif/device_service", "http://10.0.0.5/onvif/device_service"};
+    return camera;
+}
+
+TEST_F(ReplyTableTest, OnvifAnswersJoinTheNativeRowAtTheirAddressOrListADeviceOfTheirOwn) {
+    table.BeginRound(1, {});
+    table.BeginProbe(kT0, {"urn:uuid:ours-1", "urn:uuid:ours-2"});
+    // a recorder answering both searches, the ONVIF answer first
+    EXPECT_EQ(Ingest(Reply(ProbeMatches("urn:uuid:ours-1", Camera("urn:uuid:rec", "Recorder")), kT0 + kMs, "10.0.0.5")),
+              ReplyTable::Outcome::kListed);
+    EXPECT_FALSE(table.Rows()[0].portKnown);
+    EXPECT_EQ(Ingest(Reply("10.0.0.5", 8000, kT0 + 2 * kMs)), ReplyTable::Outcome::kUpdated);
+    // a camera answering ONVIF only, and one answering both, native first
+    Ingest(Reply(ProbeMatches("urn:uuid:ours-2", Camera("urn:uuid:cam", "Gate")), kT0 + 3 * kMs, "10.0.0.6"));
+    Ingest(Reply("10.0.0.7", 80, kT0 + 4 * kMs));
+    Ingest(Reply(ProbeMatches("urn:uuid:ours-2", Camera("urn:uuid:cam7", "Hall")), kT0 + 5 * kMs, "10.0.0.7"));
+    // someone else's search, and a datagram that only looks like XML
+    EXPECT_EQ(Ingest(Reply(ProbeMatches("urn:uuid:theirs", Camera("urn:uuid:x", "X")), kT0 + 6 * kMs, "10.0.0.8")),
+              ReplyTable::Outcome::kNotOurs);
+    const std::string broken = "<not xml & such";
+    EXPECT_EQ(Ingest(Reply({broken.begin(), broken.end()}, kT0 + 6 * kMs)), ReplyTable::Outcome::kMalformed);
+
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"10.0.0.5:8000", "10.0.0.6:0", "10.0.0.7:80"}));
+    const FoundRow& recorder = table.Rows()[0];
+    EXPECT_TRUE(recorder.portKnown);
+    EXPECT_EQ(recorder.protocols, kProtocolNative | kProtocolOnvif);
+    EXPECT_EQ(recorder.name, "Recorder");
+    EXPECT_EQ(recorder.model, "NVT-200");
+    EXPECT_EQ(recorder.location, "site/hall 1");
+    EXPECT_EQ(recorder.serviceUrls, (std::vector<std::string>{"http://10.0.0.5/onvif/device_service",
+                                                              "http://192.0.2.1/onvif/device_service"}))
+        << "the URL at the sender's address first";
+    EXPECT_EQ(recorder.probesSeen, 1u) << "both answers belong to the one probe";
+    EXPECT_FALSE(recorder.conflict);
+    const FoundRow& camera = table.Rows()[1];
+    EXPECT_FALSE(camera.portKnown);
+    EXPECT_EQ(camera.protocols, kProtocolOnvif);
+    EXPECT_EQ(camera.endpoint, "urn:uuid:cam");
+    EXPECT_EQ(table.Rows()[2].protocols, kProtocolNative | kProtocolOnvif);
+    EXPECT_EQ(table.Rows()[2].name, "Hall");
+
+    const SessionStatus status = Status();
+    ASSERT_EQ(status.adapters.size(), 1u);
+    EXPECT_EQ(status.adapters[0].received, 7u);
+    EXPECT_EQ(status.adapters[0].accepted, 5u);
+    EXPECT_EQ(status.adapters[0].Rejected(RejectReason::kNotOurs), 1u);
+    EXPECT_EQ(status.adapters[0].Rejected(RejectReason::kNotReply), 1u);
+}
+
+TEST_F(ReplyTableTest, ConflictingAnswersForOneAddressAndPortAreMarkedWithEverySender) {
+    table.BeginRound(1, {});
+    table.BeginProbe(kT0);
+    Ingest(Reply("10.0.0.1", 80, kT0 + kMs));
+    Ingest(Reply("10.0.0.1", 80, kT0 + 2 * kMs));  // the same device again: no conflict
+    EXPECT_FALSE(table.Rows()[0].conflict);
+    Ingest(Reply("10.0.0.1", 80, kT0 + 3 * kMs, "10.0.0.66"));  // a forged reply after the real one
+    EXPECT_TRUE(table.Rows()[0].conflict);
+    EXPECT_EQ(table.Rows()[0].senders, (std::vector<std::uint32_t>{Ip("10.0.0.1"), Ip("10.0.0.66")}));
+
+    // two factory-default devices at one address, from one sender's point of view: their bytes differ
+    FoundDevice first;
+    first.address = Ip("10.0.0.2");
+    first.subnetMask = Ip("255.255.255.0");
+    first.port = 80;
+    FoundDevice second = first;
+    second.gateway = Ip("10.0.0.254");
+    Ingest(Reply(BuildSearchReply(first), kT0 + 4 * kMs, "10.0.0.2"));
+    Ingest(Reply(BuildSearchReply(second), kT0 + 5 * kMs, "10.0.0.2"));
+    EXPECT_TRUE(table.Rows()[1].conflict);
+    EXPECT_EQ(table.Rows()[1].senders.size(), 1u);
+}
+
+TEST_F(ReplyTableTest, OneSenderFloodingForgedRepliesCannotCrowdOutRealDevices) {
+    ReplyTable small(1000, 10);
+    small.BeginRound(1, {});
+    small.BeginProbe(kT0);
+    // 5,000 devices announced by one host, before the real devices answer
+    for (int i = 0; i < 5000; ++i) {
+        const std::string address = "10.9." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
+        small.Ingest(Reply(address.c_str(), 80, kT0 + kMs, "10.0.0.66").datagram, adapters);
+    }
+    for (int i = 1; i <= 50; ++i) {
+        const std::string address = "10.0.0." + std::to_string(i);
+        EXPECT_EQ(small.Ingest(Reply(address.c_str(), 80, kT0 + 2 * kMs).datagram, adapters),
+                  ReplyTable::Outcome::kListed)
+            << address;
+    }
+    // a gateway announcing a few devices behind it keeps its place
+    EXPECT_EQ(small.Ingest(Reply("172.16.0.9", 80, kT0 + 3 * kMs, "10.0.0.1").datagram, adapters),
+              ReplyTable::Outcome::kListed);
+
+    SessionStatus status;
+    small.FillStatus(status);
+    EXPECT_EQ(status.listed, 10u + 50u + 1u);
+    EXPECT_EQ(status.droppedOverShare, 4990u);
+    ASSERT_EQ(status.droppedBySender.size(), 1u);
+    EXPECT_EQ(DottedDecimal(status.droppedBySender[0].sender), "10.0.0.66");
+    EXPECT_EQ(status.droppedBySender[0].dropped, 4990u);
+    status.state = SearchState::kFinished;
+    EXPECT_EQ(DescribeStatus(status),
+              "61 devices found; 4990 replies dropped from 10.0.0.66 (more devices than one "
+              "sender may announce)");
+}
+
+TEST_F(ReplyTableTest, DevicesOnALocalLinkGetTheirMacAndMakerFromTheNeighbourTable) {
+    adapters.Assign({{2, "wired", Ip("10.1.0.1"), Ip("255.255.255.0")}});
+    table.BeginRound(1, {});
+    table.BeginProbe(kT0, {"urn:uuid:ours"});
+    Ingest(Reply("10.1.0.50", 80, kT0 + kMs, nullptr, 2));
+    Ingest(Reply("172.16.0.5", 80, kT0 + kMs, nullptr, 2));  // behind a router: no MAC of its own here
+    OnvifMatch remote = Camera("urn:uuid:remote", "Remote");
+    remote.mac = "00:1a:2b:00:00:09";  // told in its scopes
+    Ingest(Reply(ProbeMatches("urn:uuid:ours", remote), kT0 + kMs, "172.16.0.9", 2));
+    EXPECT_TRUE(table.WantsMacs());
+    EXPECT_EQ(table.TakePending(10).rows.size(), 3u);
+
+    const NeighbourTable neighbours = NeighbourTable::Parse(
+        "IP address       HW type     Flags       HW address            Mask     Device\n"
+        "10.1.0.50        0x1         0x2         00:1A:2B:3C:4D:5E     *        wired\n"
+        "172.16.0.5       0x1         0x2         00:1a:2b:99:99:99     *        wired\n");
+    OuiVendors vendors;
+    vendors.Parse("00-1A-2B   (hex)\t\tExample Cameras Ltd\n");
+    table.ResolveMacs(neighbours, &vendors);
+    const PendingRows changed = table.TakePending(10);
+    ASSERT_EQ(changed.rows.size(), 2u);
+    EXPECT_EQ(changed.rows[0].mac, "00:1a:2b:3c:4d:5e");
+    EXPECT_EQ(changed.rows[0].vendor, "Example Cameras Ltd");
+    EXPECT_EQ(changed.rows[1].mac, "00:1a:2b:00:00:09");
+    EXPECT_EQ(table.Rows()[1].mac, "") << "an entry for an address off the link is not the device's";
+    EXPECT_FALSE(table.WantsMacs()) << "172.16.0.5 is not looked up at all";
 }
 
 }  // namespace

@@ -270,7 +270,7 @@ TEST(SearchSession, RefreshDropsAnswersOfTheEarlierRoundStillWaitingInTheSocket)
     }
 }
 
-TEST(SearchSession, RangeSweepIsPacedAndCloseEndsItPromptly) {
+TEST(SearchSession, CloseEndsARangeSweep) {
     // every 127.1.x.y reaches a socket bound to all addresses on loopback
     LoopbackDevice device([](int) { return std::vector<std::string>{}; }, INADDR_ANY);
     SearchSession session(LoopbackOptions(device.Port(), {0}));
@@ -281,16 +281,10 @@ TEST(SearchSession, RangeSweepIsPacedAndCloseEndsItPromptly) {
     std::string problem;
     ASSERT_TRUE(session.SetTargets({sweep}, problem)) << problem;
     ASSERT_TRUE(session.Start());
-    std::this_thread::sleep_for(300ms);
-    const int probesSoFar = device.Probes();
+    // the pace itself is the schedule's, tested on a clock of the test's own
+    ASSERT_TRUE(WaitUntil([&] { return device.Probes() > 10; }, 3s));
     EXPECT_EQ(session.Status().state, SearchState::kSearching);
-
-    const auto start = Clock::now();
     session.Close();
-    EXPECT_LT(Clock::now() - start, 500ms);
-    // at 2000 a second, 300 ms are some 600 probes (plus the broadcast one); a flood would be all 65,536
-    EXPECT_GT(probesSoFar, 100);
-    EXPECT_LT(probesSoFar, 1500);
     EXPECT_EQ(session.Status().sendsFailed, 0u);
     std::this_thread::sleep_for(50ms);
     const int afterClose = device.Probes();
