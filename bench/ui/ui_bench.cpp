@@ -116,6 +116,7 @@ SearchSessionOptions LoopbackConfig() {
     options.addresses.destinationPort = 9;  // nothing listens; the probes go nowhere
     options.addresses.localAddress = INADDR_LOOPBACK;
     options.addresses.localPort = kWindowPort;
+    options.maxDevicesPerSender = 65536;  // every reply comes from loopback
     return options;
 }
 

@@ -2,7 +2,9 @@
 
 // The rows of the search list: one per device of the current search round, in order of first answer. The
 // five columns "NO", "IP Address", "Port Number", "Subnet Mask", "Default Gateway" come first, then what the
-// search learnt about the device: "Registered", "Adapter", "Seen", "Last Reply", "Sender".
+// search learnt about the device: "Registered", "Adapter", "Seen", "Last Reply", "Sender", and what tells
+// devices apart: "Protocols", "Name", "Model", "Location", "MAC", "Vendor", "Senders". A device that answered
+// ONVIF only has no port, mask or gateway to show.
 
 #include <QAbstractTableModel>
 #include <QIcon>
@@ -28,6 +30,13 @@ public:
         kSeen,
         kLastReply,
         kSender,
+        kProtocols,
+        kName,
+        kModel,
+        kLocation,
+        kMac,
+        kVendor,
+        kSenders,
         kColumnCount
     };
     // What the list sorts by: numbers, addresses (host order) and times as numbers, names as texts.

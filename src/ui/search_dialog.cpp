@@ -1,5 +1,7 @@
 #include "ui/search_dialog.h"
 
+#include <arpa/inet.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -7,6 +9,7 @@
 #include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
@@ -14,6 +17,7 @@
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -27,21 +31,39 @@
 #include "ui/found_list_export.h"
 #include "ui/messages.h"
 #include "ui/resources.h"
+#include "ui/search_details_dialog.h"
 #include "ui/search_networks_dialog.h"
 
 namespace vantrel {
 namespace {
 
 // Each column's width in pixels as the window was first laid out, "NO" first. A column is made wider when its
-// heading or the widest text it can hold (kColumnSamples) needs more in the window's font.
-constexpr int kColumnWidths[FoundDeviceModel::kColumnCount] = {20, 120, 90, 120, 120, 80, 80, 60, 80, 120};
-const char* const kColumnSamples[FoundDeviceModel::kColumnCount] = {
-    "65536", "255.255.255.255", "65535",    "255.255.255.255", "255.255.255.255",
-    "Yes",   "enp0s31f6",       "99 of 99", "00:00:00",        "255.255.255.255"};
+// heading or the widest text it usually holds (kColumnSamples) needs more in the window's font; the texts of
+// the names, models and places that devices give themselves are cut there, their tool tips hold them whole.
+constexpr int kColumnWidths[FoundDeviceModel::kColumnCount] = {20,  120, 90,  120, 120, 80,  80,  60, 80,
+                                                               120, 80,  120, 120, 120, 120, 120, 120};
+const char* const kColumnSamples[FoundDeviceModel::kColumnCount] = {"65536",
+                                                                    "255.255.255.255",
+                                                                    "65535",
+                                                                    "255.255.255.255",
+                                                                    "255.255.255.255",
+                                                                    "Yes",
+                                                                    "enp0s31f6",
+                                                                    "99 of 99",
+                                                                    "00:00:00",
+                                                                    "255.255.255.255",
+                                                                    "native, ONVIF",
+                                                                    "Entrance East",
+                                                                    "DS-2CD2143G2",
+                                                                    "building/floor2",
+                                                                    "00:00:00:00:00:00",
+                                                                    "Hikvision Digital",
+                                                                    "255.255.255.255"};
 
 bool HasMark(int column) {
     return column == FoundDeviceModel::kRegistered || column == FoundDeviceModel::kAdapter ||
-           column == FoundDeviceModel::kSender;
+           column == FoundDeviceModel::kSender || column == FoundDeviceModel::kSubnetMask ||
+           column == FoundDeviceModel::kSenders;
 }
 
 std::string_view FieldText(const char (&field)[kTextFieldSize]) {
@@ -69,7 +91,9 @@ SearchDialog::SearchDialog(ProgramContext& context, SearchSessionOptions options
     : QDialog(parent),
       context_(context),
       settings_(context.Paths().dataFolder),
-      session_(std::make_unique<SearchSession>(std::move(options))) {
+      session_(std::make_unique<SearchSession>(options)) {
+    probeOptions_.nativePort = options.addresses.destinationPort;
+    probeOptions_.wsDiscoveryPort = options.wsDiscoveryPort;
     setObjectName(QStringLiteral("searchDialog"));
     setWindowTitle(QStringLiteral("Vantrel"));
     setWindowIcon(ProgramIcon());
@@ -79,7 +103,10 @@ SearchDialog::SearchDialog(ProgramContext& context, SearchSessionOptions options
     BuildList();
     BuildButtons();
     BuildActions();
+    BuildColumnMenu();
     BuildLayout();
+    addressProbe_ = new QFutureWatcher<AddressProbeResult>(this);
+    connect(addressProbe_, &QFutureWatcherBase::finished, this, &SearchDialog::OnAddressProbed);
 
     listPaintHold_.setInterval(kListPaintIntervalMs);
     connect(&listPaintHold_, &QTimer::timeout, this, &SearchDialog::OnListPaintDue);
@@ -170,6 +197,11 @@ void SearchDialog::BuildActions() {
                                          QKeySequence(Qt::CTRL | Qt::Key_N), &SearchDialog::SearchNetworks));
     listMenu_->addAction(AddWindowAction("exportAction", QString::fromUtf8("&Export\u2026"),
                                          QKeySequence(Qt::CTRL | Qt::Key_E), &SearchDialog::Export));
+    listMenu_->addSeparator();
+    listMenu_->addAction(AddWindowAction("detailsAction", QString::fromUtf8("Search de&tails\u2026"), QKeySequence(),
+                                         &SearchDialog::ShowDetails));
+    listMenu_->addAction(AddWindowAction("probeAddressAction", QString::fromUtf8("&Probe address\u2026"),
+                                         QKeySequence(), &SearchDialog::ProbeOneAddress));
     const QString about = AboutMenuItemText(listMenu_->font());
     if (!about.isEmpty()) {
         listMenu_->addSeparator();
@@ -190,6 +222,35 @@ QAction* SearchDialog::AddWindowAction(const char* name, const QString& text, co
     return action;
 }
 
+void SearchDialog::BuildColumnMenu() {
+    QHeaderView* header = list_->horizontalHeader();
+    columnMenu_ = new QMenu(this);
+    columnMenu_->setObjectName(QStringLiteral("columnMenu"));
+    const QStringList hidden = settings_.HiddenColumns();
+    for (int column = FoundDeviceModel::kPort; column < FoundDeviceModel::kColumnCount; ++column) {
+        const QString heading = model_->headerData(column, Qt::Horizontal).toString();
+        QAction* action = columnMenu_->addAction(heading);
+        action->setCheckable(true);
+        action->setChecked(!hidden.contains(heading));
+        list_->setColumnHidden(column, hidden.contains(heading));
+        connect(action, &QAction::toggled, this, [this, column](bool shown) { ShowColumn(column, shown); });
+    }
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(header, &QWidget::customContextMenuRequested, this,
+            [this, header](const QPoint& at) { columnMenu_->exec(header->mapToGlobal(at)); });
+}
+
+void SearchDialog::ShowColumn(int column, bool shown) {
+    list_->setColumnHidden(column, !shown);
+    QStringList hidden;
+    for (int other = 0; other < FoundDeviceModel::kColumnCount; ++other) {
+        if (list_->isColumnHidden(other)) {
+            hidden << model_->headerData(other, Qt::Horizontal).toString();
+        }
+    }
+    settings_.SetHiddenColumns(hidden);
+}
+
 void SearchDialog::BuildLayout() {
     DialogUnits du(font());
     auto* buttons = new QHBoxLayout;
@@ -204,7 +265,7 @@ void SearchDialog::BuildLayout() {
 
     int listWidth = 2 * list_->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     for (int column = 0; column < FoundDeviceModel::kColumnCount; ++column) {
-        listWidth += list_->columnWidth(column);
+        listWidth += list_->isColumnHidden(column) ? 0 : list_->columnWidth(column);
     }
     int width = std::max(du.X(317), listWidth) + du.X(10);
     if (QScreen* shownOn = screen()) {
@@ -349,22 +410,24 @@ std::vector<SelectedRow> SearchDialog::SelectedRows() const {
 }
 
 QString SearchDialog::SelectionText() const {
-    QModelIndexList selected = list_->selectionModel()->selectedRows();
-    if (selected.isEmpty()) {
+    const std::vector<const FoundRow*> rows = RowsAsShown(true);
+    if (rows.empty()) {
         return {};
     }
-    std::sort(selected.begin(), selected.end(),
-              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-    QStringList lines;
+    std::vector<int> shown;
     QStringList cells;
     for (int column = 0; column < FoundDeviceModel::kColumnCount; ++column) {
-        cells << sorted_->headerData(column, Qt::Horizontal).toString();
+        if (!list_->isColumnHidden(column)) {
+            shown.push_back(column);
+            cells << model_->headerData(column, Qt::Horizontal).toString();
+        }
     }
-    lines << cells.join(QLatin1Char('\t'));
-    for (const QModelIndex& index : selected) {
+    QStringList lines = {cells.join(QLatin1Char('\t'))};
+    for (const FoundRow* row : rows) {
+        const int at = static_cast<int>(row - model_->Rows().data());
         cells.clear();
-        for (int column = 0; column < FoundDeviceModel::kColumnCount; ++column) {
-            cells << sorted_->index(index.row(), column).data(FoundDeviceModel::kCopyRole).toString();
+        for (int column : shown) {
+            cells << model_->index(at, column).data(FoundDeviceModel::kCopyRole).toString();
         }
         lines << cells.join(QLatin1Char('\t'));
     }
@@ -420,6 +483,45 @@ void SearchDialog::OnAdd() {
 void SearchDialog::ShowAbout() {
     AboutDialog about(context_.Paths(), this);
     about.exec();
+}
+
+void SearchDialog::ShowDetails() {
+    SearchDetailsDialog details([this] { return session_->Status(); }, this);
+    details.exec();
+}
+
+void SearchDialog::ProbeOneAddress() {
+    if (addressProbe_->isRunning()) {
+        return;
+    }
+    const std::vector<const FoundRow*> selected = RowsAsShown(true);
+    QInputDialog ask(this);
+    ask.setObjectName(QStringLiteral("probeAddressDialog"));
+    ask.setWindowTitle(QStringLiteral("Probe Address"));
+    ask.setLabelText(QStringLiteral("&Address to send both probes to:"));
+    ask.setTextValue(selected.empty() ? QString() : QString::fromStdString(AddressText(selected.front()->device)));
+    if (ask.exec() != QDialog::Accepted) {
+        return;
+    }
+    const QString text = ask.textValue().trimmed();
+    in_addr address{};
+    if (inet_pton(AF_INET, text.toLatin1().constData(), &address) != 1) {
+        ShowMessage(this, QStringLiteral("%1 is not an IPv4 address such as 192.168.1.108.").arg(text),
+                    QStringLiteral("Probe address"));
+        return;
+    }
+    probedAddress_ = address.s_addr;
+    notice_ = QString::fromUtf8("probing %1\u2026").arg(text);
+    ShowStatus(session_->Status());
+    // on a worker: it waits for the answers; it shares nothing with this window but the values it is given
+    addressProbe_->setFuture(QtConcurrent::run(
+        [target = address.s_addr, options = probeOptions_] { return ProbeAddress(target, options); }));
+}
+
+void SearchDialog::OnAddressProbed() {
+    notice_ =
+        QString::fromStdString(DescribeAddressProbe(probedAddress_, addressProbe_->result(), probeOptions_.timeoutMs));
+    ShowStatus(session_->Status());
 }
 
 bool SearchDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -8,13 +8,16 @@
 // Its parts carry object names: the list "deviceList" over the model "foundDevices", the status line
 // "statusLine", the buttons "addButton", "refreshButton", "closeButton", the context menu "listMenu" and its
 // actions "addAction", "refreshAction", "copyAction", "selectAllAction", "searchNetworksAction",
-// "exportAction", "aboutAction".
+// "exportAction", "detailsAction", "probeAddressAction", "aboutAction", and the headings' menu "columnMenu"
+// with one checkable action per column that can be hidden.
 
 #include <QDialog>
+#include <QFutureWatcher>
 #include <QTimer>
 #include <memory>
 #include <vector>
 
+#include "discovery/address_probe.h"
 #include "discovery/search_session.h"
 #include "ui/add_device_flow.h"
 #include "ui/window_settings.h"
@@ -68,6 +71,9 @@ private:
     void BuildButtons();
     void BuildActions();
     void BuildLayout();
+    // The headings' menu: every column but "NO" and "IP Address" can be hidden; the choice is remembered.
+    void BuildColumnMenu();
+    void ShowColumn(int column, bool shown);
     QAction* AddWindowAction(const char* name, const QString& text, const QKeySequence& shortcut,
                              void (SearchDialog::*slot)());
     void SizeColumns();
@@ -100,6 +106,11 @@ private:
     // "Export…": the list as it is sorted to a CSV or JSON file; the status line says where.
     void Export();
     void ShowAbout();
+    // "Search details…": the round's statistics per adapter and the problems found.
+    void ShowDetails();
+    // "Probe address…": both probes to one address; the status line says what came back.
+    void ProbeOneAddress();
+    void OnAddressProbed();
 
     ProgramContext& context_;
     WindowSettings settings_;
@@ -112,6 +123,10 @@ private:
     QPushButton* addButton_ = nullptr;
     QPushButton* refreshButton_ = nullptr;
     QMenu* listMenu_ = nullptr;
+    QMenu* columnMenu_ = nullptr;
+    AddressProbeOptions probeOptions_;
+    std::uint32_t probedAddress_ = 0;
+    QFutureWatcher<AddressProbeResult>* addressProbe_ = nullptr;
     QTimer listPaintHold_;
     bool listPaintHeld_ = false;
     bool initialised_ = false;

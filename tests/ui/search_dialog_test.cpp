@@ -126,7 +126,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Model(window)->rowCount(), 3, 5000);
         QCOMPARE(Column(Model(window), FoundDeviceModel::kAddress),
                  (QSet<QString>{"192.168.1.100", "192.168.1.101", "192.168.1.102"}));
-        QTRY_COMPARE_WITH_TIMEOUT(Status(window), QStringLiteral("3 devices found"), 5000);
+        // (the lab's veth adapters are virtual: the status says so after the count)
+        QTRY_VERIFY_WITH_TIMEOUT(Status(window).startsWith(QStringLiteral("3 devices found")), 5000);
 
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("refreshButton")), Qt::LeftButton);
         QCOMPARE(searches.count(), 2);
@@ -141,10 +142,13 @@ private slots:
         QVERIFY(net->StartDevices(simulator, {"--devices", "3000", "--quiet"}));
         NetnsScope inHost(net->host);
         QVERIFY(inHost.Entered());
+        SearchSessionOptions oneSenderForAll;  // the simulator answers for every device from one address
+        oneSenderForAll.maxDevicesPerSender = 3000;
         {
-            SearchDialog window(folder->Context());
+            SearchDialog window(folder->Context(), oneSenderForAll);
             window.show();
-            QTRY_COMPARE_WITH_TIMEOUT(Model(window)->rowCount(), 3000, 15000);
+            // 192.168.1.100 onwards: the 24 that fall on a /24's network or broadcast address are refused
+            QTRY_COMPARE_WITH_TIMEOUT(Model(window)->rowCount(), 2976, 15000);
             // paints were held back while the rows poured in; the list is not left frozen
             auto* list = window.findChild<QTableView*>(QStringLiteral("deviceList"));
             QTRY_VERIFY_WITH_TIMEOUT(list->updatesEnabled(), 1000);
@@ -152,7 +156,7 @@ private slots:
             QVERIFY(list->columnWidth(0) > list->fontMetrics().horizontalAdvance(QStringLiteral("3000")));
         }
         for (int round = 0; round < 5; ++round) {
-            auto window = std::make_unique<SearchDialog>(folder->Context());
+            auto window = std::make_unique<SearchDialog>(folder->Context(), oneSenderForAll);
             window->show();
             QTRY_VERIFY_WITH_TIMEOUT(Model(*window)->rowCount() > 0, 5000);
             window->close();
@@ -171,7 +175,8 @@ private slots:
         MessageLog log;
         SearchDialog window(folder->Context());
         window.show();
-        QTRY_COMPARE_WITH_TIMEOUT(Status(window), QStringLiteral("5 devices found (2 already registered)"), 6000);
+        QTRY_VERIFY_WITH_TIMEOUT(Status(window).startsWith(QStringLiteral("5 devices found (2 already registered)")),
+                                 6000);
         const FoundDeviceModel* model = Model(window);
         auto registered = [model](const char* address) {
             return model->index(RowOf(model, QLatin1String(address)), FoundDeviceModel::kRegistered).data().toString();
@@ -190,7 +195,8 @@ private slots:
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("addButton")), Qt::LeftButton);
         QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
         QTRY_COMPARE_WITH_TIMEOUT(registered("192.168.1.104"), QStringLiteral("Yes"), 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(Status(window), QStringLiteral("5 devices found (3 already registered)"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(Status(window).startsWith(QStringLiteral("5 devices found (3 already registered)")),
+                                 2000);
     }
 
     void status_portHeldSaysSoAndRefreshRetries() {

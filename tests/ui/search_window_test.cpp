@@ -6,12 +6,15 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -120,7 +123,9 @@ private slots:
         QCOMPARE(window->windowTitle(), QStringLiteral("Vantrel"));
         QCOMPARE(window->palette().color(QPalette::Window), QColor(198, 206, 225));
         const QStringList headings = {"NO",         "IP Address", "Port Number", "Subnet Mask", "Default Gateway",
-                                      "Registered", "Adapter",    "Seen",        "Last Reply",  "Sender"};
+                                      "Registered", "Adapter",    "Seen",        "Last Reply",  "Sender",
+                                      "Protocols",  "Name",       "Model",       "Location",    "MAC",
+                                      "Vendor",     "Senders"};
         const int firstWidths[] = {20, 120, 90, 120, 120};
         QTableView* list = List(*window);
         QFontMetrics headerFont = list->horizontalHeader()->fontMetrics();
@@ -204,7 +209,8 @@ private slots:
         const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 3);  // headings, the row, the last line end
         QCOMPARE(lines[0], QStringLiteral("NO\tIP Address\tPort Number\tSubnet Mask\tDefault Gateway\tRegistered\t"
-                                          "Adapter\tSeen\tLast Reply\tSender"));
+                                          "Adapter\tSeen\tLast Reply\tSender\tProtocols\tName\tModel\tLocation\tMAC\t"
+                                          "Vendor\tSenders"));
         const QStringList cells = lines[1].split(QLatin1Char('\t'));
         QCOMPARE(cells.size(), int(FoundDeviceModel::kColumnCount));
         QCOMPARE(cells[FoundDeviceModel::kAddress], QStringLiteral("192.168.7.3"));
@@ -220,6 +226,86 @@ private slots:
         const QStringList plain = QApplication::clipboard()->text().split(QLatin1Char('\n'))[1].split('\t');
         QCOMPARE(plain[FoundDeviceModel::kAdapter], QStringLiteral("veth0"));
         QCOMPARE(plain[FoundDeviceModel::kSender], QStringLiteral("192.168.1.20"));
+    }
+
+    void columns_hiddenFromTheHeadingsMenuRememberedAndLeftOutOfCopy() {
+        auto window = WindowWith(*folder, ThreeRows());
+        auto* menu = window->findChild<QMenu*>(QStringLiteral("columnMenu"));
+        QStringList offered;
+        for (QAction* action : menu->actions()) {
+            offered << action->text();
+            if (action->text() == QStringLiteral("Location") || action->text() == QStringLiteral("Seen")) {
+                action->trigger();
+            }
+        }
+        QVERIFY(!offered.contains(QStringLiteral("NO")) && !offered.contains(QStringLiteral("IP Address")));
+        QVERIFY(offered.contains(QStringLiteral("Senders")));
+        QVERIFY(List(*window)->isColumnHidden(FoundDeviceModel::kLocation));
+        QVERIFY(List(*window)->isColumnHidden(FoundDeviceModel::kSeen));
+        List(*window)->selectRow(0);
+        Action(*window, "copyAction")->trigger();
+        const QStringList headings = QApplication::clipboard()->text().split(QLatin1Char('\n'))[0].split('\t');
+        QCOMPARE(headings.size(), FoundDeviceModel::kColumnCount - 2);
+        QVERIFY(!headings.contains(QStringLiteral("Location")) && !headings.contains(QStringLiteral("Seen")));
+        window.reset();
+
+        // the next window over this data folder hides them too; showing one again is remembered as well
+        auto again = WindowWith(*folder, {});
+        QVERIFY(List(*again)->isColumnHidden(FoundDeviceModel::kLocation));
+        for (QAction* action : again->findChild<QMenu*>(QStringLiteral("columnMenu"))->actions()) {
+            QCOMPARE(action->isChecked(),
+                     action->text() != QStringLiteral("Location") && action->text() != QStringLiteral("Seen"));
+            if (action->text() == QStringLiteral("Seen")) {
+                action->trigger();
+            }
+        }
+        again.reset();
+        auto third = WindowWith(*folder, {});
+        QVERIFY(!List(*third)->isColumnHidden(FoundDeviceModel::kSeen));
+        QVERIFY(List(*third)->isColumnHidden(FoundDeviceModel::kLocation));
+    }
+
+    void details_showTheRoundPerAdapter() {
+        auto window = WindowWith(*folder, {});
+        QTRY_COMPARE(StatusLine(*window)->text(), QStringLiteral("0 devices found"));
+        int adapters = -1;
+        QString notes;
+        WhenModal<QDialog>([&](QDialog* details) {
+            QCOMPARE(details->objectName(), QStringLiteral("searchDetailsDialog"));
+            adapters = details->findChild<QTableWidget*>(QStringLiteral("adapterStatistics"))->rowCount();
+            notes = details->findChild<QLabel*>(QStringLiteral("searchNotes"))->text();
+            details->reject();
+        });
+        Action(*window, "detailsAction")->trigger();
+        QVERIFY(adapters >= 0);
+        QVERIFY(!notes.isEmpty());
+    }
+
+    void probeAddress_saysWhatCameBackAndRefusesANonAddress() {
+        MessageLog log;
+        auto window = WindowWith(*folder, ThreeRows());
+        WhenModal<QInputDialog>([](QInputDialog* ask) {
+            ask->setTextValue(QStringLiteral("192.168.1.300"));
+            ask->accept();
+        });
+        Action(*window, "probeAddressAction")->trigger();
+        QCOMPARE(log.Texts(),
+                 QStringList{QStringLiteral("192.168.1.300 is not an IPv4 address such as 192.168.1.108.")});
+
+        // nothing listens on loopback's discard port or on 3702 there: the kernel says so
+        QString offered;
+        WhenModal<QInputDialog>([&offered](QInputDialog* ask) {
+            offered = ask->textValue();
+            ask->setTextValue(QStringLiteral("127.0.0.1"));
+            ask->accept();
+        });
+        List(*window)->selectRow(1);
+        Action(*window, "probeAddressAction")->trigger();
+        QCOMPARE(offered, QStringLiteral("192.168.7.3"));  // the selected row's address first
+        QTRY_VERIFY2_WITH_TIMEOUT(StatusLine(*window)->text().contains(QStringLiteral("; 127.0.0.1: ")),
+                                  qPrintable(StatusLine(*window)->text()), 5000);
+        QVERIFY2(StatusLine(*window)->text().contains(QStringLiteral("unreachable")),
+                 qPrintable(StatusLine(*window)->text()));
     }
 
     void export_followsTheSortRemembersTheFolderAndSaysWhere() {

@@ -21,11 +21,12 @@
 namespace vantrel::testing {
 
 // Row number of a round: the device at address:port announcing a /24 with gateway 192.168.1.1, answering
-// from its own address on adapter veth0 (192.168.1.1/24), once.
+// from its own address on adapter veth0 (192.168.1.1/24), once, to the native search.
 inline FoundRow RowOf(std::uint32_t number, const char* address, std::uint16_t port) {
     FoundRow row;
     row.number = number;
     row.round = 1;
+    row.protocols = kProtocolNative;
     inet_pton(AF_INET, address, &row.device.address);
     row.device.subnetMask = htonl(0xFFFFFF00u);
     row.device.gateway = htonl(0xC0A80101u);
@@ -33,6 +34,7 @@ inline FoundRow RowOf(std::uint32_t number, const char* address, std::uint16_t p
     std::strncpy(row.device.addressText, address, sizeof row.device.addressText - 1);
     row.senderAddress = row.device.address;
     row.senderPort = 5050;
+    row.senders = {row.senderAddress};
     row.adapterIndex = 2;
     std::strncpy(row.adapterName, "veth0", sizeof row.adapterName - 1);
     inet_pton(AF_INET, "192.168.1.1", &row.adapterAddress);
