@@ -66,6 +66,10 @@ bool HasMark(int column) {
            column == FoundDeviceModel::kSenders;
 }
 
+bool Registrable(const FoundRow& row) {
+    return row.Answered(kProtocolNative) && row.portKnown;
+}
+
 std::string_view FieldText(const char (&field)[kTextFieldSize]) {
     return std::string_view(field, strnlen(field, sizeof field));
 }
@@ -403,8 +407,10 @@ std::vector<const FoundRow*> SearchDialog::RowsAsShown(bool selectedOnly) const 
 std::vector<SelectedRow> SearchDialog::SelectedRows() const {
     std::vector<SelectedRow> rows;
     for (const FoundRow* row : RowsAsShown(true)) {
-        rows.push_back(SelectedRow{QString::fromStdString(AddressText(row->device)),
-                                   QString::fromStdString(PortText(row->device))});
+        if (Registrable(*row)) {
+            rows.push_back(SelectedRow{QString::fromStdString(AddressText(row->device)),
+                                       QString::fromStdString(PortText(row->device))});
+        }
     }
     return rows;
 }
@@ -475,8 +481,23 @@ void SearchDialog::Export() {
     }
 }
 
+// A device that answered ONVIF only has no port of its own to register; Add leaves it out and says why.
 void SearchDialog::OnAdd() {
+    const std::vector<const FoundRow*> selected = RowsAsShown(true);
+    const auto onvifOnly = static_cast<std::size_t>(
+        std::count_if(selected.begin(), selected.end(), [](const FoundRow* row) { return !Registrable(*row); }));
+    if (onvifOnly > 0 && onvifOnly == selected.size()) {
+        ShowMessage(this,
+                    QStringLiteral("The selected devices answer ONVIF only: the port to register them with is not "
+                                   "known. Add registers devices that answer the search on port 5050."),
+                    QStringLiteral("Add"));
+        return;
+    }
     RunAddDeviceFlow(this, context_, [this] { return SelectedRows(); });
+    if (onvifOnly > 0) {
+        notice_ = QStringLiteral("%1 left out of Add: answers ONVIF only").arg(onvifOnly);
+        ShowStatus(session_->Status());
+    }
     MarkRegistered();
 }
 

@@ -393,6 +393,36 @@ private slots:
         QCOMPARE(records[1].port, 37777u);
     }
 
+    void add_leavesOutDevicesThatAnswerOnvifOnly() {
+        MessageLog log;
+        FoundRow camera = RowOf(4, "192.168.1.50", 0);
+        camera.protocols = kProtocolOnvif;
+        camera.portKnown = false;
+        std::vector<FoundRow> rows = ThreeRows();
+        rows.push_back(camera);
+        auto window = WindowWith(*folder, rows);
+        List(*window)->selectRow(3);
+        Action(*window, "addAction")->trigger();
+        QCOMPARE(log.messages.size(), 1u);
+        QVERIFY2(log.messages[0].text.contains(QStringLiteral("ONVIF only")), qPrintable(log.messages[0].text));
+
+        // beside a device that can be registered: that one is, and the status line says what was left out
+        List(*window)->selectAll();
+        List(*window)->selectionModel()->select(List(*window)->model()->index(1, 0),
+                                                QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+        List(*window)->selectionModel()->select(List(*window)->model()->index(2, 0),
+                                                QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+        WhenModal<DeviceManagementDialog>([](DeviceManagementDialog* dialog) {
+            dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(QStringLiteral("Door"));
+            dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+        });
+        Action(*window, "addAction")->trigger();
+        QCOMPARE(log.Texts().last(), QStringLiteral("1 device was registered."));
+        QVERIFY2(StatusLine(*window)->text().endsWith(QStringLiteral("; 1 left out of Add: answers ONVIF only")),
+                 qPrintable(StatusLine(*window)->text()));
+        QCOMPARE(OpenDeviceStore(folder->Context().Paths().DatabasePath())->CountDevices(), 1u);
+    }
+
     void keyboard_tabCyclesAndF5AndAltRSearchAgain() {
         MessageLog log;
         auto window = WindowWith(*folder, ThreeRows());
