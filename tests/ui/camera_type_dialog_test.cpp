@@ -26,7 +26,7 @@ private:
 private slots:
     vantrel::UiTextTable NoTable() const { return vantrel::UiTextTable(dir.path().toStdString() + "/", "UiText.ini"); }
 
-    void shownRows_data() {
+    void rows_shownForTheChannelCount_data() {
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("shrink");
         QTest::newRow("1") << 1 << 300;
@@ -35,7 +35,7 @@ private slots:
         QTest::newRow("16") << 16 << 0;
     }
 
-    void shownRows() {
+    void rows_shownForTheChannelCount() {
         QFETCH(int, count);
         QFETCH(int, shrink);
         CameraTypeDialog full{NoTable()};

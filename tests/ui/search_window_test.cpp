@@ -24,6 +24,7 @@
 #include "ui/device_management_dialog.h"
 #include "ui/elided_label.h"
 #include "ui/found_device_model.h"
+#include "ui/search_details_dialog.h"
 #include "ui/search_dialog.h"
 #include "ui/search_networks_dialog.h"
 #include "ui_test_support.h"
@@ -156,7 +157,9 @@ private slots:
         CameraTypeDialog cameraTypes(UiTextTable{}, window.get());
         cameraTypes.channelCount = 16;
         DeviceManagementDialog management(folder->Context(), window.get());
-        for (QDialog* dialog : std::initializer_list<QDialog*>{&networks, &about, &cameraTypes, &management}) {
+        SearchDetailsDialog details([] { return SessionStatus(); }, window.get());
+        for (QDialog* dialog :
+             std::initializer_list<QDialog*>{&networks, &about, &cameraTypes, &management, &details}) {
             dialog->show();
             QVERIFY2(MnemonicClashes(dialog).isEmpty(),
                      qPrintable(dialog->objectName() + QLatin1Char(' ') + MnemonicClashes(dialog).join(' ')));
