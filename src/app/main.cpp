@@ -11,7 +11,6 @@
 #include "ui/messages.h"
 #include "ui/search_dialog.h"
 #include "ui/single_instance.h"
-#include "ui/ui_text_table.h"
 
 namespace {
 
@@ -71,7 +70,6 @@ int main(int argc, char* argv[]) {
                               QStringLiteral("Vantrel cannot start: %1.").arg(QString::fromStdString(problem)));
         return 1;
     }
-    vantrel::UiTextTable::Instance().SetFolder(vantrel::UiTextFolderFor(paths));
     vantrel::ProgramContext context(paths);
     vantrel::InstallCatalogueMessages(context);
     // held until the window has closed

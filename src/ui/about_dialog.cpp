@@ -22,6 +22,7 @@ AboutDialog::AboutDialog(const ProgramPaths& paths, QWidget* parent) : QDialog(p
     icon->setPixmap(ProgramIcon().pixmap(32, 32));
     auto* text = new QLabel(QStringLiteral("Vantrel Version %1").arg(QStringLiteral(VANTREL_VERSION)), this);
     text->setObjectName(QStringLiteral("aboutText"));
+    text->setTextFormat(Qt::PlainText);
     auto* folder = new QLabel(QStringLiteral("Data folder: %1").arg(QFile::decodeName(paths.dataFolder.c_str())), this);
     folder->setObjectName(QStringLiteral("aboutDataFolder"));
     folder->setTextFormat(Qt::PlainText);

@@ -24,7 +24,7 @@ int RadioY(int row) {
 
 }  // namespace
 
-CameraTypeDialog::CameraTypeDialog(QWidget* parent) : QDialog(parent) {
+CameraTypeDialog::CameraTypeDialog(UiTextTable texts, QWidget* parent) : QDialog(parent), texts_(std::move(texts)) {
     setObjectName(QStringLiteral("cameraTypeDialog"));
     setWindowTitle(QStringLiteral("Select Camera Type"));
     setFont(TemplateFont(font()));
@@ -92,7 +92,7 @@ void CameraTypeDialog::setVisible(bool visible) {
 }
 
 void CameraTypeDialog::InitDialog() {
-    UiTextTable::Instance().ApplyTo(this);
+    texts_.ApplyTo(this);
 
     int shown = ShownRows();
     for (int row = 0; row < shown; ++row) {

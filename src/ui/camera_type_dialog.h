@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "records/records.h"
+#include "ui/ui_text_table.h"
 
 class QButtonGroup;
 class QGroupBox;
@@ -23,7 +24,8 @@ class CameraTypeDialog : public QDialog {
 public:
     static constexpr int kHiddenRowShrink = 20;  // pixels taken off per hidden row
 
-    explicit CameraTypeDialog(QWidget* parent = nullptr);
+    // The dialog's texts pass through texts as it opens.
+    explicit CameraTypeDialog(UiTextTable texts, QWidget* parent = nullptr);
 
     // Set before the dialog is shown; a count outside 1 to 16 is taken as the nearest of the two.
     int channelCount = 8;
@@ -46,6 +48,7 @@ private:
     std::array<QRadioButton*, kMaxChannels> normalButtons_{};
     std::array<QRadioButton*, kMaxChannels> domeButtons_{};
     bool initialised_ = false;
+    UiTextTable texts_;
 };
 
 }  // namespace vantrel

@@ -228,7 +228,7 @@ void DeviceManagementDialog::OnEditCameraType() {
                     QString::fromLatin1(device_messages::kCameraTypeCaption));
         return;
     }
-    CameraTypeDialog dialog(this);
+    CameraTypeDialog dialog(UiTextTableFor(context_.Paths()), this);
     dialog.channelCount = channelCount;
     dialog.cameraTypes = cameraTypes;
     if (dialog.exec() == QDialog::Accepted) {

@@ -2,12 +2,14 @@
 
 #include <QPainter>
 #include <QStyle>
+#include <QTextDocument>
 
 namespace vantrel {
 
 ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     setWordWrap(false);
+    setTextFormat(Qt::PlainText);
 }
 
 void ElidedLabel::SetMessage(const QString& text) {
@@ -41,7 +43,8 @@ void ElidedLabel::resizeEvent(QResizeEvent* event) {
 }
 
 void ElidedLabel::UpdateToolTip() {
-    setToolTip(Elided() ? text() : QString());
+    // a tool tip is rich text whenever it looks like some: this one shows the message as it is
+    setToolTip(Elided() ? Qt::convertFromPlainText(text(), Qt::WhiteSpaceNoWrap) : QString());
 }
 
 }  // namespace vantrel

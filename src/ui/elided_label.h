@@ -1,7 +1,8 @@
 #pragma once
 
 // A one-line label that never asks for more width than it is given, so that a long message cannot widen its
-// window: a text too long for the label is cut with an ellipsis and its tool tip holds the whole text.
+// window: a text too long for the label is cut with an ellipsis and its tool tip holds the whole text. The
+// text is always shown as plain text, also in the tool tip.
 
 #include <QLabel>
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <QDateTime>
+#include <QTextDocument>
 #include <algorithm>
 #include <bitset>
 
@@ -29,6 +30,67 @@ QString AdapterName(const FoundRow& row) {
     return QString::fromLocal8Bit(row.adapterName, static_cast<int>(qstrnlen(row.adapterName, kAdapterNameSize)));
 }
 
+QString Utf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+}
+
+QString ProtocolsText(const FoundRow& row) {
+    QStringList names;
+    if (row.Answered(kProtocolNative)) {
+        names << QStringLiteral("native");
+    }
+    if (row.Answered(kProtocolOnvif)) {
+        names << QStringLiteral("ONVIF");
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+QString SendersText(const FoundRow& row) {
+    QStringList addresses;
+    for (std::uint32_t sender : row.senders) {
+        addresses << Dotted(sender);
+    }
+    return addresses.join(QStringLiteral(", "));
+}
+
+// What the native reply announced: nothing for a device that answered ONVIF only.
+QString AnnouncedText(const FoundRow& row, int column) {
+    if (!row.Answered(kProtocolNative)) {
+        return {};
+    }
+    switch (column) {
+        case FoundDeviceModel::kPort:
+            return row.portKnown ? QString::fromStdString(PortText(row.device)) : QString();
+        case FoundDeviceModel::kSubnetMask:
+            return QString::fromStdString(SubnetMaskText(row.device));
+        case FoundDeviceModel::kGateway:
+            return QString::fromStdString(GatewayText(row.device));
+        default:
+            return {};
+    }
+}
+
+QString LearntText(const FoundRow& row, int column) {
+    switch (column) {
+        case FoundDeviceModel::kProtocols:
+            return ProtocolsText(row);
+        case FoundDeviceModel::kName:
+            return Utf8(row.name);
+        case FoundDeviceModel::kModel:
+            return Utf8(row.model);
+        case FoundDeviceModel::kLocation:
+            return Utf8(row.location);
+        case FoundDeviceModel::kMac:
+            return QString::fromStdString(row.mac);
+        case FoundDeviceModel::kVendor:
+            return Utf8(row.vendor);
+        case FoundDeviceModel::kSenders:
+            return SendersText(row);
+        default:
+            return {};
+    }
+}
+
 QString Text(const FoundRow& row, int column, std::uint32_t probes) {
     switch (column) {
         case FoundDeviceModel::kNumber:
@@ -36,11 +98,9 @@ QString Text(const FoundRow& row, int column, std::uint32_t probes) {
         case FoundDeviceModel::kAddress:
             return QString::fromStdString(AddressText(row.device));
         case FoundDeviceModel::kPort:
-            return QString::fromStdString(PortText(row.device));
         case FoundDeviceModel::kSubnetMask:
-            return QString::fromStdString(SubnetMaskText(row.device));
         case FoundDeviceModel::kGateway:
-            return QString::fromStdString(GatewayText(row.device));
+            return AnnouncedText(row, column);
         case FoundDeviceModel::kRegistered:
             return row.registered ? QStringLiteral("Yes") : QString();
         case FoundDeviceModel::kAdapter:
@@ -52,6 +112,46 @@ QString Text(const FoundRow& row, int column, std::uint32_t probes) {
             return row.lastReplyNs == 0 ? QString() : ReplyTime(row.lastReplyNs).toString(QStringLiteral("HH:mm:ss"));
         case FoundDeviceModel::kSender:
             return row.senderAddress == 0 ? QString() : Dotted(row.senderAddress);
+        default:
+            return LearntText(row, column);
+    }
+}
+
+QString LearntToolTip(const FoundRow& row, int column) {
+    switch (column) {
+        case FoundDeviceModel::kSubnetMask:
+            return Utf8(row.warning);
+        case FoundDeviceModel::kProtocols: {
+            QStringList lines;
+            lines << (row.Answered(kProtocolNative) ? QStringLiteral("Answered the search on UDP port 5050.")
+                                                    : QStringLiteral("Answers ONVIF only: its own port is not known."));
+            if (row.Answered(kProtocolOnvif)) {
+                lines << QStringLiteral("Answered ONVIF WS-Discovery as %1.").arg(Utf8(row.endpoint));
+            }
+            for (const std::string& url : row.serviceUrls) {
+                lines << QStringLiteral("Service: %1").arg(Utf8(url));
+            }
+            return lines.join(QLatin1Char('\n'));
+        }
+        case FoundDeviceModel::kName:
+        case FoundDeviceModel::kModel:
+        case FoundDeviceModel::kLocation:
+        case FoundDeviceModel::kVendor:
+            return LearntText(row, column);  // whole, where the cell cuts it
+        case FoundDeviceModel::kMac:
+            return row.mac.empty() ? QString()
+                                   : QStringLiteral(
+                                         "Hardware address of the device as this computer's neighbour "
+                                         "table or the device itself gives it.");
+        case FoundDeviceModel::kSenders:
+            if (row.conflict) {
+                return QStringLiteral(
+                           "Different senders, or different replies, answered for %1 port %2: several devices "
+                           "with one (factory-default) address, or a forged reply. Senders: %3.")
+                    .arg(QString::fromStdString(AddressText(row.device)), AnnouncedText(row, FoundDeviceModel::kPort),
+                         SendersText(row));
+            }
+            return {};
         default:
             return {};
     }
@@ -96,8 +196,31 @@ QString ToolTip(const FoundRow& row, int column, std::uint32_t probes) {
                                                 .arg(Dotted(row.senderAddress))
                                                 .arg(row.senderPort);
         default:
-            return {};
+            return LearntToolTip(row, column);
     }
+}
+
+// A warning mark in words, empty where the cell has none.
+QString MarkMeaning(const FoundRow& row, int column) {
+    if (column == FoundDeviceModel::kAdapter && row.outsideAdapterSubnet) {
+        return QStringLiteral("not in its subnet %1").arg(SubnetText(row.adapterAddress, row.adapterMask));
+    }
+    if (column == FoundDeviceModel::kSender && row.senderMismatch) {
+        return QStringLiteral("not the address the device announces");
+    }
+    if (column == FoundDeviceModel::kSubnetMask && !row.warning.empty()) {
+        return Utf8(row.warning);
+    }
+    if (column == FoundDeviceModel::kSenders && row.conflict) {
+        return QStringLiteral("conflict: several devices answer for this address and port");
+    }
+    return {};
+}
+
+QString CopyText(const FoundRow& row, int column, std::uint32_t probes) {
+    const QString text = Text(row, column, probes);
+    const QString meaning = MarkMeaning(row, column);
+    return meaning.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, meaning);
 }
 
 QVariant SortKey(const FoundRow& row, int column) {
@@ -107,7 +230,7 @@ QVariant SortKey(const FoundRow& row, int column) {
         case FoundDeviceModel::kAddress:
             return ntohl(row.device.address);
         case FoundDeviceModel::kPort:
-            return row.device.port;
+            return row.Answered(kProtocolNative) && row.portKnown ? static_cast<int>(row.device.port) : -1;
         case FoundDeviceModel::kSubnetMask:
             return ntohl(row.device.subnetMask);
         case FoundDeviceModel::kGateway:
@@ -123,8 +246,14 @@ QVariant SortKey(const FoundRow& row, int column) {
             return static_cast<qlonglong>(row.lastReplyNs);
         case FoundDeviceModel::kSender:
             return ntohl(row.senderAddress);
+        case FoundDeviceModel::kProtocols:
+            return row.protocols;
+        case FoundDeviceModel::kSenders:
+            // conflicts together, the most senders first when sorted descending
+            return static_cast<qlonglong>(row.conflict) << 40 | static_cast<qlonglong>(row.senders.size()) << 32 |
+                   (row.senders.empty() ? 0 : ntohl(row.senders.front()));
         default:
-            return {};
+            return LearntText(row, column);
     }
 }
 
@@ -151,17 +280,17 @@ QVariant FoundDeviceModel::data(const QModelIndex& index, int role) const {
             return Text(row, index.column(), probes_);
         case Qt::ToolTipRole: {
             QString tip = ToolTip(row, index.column(), probes_);
-            return tip.isEmpty() ? QVariant() : QVariant(tip);
+            return tip.isEmpty() ? QVariant() : QVariant(Qt::convertFromPlainText(tip, Qt::WhiteSpaceNormal));
         }
         case Qt::DecorationRole:
-            if ((index.column() == kRegistered && row.registered) ||
-                (index.column() == kAdapter && row.outsideAdapterSubnet) ||
-                (index.column() == kSender && row.senderMismatch)) {
-                return index.column() == kRegistered ? registeredMark_ : warningMark_;
+            if (index.column() == kRegistered && row.registered) {
+                return registeredMark_;
             }
-            return {};
+            return MarkMeaning(row, index.column()).isEmpty() ? QVariant() : QVariant(warningMark_);
         case kSortRole:
             return SortKey(row, index.column());
+        case kCopyRole:
+            return CopyText(row, index.column(), probes_);
         default:
             return {};
     }
@@ -198,6 +327,20 @@ QVariant FoundDeviceModel::headerData(int section, Qt::Orientation orientation, 
             return QStringLiteral("Last Reply");
         case kSender:
             return QStringLiteral("Sender");
+        case kProtocols:
+            return QStringLiteral("Protocols");
+        case kName:
+            return QStringLiteral("Name");
+        case kModel:
+            return QStringLiteral("Model");
+        case kLocation:
+            return QStringLiteral("Location");
+        case kMac:
+            return QStringLiteral("MAC");
+        case kVendor:
+            return QStringLiteral("Vendor");
+        case kSenders:
+            return QStringLiteral("Senders");
         default:
             return {};
     }

@@ -2,7 +2,9 @@
 
 // The rows of the search list: one per device of the current search round, in order of first answer. The
 // five columns "NO", "IP Address", "Port Number", "Subnet Mask", "Default Gateway" come first, then what the
-// search learnt about the device: "Registered", "Adapter", "Seen", "Last Reply", "Sender".
+// search learnt about the device: "Registered", "Adapter", "Seen", "Last Reply", "Sender", and what tells
+// devices apart: "Protocols", "Name", "Model", "Location", "MAC", "Vendor", "Senders". A device that answered
+// ONVIF only has no port, mask or gateway to show.
 
 #include <QAbstractTableModel>
 #include <QIcon>
@@ -28,17 +30,28 @@ public:
         kSeen,
         kLastReply,
         kSender,
+        kProtocols,
+        kName,
+        kModel,
+        kLocation,
+        kMac,
+        kVendor,
+        kSenders,
         kColumnCount
     };
     // What the list sorts by: numbers, addresses (host order) and times as numbers, names as texts.
     static constexpr int kSortRole = Qt::UserRole + 1;
+    // What Copy puts on the clipboard: the cell's text, and a warning mark's meaning in words after it
+    // ("10.1.0.7 (not the address the device announces)").
+    static constexpr int kCopyRole = Qt::UserRole + 2;
 
     explicit FoundDeviceModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-    // Texts, the marks (decoration) and their explanations (tool tip), the sort key; an invalid index gives
-    // nothing.
+    // Texts, the marks (decoration) and their explanations (tool tip, as rich text that shows the plain
+    // explanation: a device's own texts cannot format it), the sort key, the copied text; an invalid index
+    // gives nothing.
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 

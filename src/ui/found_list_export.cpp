@@ -2,11 +2,12 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 #include "discovery/found_export.h"
 #include "ui/messages.h"
+#include "ui/window_settings.h"
 
 namespace vantrel {
 namespace {
@@ -42,17 +43,17 @@ bool WriteFoundList(const QString& fileName, ExportFormat format, const std::vec
     return true;
 }
 
-void ExportFoundList(QWidget* parent, const std::vector<FoundRow>& rows, std::uint32_t probes) {
+ExportOutcome ExportFoundList(QWidget* parent, WindowSettings& settings, const std::vector<FoundRow>& rows,
+                              std::uint32_t probes) {
     QFileDialog dialog(parent, QStringLiteral("Export Found Devices"));
     dialog.setObjectName(QStringLiteral("exportDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters({kCsvFilter, kJsonFilter});
     dialog.setDefaultSuffix(QStringLiteral("csv"));
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     // no file name chosen beforehand: Qt's own dialog applies it once the folder has been read, which can
     // overwrite a name already typed
-    dialog.setDirectory(folder.isEmpty() ? QDir::homePath() : folder);
+    dialog.setDirectory(settings.ExportFolder());
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
         dialog.setDefaultSuffix(filter == kJsonFilter ? QStringLiteral("json") : QStringLiteral("csv"));
     });
@@ -61,13 +62,16 @@ void ExportFoundList(QWidget* parent, const std::vector<FoundRow>& rows, std::ui
     QObject::connect(&dialog, &QFileDialog::fileSelected, &dialog,
                      [&fileName](const QString& file) { fileName = file; });
     if (dialog.exec() != QDialog::Accepted || fileName.isEmpty()) {
-        return;
+        return {};
     }
+    settings.SetExportFolder(QFileInfo(fileName).absolutePath());
     QString problem;
     if (!WriteFoundList(fileName, ExportFormatFor(fileName), rows, probes, problem)) {
         ShowMessage(parent, QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(fileName), problem),
                     QStringLiteral("Export"));
+        return {};
     }
+    return ExportOutcome{true, fileName};
 }
 
 }  // namespace vantrel

@@ -23,7 +23,16 @@ ExportFormat ExportFormatFor(const QString& fileName);
 bool WriteFoundList(const QString& fileName, ExportFormat format, const std::vector<FoundRow>& rows,
                     std::uint32_t probes, QString& problem);
 
-// Asks for a file name and writes the list there; a failure is told in a message naming the file.
-void ExportFoundList(QWidget* parent, const std::vector<FoundRow>& rows, std::uint32_t probes);
+class WindowSettings;
+
+struct ExportOutcome {
+    bool written = false;  // false also when the operator cancelled
+    QString fileName;      // the file written
+};
+
+// Asks for a file name, starting in the folder of the last export, and writes the rows there in their order;
+// the folder is remembered. A failure is told in a message naming the file.
+ExportOutcome ExportFoundList(QWidget* parent, WindowSettings& settings, const std::vector<FoundRow>& rows,
+                              std::uint32_t probes);
 
 }  // namespace vantrel

@@ -21,12 +21,14 @@ QWidget* ActiveWindowOr(QWidget* parent) {
 void ShowMessage(QWidget* parent, const QString& text, const QString& caption) {
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, ActiveWindowOr(parent));
     box.setObjectName(QStringLiteral("messageBox"));
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, ActiveWindowOr(parent));
     box.setObjectName(QStringLiteral("questionBox"));
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-// Modal message boxes with a single OK button, the only way the program talks to the operator.
+// Modal message boxes with a single OK button, the only way the program talks to the operator. Their texts
+// are plain text: a file or device name is shown as it is, never as markup.
 
 #include <QString>
 

@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QSet>
+#include <QStyle>
 #include <QTreeWidgetItemIterator>
 #include <vector>
 
@@ -61,6 +63,21 @@ QAction* MakeAction(OrgTreeCtrl* tree, const char* text, QKeySequence key) {
     action->setShortcutContext(Qt::WidgetShortcut);
     tree->addAction(action);
     return action;
+}
+
+// Wide enough for the title beside the title bar's icon and buttons (which the window manager draws: about
+// eight character widths of room are kept for them) and for a name of the longest a record holds (63 bytes).
+void SizeNamePrompt(QInputDialog& dialog) {
+    const QFontMetrics metrics(dialog.font());
+    const int titleBar = metrics.horizontalAdvance(dialog.windowTitle()) + 8 * metrics.averageCharWidth() +
+                         3 * dialog.style()->pixelMetric(QStyle::PM_TitleBarButtonSize);
+    dialog.setMinimumWidth(titleBar);
+    if (auto* name = dialog.findChild<QLineEdit*>()) {
+        // a lower-case letter of middle width stands for the average character of a name
+        const int longestName =
+            metrics.horizontalAdvance(QString(static_cast<int>(kTextFieldSize - 1), QLatin1Char('n')));
+        name->setMinimumWidth(longestName + 2 * name->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8);
+    }
 }
 
 }  // namespace
@@ -177,6 +194,7 @@ QString OrgTreeEditor::AskName(const QString& title, const QString& initial, std
         dialog.setWindowTitle(title);
         dialog.setLabelText(QStringLiteral("&Name:"));
         dialog.setTextValue(text);
+        SizeNamePrompt(dialog);
         if (dialog.exec() != QDialog::Accepted) {
             return QString();
         }

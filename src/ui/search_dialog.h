@@ -4,18 +4,26 @@
 // catalogue, tells the search which devices are registered, and starts the search session, which probes,
 // decodes and lists on its own thread. The window takes the session's rows on its own thread, in batches,
 // after one queued call per burst; the list is only ever changed there.
+//
+// Its parts carry object names: the list "deviceList" over the model "foundDevices", the status line
+// "statusLine", the buttons "addButton", "refreshButton", "closeButton", the context menu "listMenu" and its
+// actions "addAction", "refreshAction", "copyAction", "selectAllAction", "searchNetworksAction",
+// "exportAction", "detailsAction", "probeAddressAction", "aboutAction", and the headings' menu "columnMenu"
+// with one checkable action per column that can be hidden.
 
 #include <QDialog>
+#include <QFutureWatcher>
 #include <QTimer>
-#include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "discovery/address_probe.h"
 #include "discovery/search_session.h"
 #include "ui/add_device_flow.h"
+#include "ui/window_settings.h"
 
 class QAction;
-class QLabel;
+class QMenu;
 class QPushButton;
 class QSortFilterProxyModel;
 class QTableView;
@@ -41,7 +49,7 @@ public:
     static constexpr int kListPaintIntervalMs = 40;
 
     explicit SearchDialog(ProgramContext& context, QWidget* parent = nullptr);
-    // Other addresses, probe delays or limits (tests, benchmarks).
+    // Other addresses, probe delays or limits (a site's own port, tests, benchmarks).
     SearchDialog(ProgramContext& context, SearchSessionOptions options, QWidget* parent = nullptr);
     // Stops the search first, then releases the catalogue.
     ~SearchDialog() override;
@@ -49,35 +57,9 @@ public:
     // The first showing loads the catalogue, marks the registered devices and starts the search.
     void setVisible(bool visible) override;
 
-    // Empties the list and searches again; reopens the endpoint if it could not be opened before.
-    void Refresh();
-    // The add-device flow over the selected rows; the registered marks are renewed after it.
-    void OnAdd();
-    // The selected rows' address and port texts, in the order the list shows them.
-    std::vector<SelectedRow> SelectedRows() const;
-    // The selected rows as the list shows them, tab-separated under a line of the headings; empty when none
-    // is selected.
-    QString SelectionText() const;
-    // SelectionText to the clipboard (nothing when no row is selected).
-    void CopySelection();
-    void SelectAll();
-    // "Search networks…": asks for networks beyond the local one and searches them too.
-    void SearchNetworks();
-    // "Export…": the found list to a CSV or JSON file.
-    void Export();
-
-    // The rows in order of first answer, and the list's view of them (sorted as the operator chose).
-    FoundDeviceModel* Model() const { return model_; }
-    QSortFilterProxyModel* SortedModel() const { return sorted_; }
-    QTableView* List() const { return list_; }
-    QLabel* StatusLine() const;
-    bool EndpointOpen() const;
-    // The endpoint's bound port, 0 while it is not open (useful with a configured local port of 0).
-    std::uint16_t LocalPort() const;
-    // Probes sent since the window opened, over all rounds.
-    int ProbesSent() const;
-    // The networks searched beyond the local one.
-    const std::vector<SearchTarget>& Targets() const { return targets_; }
+signals:
+    // A search round began: at the first showing, on Refresh, and after "Search networks…".
+    void SearchStarted();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -85,7 +67,19 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void BuildList();
+    void BuildButtons();
+    void BuildActions();
+    void BuildLayout();
+    // The headings' menu: every column but "NO" and "IP Address" can be hidden; the choice is remembered.
+    void BuildColumnMenu();
+    void ShowColumn(int column, bool shown);
+    QAction* AddWindowAction(const char* name, const QString& text, const QKeySequence& shortcut,
+                             void (SearchDialog::*slot)());
+    void SizeColumns();
+
     void InitDialog();
+    void RestoreNetworks();
     void MarkRegistered();
     void StartSearch();
     // On the window's thread: at most kMaxRowsPerBatch rows from the session, then the status.
@@ -94,11 +88,32 @@ private:
     // After the list changed: paints now, or holds the paint until kListPaintIntervalMs after the last one.
     void PaceListPaint();
     void OnListPaintDue();
-    void SizeColumns();
-    QAction* AddWindowAction(const QString& text, const QKeySequence& shortcut, void (SearchDialog::*slot)());
+
+    // Empties the list and searches again; reopens the endpoint if it could not be opened before.
+    void Refresh();
+    // The add-device flow over the selected rows; the registered marks are renewed after it.
+    void OnAdd();
+    // Every row, or the selected ones, from the top of the list down as it is sorted now.
+    std::vector<const FoundRow*> RowsAsShown(bool selectedOnly) const;
+    std::vector<SelectedRow> SelectedRows() const;
+    // The selected rows as the list shows them, tab-separated under a line of the headings, the marks in
+    // words; empty when none is selected.
+    QString SelectionText() const;
+    void CopySelection();
+    void SelectAll();
+    // "Search networks…": asks for networks beyond the local one, remembers them and searches them too.
+    void SearchNetworks();
+    // "Export…": the list as it is sorted to a CSV or JSON file; the status line says where.
+    void Export();
     void ShowAbout();
+    // "Search details…": the round's statistics per adapter and the problems found.
+    void ShowDetails();
+    // "Probe address…": both probes to one address; the status line says what came back.
+    void ProbeOneAddress();
+    void OnAddressProbed();
 
     ProgramContext& context_;
+    WindowSettings settings_;
     std::unique_ptr<SearchSession> session_;
     FoundDeviceModel* model_ = nullptr;
     QSortFilterProxyModel* sorted_ = nullptr;
@@ -107,17 +122,17 @@ private:
     QPushButton* closeButton_ = nullptr;
     QPushButton* addButton_ = nullptr;
     QPushButton* refreshButton_ = nullptr;
-    QAction* addAction_ = nullptr;
-    QAction* refreshAction_ = nullptr;
-    QAction* copyAction_ = nullptr;
-    QAction* selectAllAction_ = nullptr;
-    QAction* networksAction_ = nullptr;
-    QAction* exportAction_ = nullptr;
+    QMenu* listMenu_ = nullptr;
+    QMenu* columnMenu_ = nullptr;
+    AddressProbeOptions probeOptions_;
+    std::uint32_t probedAddress_ = 0;
+    QFutureWatcher<AddressProbeResult>* addressProbe_ = nullptr;
     QTimer listPaintHold_;
     bool listPaintHeld_ = false;
     bool initialised_ = false;
-    int probesOfEarlierRounds_ = 0;
     std::vector<SearchTarget> targets_;
+    // What the last command did ("3 devices written to …"), after the search's status until the next round.
+    QString notice_;
 };
 
 }  // namespace vantrel

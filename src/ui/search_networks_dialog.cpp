@@ -43,6 +43,34 @@ QString SearchTargetsText(const std::vector<SearchTarget>& targets) {
     return lines.join(QLatin1Char('\n'));
 }
 
+QString SearchedNetworksText(const std::vector<SearchTarget>& targets) {
+    // enough to recognise the site's networks; the status line has one line
+    constexpr std::size_t kNamed = 3;
+    if (targets.empty()) {
+        return {};
+    }
+    QStringList names = {QStringLiteral("the local networks")};
+    for (std::size_t i = 0; i < targets.size() && i < kNamed; ++i) {
+        names << QString::fromStdString(targets[i].text);
+    }
+    if (targets.size() > kNamed) {
+        names << QStringLiteral("%1 more").arg(targets.size() - kNamed);
+    }
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}
+
+QString WithSearchedNetworks(const QString& status, const std::vector<SearchTarget>& targets) {
+    static const QRegularExpression kFound(QStringLiteral("\\bfound\\b"));
+    const QString networks = SearchedNetworksText(targets);
+    QRegularExpressionMatch found = kFound.match(status);
+    if (networks.isEmpty() || !found.hasMatch()) {
+        return status;
+    }
+    QString text = status;
+    return text.insert(found.capturedEnd(), QStringLiteral(" on ") + networks);
+}
+
 SearchNetworksDialog::SearchNetworksDialog(const std::vector<SearchTarget>& current, QWidget* parent)
     : QDialog(parent), targets_(current) {
     setObjectName(QStringLiteral("searchNetworksDialog"));

@@ -23,6 +23,16 @@ bool ParseSearchTargets(const QString& text, std::vector<SearchTarget>& targets,
 // The entries' normalised texts, one per line.
 QString SearchTargetsText(const std::vector<SearchTarget>& targets);
 
+// The networks searched, as the status line names them: "the local networks and 10.1.2.0/24", "the local
+// networks, 10.1.2.0/24 and 10.4.0.1-10.4.0.9"; past three entries the rest are counted ("and 2 more"). Empty
+// when only the local networks are searched.
+QString SearchedNetworksText(const std::vector<SearchTarget>& targets);
+
+// status with the networks named after its "found" ("5 devices found on the local networks and
+// 10.1.2.0/24 (1 already registered)"); status itself when it has no "found" or no network is searched beyond
+// the local ones.
+QString WithSearchedNetworks(const QString& status, const std::vector<SearchTarget>& targets);
+
 class SearchNetworksDialog : public QDialog {
     Q_OBJECT
 

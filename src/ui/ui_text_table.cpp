@@ -15,7 +15,6 @@
 #include <sstream>
 
 #include "files/file_read.h"
-#include "paths/module_paths.h"
 #include "paths/program_paths.h"
 
 namespace vantrel {
@@ -68,9 +67,8 @@ std::string UiTextFolderFor(const ProgramPaths& paths) {
     return paths.programFolder;
 }
 
-UiTextTable& UiTextTable::Instance() {
-    static UiTextTable table(GetModulePaths().folder, kUiTextFileName);
-    return table;
+UiTextTable UiTextTableFor(const ProgramPaths& paths) {
+    return UiTextTable(UiTextFolderFor(paths), kUiTextFileName);
 }
 
 UiTextTable::UiTextTable(std::string folder, std::string fileName)
@@ -118,6 +116,7 @@ void UiTextTable::ApplyTo(QWidget* dialog) const {
         if (auto* button = qobject_cast<QAbstractButton*>(child)) {
             button->setText(Translate(button->text()));
         } else if (auto* label = qobject_cast<QLabel*>(child)) {
+            label->setTextFormat(Qt::PlainText);
             label->setText(Translate(label->text()));
         } else if (auto* group = qobject_cast<QGroupBox*>(child)) {
             group->setTitle(Translate(group->title()));

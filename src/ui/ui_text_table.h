@@ -18,17 +18,15 @@ struct ProgramPaths;
 // own folder is not the user's to change), else the program's folder.
 std::string UiTextFolderFor(const ProgramPaths& paths);
 
+// A small value: the file's place. The dialogs that pass their texts through it are given one, made from the
+// program's paths by UiTextTableFor.
 class UiTextTable {
 public:
-    // The single table; created on the first call with the program's folder and kUiTextFileName.
-    static UiTextTable& Instance();
-
+    // No table: every text stays as it is.
     UiTextTable() = default;
+    // The folder is used as a prefix as it is: a non-empty folder must end with '/'.
     UiTextTable(std::string folder, std::string fileName);
 
-    // The folder is used as a prefix as it is: a non-empty folder must end with '/'.
-    void SetFolder(std::string folder) { folder_ = std::move(folder); }
-    void SetFileName(std::string fileName) { fileName_ = std::move(fileName); }
     // folder followed directly by the file name; empty while no file name is configured.
     std::string Path() const;
 
@@ -39,12 +37,16 @@ public:
     QString Translate(const QString& text) const;
 
     // Translates the dialog's title (when not empty) and the texts of its direct child labels, buttons
-    // and group boxes; edit fields hold data and are left alone, grandchildren are not visited.
+    // and group boxes; edit fields hold data and are left alone, grandchildren are not visited. The labels are
+    // made plain text: a table's value is shown as it is written, never as markup.
     void ApplyTo(QWidget* dialog) const;
 
 private:
     std::string folder_;
     std::string fileName_;
 };
+
+// The program's table: kUiTextFileName in UiTextFolderFor(paths).
+UiTextTable UiTextTableFor(const ProgramPaths& paths);
 
 }  // namespace vantrel

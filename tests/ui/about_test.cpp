@@ -7,7 +7,6 @@
 #include "paths/program_paths.h"
 #include "ui/about_dialog.h"
 #include "ui/resources.h"
-#include "ui_test_support.h"
 
 using namespace vantrel;
 

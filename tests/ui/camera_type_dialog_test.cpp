@@ -24,9 +24,9 @@ private:
     static QWidget* Child(QDialog& d, const char* name) { return d.findChild<QWidget*>(QString::fromLatin1(name)); }
 
 private slots:
-    void initTestCase() { vantrel::UiTextTable::Instance().SetFolder(dir.path().toStdString() + "/"); }
+    vantrel::UiTextTable NoTable() const { return vantrel::UiTextTable(dir.path().toStdString() + "/", "UiText.ini"); }
 
-    void shownRows_data() {
+    void rows_shownForTheChannelCount_data() {
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("shrink");
         QTest::newRow("1") << 1 << 300;
@@ -35,13 +35,13 @@ private slots:
         QTest::newRow("16") << 16 << 0;
     }
 
-    void shownRows() {
+    void rows_shownForTheChannelCount() {
         QFETCH(int, count);
         QFETCH(int, shrink);
-        CameraTypeDialog full;
+        CameraTypeDialog full{NoTable()};
         full.channelCount = 16;
         full.show();
-        CameraTypeDialog dialog;
+        CameraTypeDialog dialog{NoTable()};
         dialog.channelCount = count;
         dialog.show();
         for (int channel = 1; channel <= 16; ++channel) {
@@ -69,7 +69,7 @@ private slots:
     }
 
     void ok_takesShownRowsAndKeepsHiddenOnes() {
-        CameraTypeDialog dialog;
+        CameraTypeDialog dialog{NoTable()};
         dialog.channelCount = 8;
         dialog.cameraTypes[1] = 1;
         dialog.cameraTypes[9] = 1;  // channel 10, beyond the count
@@ -90,7 +90,7 @@ private slots:
     }
 
     void cancel_readsNothing() {
-        CameraTypeDialog dialog;
+        CameraTypeDialog dialog{NoTable()};
         dialog.channelCount = 4;
         dialog.show();
         QTest::mouseClick(Dome(dialog, 1), Qt::LeftButton);
@@ -100,12 +100,12 @@ private slots:
     }
 
     void countOutOfRange_showsNearestRowCount() {
-        CameraTypeDialog none;
+        CameraTypeDialog none{NoTable()};
         none.channelCount = 0;
         none.show();
         QVERIFY(Normal(none, 1)->isVisible());
         QVERIFY(!Normal(none, 2)->isVisible());
-        CameraTypeDialog many;
+        CameraTypeDialog many{NoTable()};
         many.channelCount = 40;
         many.show();
         QVERIFY(Normal(many, 16)->isVisible());

@@ -386,7 +386,7 @@ private slots:
             DeviceManagementDialog dialog(folder->Context());
             dialog.show();
             QCOMPARE(dialog.font().pointSize(), points);
-            CameraTypeDialog cameras(&dialog);
+            CameraTypeDialog cameras(UiTextTable{}, &dialog);
             cameras.channelCount = 2;
             cameras.show();
             // every text fits its control at that size

@@ -11,31 +11,14 @@
 #include <cstring>
 
 #include "ui/found_device_model.h"
+#include "window_test_support.h"
 
 using namespace vantrel;
 
 namespace {
 
-FoundRow Row(std::uint32_t number, const char* address, std::uint16_t port) {
-    FoundRow row;
-    row.number = number;
-    row.round = 1;
-    inet_pton(AF_INET, address, &row.device.address);
-    row.device.subnetMask = htonl(0xFFFFFF00u);
-    row.device.gateway = htonl(0xC0A80101u);
-    row.device.port = port;
-    std::strncpy(row.device.addressText, address, sizeof row.device.addressText - 1);
-    row.senderAddress = row.device.address;
-    row.senderPort = 5050;
-    row.adapterIndex = 2;
-    std::strncpy(row.adapterName, "veth0", sizeof row.adapterName - 1);
-    inet_pton(AF_INET, "192.168.1.1", &row.adapterAddress);
-    row.adapterMask = htonl(0xFFFFFF00u);
-    row.probesSeen = 1;
-    row.replies = 1;
-    row.firstReplyNs = row.lastReplyNs = 1'700'000'000'000'000'000LL + number * 1'000'000'000LL;
-    return row;
-}
+// A row as the session hands it out (window_test_support.h).
+const auto Row = &vantrel::testing::RowOf;
 
 QString Text(const QAbstractItemModel& model, int row, int column, int role = Qt::DisplayRole) {
     return model.index(row, column).data(role).toString();
@@ -224,6 +207,80 @@ private slots:
         model.Merge({unknown});
         QCOMPARE(Text(model, 2, FoundDeviceModel::kAdapter), QString());
         QVERIFY(!model.index(2, FoundDeviceModel::kAdapter).data(Qt::DecorationRole).isValid());
+
+        // an explanation quoting a name is shown as written, not as markup
+        FoundRow odd = Row(4, "192.168.1.110", 8000);
+        std::strncpy(odd.adapterName, "<b>br0", sizeof odd.adapterName - 1);
+        model.Merge({odd});
+        QVERIFY(Text(model, 3, FoundDeviceModel::kAdapter, Qt::ToolTipRole).contains(QStringLiteral("&lt;b&gt;br0")));
+    }
+
+    // What tells devices apart, for a device found by ONVIF only, one found by both searches with a conflict,
+    // and one with an unusual mask.
+    void learnt_onvifOnlyConflictAndWarningRows() {
+        FoundDeviceModel model;
+        FoundRow onvif = Row(1, "10.1.0.7", 0);
+        onvif.protocols = kProtocolOnvif;
+        onvif.portKnown = false;
+        onvif.device.subnetMask = 0;
+        onvif.device.gateway = 0;
+        onvif.name = "Lobby <img src=x>";
+        onvif.model = "NVT-200";
+        onvif.location = "building/2/east wing";
+        onvif.endpoint = "urn:uuid:1b4e28ba-2fa1-11d2-883f-0016d3cca427";
+        onvif.serviceUrls = {"http://10.1.0.7/onvif/device_service"};
+        onvif.mac = "00:16:d3:cc:a4:27";
+        onvif.vendor = "Wistron";
+        FoundRow both = Row(2, "10.1.0.8", 8000);
+        both.protocols = kProtocolNative | kProtocolOnvif;
+        both.conflict = true;
+        both.senders.resize(2);
+        inet_pton(AF_INET, "10.1.0.8", &both.senders[0]);
+        inet_pton(AF_INET, "10.1.0.66", &both.senders[1]);
+        FoundRow odd = Row(3, "10.1.0.9", 8000);
+        odd.protocols = kProtocolNative;
+        odd.device.subnetMask = 0;
+        odd.warning = "subnet mask 0.0.0.0";
+        model.Merge({onvif, both, odd});
+
+        auto copied = [&model](int row, int column) {
+            return model.index(row, column).data(FoundDeviceModel::kCopyRole).toString();
+        };
+        QCOMPARE(Text(model, 0, FoundDeviceModel::kProtocols), QStringLiteral("ONVIF"));
+        for (int column : {FoundDeviceModel::kPort, FoundDeviceModel::kSubnetMask, FoundDeviceModel::kGateway}) {
+            QCOMPARE(Text(model, 0, column), QString());  // not announced: nothing rather than 0
+        }
+        QCOMPARE(Text(model, 0, FoundDeviceModel::kName), QStringLiteral("Lobby <img src=x>"));
+        QCOMPARE(Text(model, 0, FoundDeviceModel::kModel), QStringLiteral("NVT-200"));
+        QCOMPARE(Text(model, 0, FoundDeviceModel::kLocation), QStringLiteral("building/2/east wing"));
+        QCOMPARE(Text(model, 0, FoundDeviceModel::kMac), QStringLiteral("00:16:d3:cc:a4:27"));
+        QCOMPARE(Text(model, 0, FoundDeviceModel::kVendor), QStringLiteral("Wistron"));
+        // a device's own words never format its tool tip
+        QVERIFY(Text(model, 0, FoundDeviceModel::kName, Qt::ToolTipRole).contains(QStringLiteral("&lt;img src=x&gt;")));
+        const QString services = Text(model, 0, FoundDeviceModel::kProtocols, Qt::ToolTipRole);
+        QVERIFY2(services.contains(QStringLiteral("http://10.1.0.7/onvif/device_service")) &&
+                     services.contains(QStringLiteral("ONVIF only")),
+                 qPrintable(services));
+
+        QCOMPARE(Text(model, 1, FoundDeviceModel::kProtocols), QStringLiteral("native, ONVIF"));
+        QCOMPARE(Text(model, 1, FoundDeviceModel::kSenders), QStringLiteral("10.1.0.8, 10.1.0.66"));
+        QVERIFY(model.index(1, FoundDeviceModel::kSenders).data(Qt::DecorationRole).isValid());
+        QVERIFY(copied(1, FoundDeviceModel::kSenders).startsWith(QStringLiteral("10.1.0.8, 10.1.0.66 (conflict")));
+        QVERIFY(Text(model, 1, FoundDeviceModel::kSenders, Qt::ToolTipRole).contains(QStringLiteral("forged")));
+
+        QCOMPARE(Text(model, 2, FoundDeviceModel::kSubnetMask), QStringLiteral("0.0.0.0"));
+        QVERIFY(model.index(2, FoundDeviceModel::kSubnetMask).data(Qt::DecorationRole).isValid());
+        QCOMPARE(copied(2, FoundDeviceModel::kSubnetMask), QStringLiteral("0.0.0.0 (subnet mask 0.0.0.0)"));
+        QVERIFY(!model.index(1, FoundDeviceModel::kSubnetMask).data(Qt::DecorationRole).isValid());
+
+        // a device without a port sorts before every port
+        QSortFilterProxyModel sorted;
+        sorted.setSourceModel(&model);
+        sorted.setSortRole(FoundDeviceModel::kSortRole);
+        sorted.sort(FoundDeviceModel::kPort, Qt::AscendingOrder);
+        QCOMPARE(Text(sorted, 0, FoundDeviceModel::kAddress), QStringLiteral("10.1.0.7"));
+        sorted.sort(FoundDeviceModel::kSenders, Qt::DescendingOrder);
+        QCOMPARE(Text(sorted, 0, FoundDeviceModel::kAddress), QStringLiteral("10.1.0.8"));
     }
 };
 

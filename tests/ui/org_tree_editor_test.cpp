@@ -246,6 +246,29 @@ private slots:
                  organization == QLatin1String("South") ? 0 : static_cast<std::int32_t>(north));
     }
 
+    // The title bar holds the whole title, and the field a name of the longest a record keeps (63 bytes).
+    void namePrompts_fitTheirTitlesAndTheLongestName() {
+        Open(south);
+        const QString longest(63, QLatin1Char('n'));
+        for (Qt::Key key : {Qt::Key_Insert, Qt::Key_F2}) {
+            int width = 0;
+            int titleWidth = 0;
+            int nameShown = 0;
+            int nameWidth = 0;
+            Expect(WhenModal<QInputDialog>([&](QInputDialog* prompt) {
+                width = prompt->width();
+                titleWidth = prompt->fontMetrics().horizontalAdvance(prompt->windowTitle());
+                auto* name = prompt->findChild<QLineEdit*>();
+                nameShown = name->contentsRect().width();
+                nameWidth = name->fontMetrics().horizontalAdvance(longest);
+                prompt->reject();
+            }));
+            Press(key);
+            QVERIFY2(width > titleWidth + 100, qPrintable(QStringLiteral("%1 %2").arg(width).arg(titleWidth)));
+            QVERIFY2(nameShown >= nameWidth, qPrintable(QStringLiteral("%1 %2").arg(nameShown).arg(nameWidth)));
+        }
+    }
+
     void root_cannotBeRenamedOrRemoved() {
         Open(0);
         QVERIFY(!dialog->OrgEditor()->RenameAction()->isEnabled());

@@ -4,10 +4,7 @@
 // link to a namespace "devices" (10.1.0.2/24) where vantrel-devsim answers. Made by each test and deleted
 // with it, so that nothing the window sends leaves them.
 
-#include <QApplication>
-#include <QMenu>
 #include <QString>
-#include <QTimer>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -40,23 +37,5 @@ struct SearchLab {
         return simulator.Start(devices, arguments) && simulator.WaitForLine("listening", std::chrono::seconds(5));
     }
 };
-
-// Runs act on the next popup menu shown within five seconds (a context menu's exec), then closes the menu.
-inline void WhenMenu(std::function<void(QMenu*)> act) {
-    auto* timer = new QTimer;
-    auto waited = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, [timer, waited, act] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if ((menu != nullptr && menu->isVisible()) || ++*waited > 500) {
-            timer->stop();
-            timer->deleteLater();
-            if (menu != nullptr) {
-                act(menu);
-                menu->close();
-            }
-        }
-    });
-    timer->start(10);
-}
 
 }  // namespace vantrel::testing

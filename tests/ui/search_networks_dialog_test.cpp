@@ -39,6 +39,36 @@ private slots:
         QVERIFY2(problem.contains(QStringLiteral("together")), qPrintable(problem));
     }
 
+    void statusLine_namesTheNetworksSearched_data() {
+        QTest::addColumn<QString>("networks");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("local only") << ""
+                                    << "5 devices found"
+                                    << "5 devices found";
+        QTest::newRow("one network") << "10.1.2.0/24"
+                                     << "5 devices found (1 already registered)"
+                                     << "5 devices found on the local networks and 10.1.2.0/24 (1 already registered)";
+        QTest::newRow("two") << "10.1.2.0/24 10.4.0.1-10.4.0.9"
+                             << "1 device found"
+                             << "1 device found on the local networks, 10.1.2.0/24 and 10.4.0.1-10.4.0.9";
+        QTest::newRow("five: the last counted") << "10.1.0.0/24 10.2.0.0/24 10.3.0.0/24 10.4.0.0/24 10.5.0.7"
+                                                << "0 devices found; 3 replies rejected"
+                                                << "0 devices found on the local networks, 10.1.0.0/24, 10.2.0.0/24, "
+                                                   "10.3.0.0/24 and 2 more; 3 replies rejected";
+        QTest::newRow("nothing found yet")
+            << "10.1.2.0/24" << QString::fromUtf8("Searching\u2026") << QString::fromUtf8("Searching\u2026");
+    }
+    void statusLine_namesTheNetworksSearched() {
+        QFETCH(QString, networks);
+        QFETCH(QString, status);
+        QFETCH(QString, shown);
+        std::vector<SearchTarget> targets;
+        QString problem;
+        QVERIFY(ParseSearchTargets(networks, targets, problem));
+        QCOMPARE(WithSearchedNetworks(status, targets), shown);
+    }
+
     void dialog_staysOpenOnABadEntryAndAcceptsAGoodOne() {
         SearchTarget known;
         std::string why;

@@ -75,6 +75,8 @@ int main(int argc, char* argv[]) {
     vantrel::SearchDialog window(context);
     window.move(40, 40);
     window.show();
+    auto* list = window.findChild<QTableView*>(QStringLiteral("deviceList"));
+    auto* status = window.findChild<QLabel*>(QStringLiteral("statusLine"));
     QElapsedTimer waited;
     waited.start();
     // the window's parts found by name, as the tests find them
@@ -111,7 +113,7 @@ int main(int argc, char* argv[]) {
     devices.findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("secret"));
     ok = Save(&devices, folder + QStringLiteral("/device-management.png")) && ok;
 
-    vantrel::CameraTypeDialog cameras(&devices);
+    vantrel::CameraTypeDialog cameras(vantrel::UiTextTable{}, &devices);
     cameras.channelCount = 6;
     cameras.cameraTypes[2] = vantrel::kSpeedDome;
     cameras.cameraTypes[5] = vantrel::kSpeedDome;
