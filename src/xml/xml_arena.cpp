@@ -95,13 +95,13 @@ struct XmlArena::LargeBlock {
 
 XmlArena::XmlArena(std::uint64_t budget) : nextChunkSize_(kFirstChunkSize), budget_(budget) {}
 
-void* XmlArena::TakeFromSystem(std::size_t size, bool* mapped) {
+void* XmlArena::TakeFromSystem(std::size_t size, bool* mapped, std::size_t* taken) {
     *mapped = false;
     void* block = nullptr;
-    std::size_t taken = size;
+    *taken = size;
     if (!exhausted_ && size <= budget_ - reserved_ && reserved_ <= budget_) {
         if (size > kMaxHeapChunkSize) {
-            block = XmlMapBlock(size, &taken);
+            block = XmlMapBlock(size, taken);
             *mapped = block != nullptr;
         } else {
             block = std::malloc(size);
@@ -111,23 +111,33 @@ void* XmlArena::TakeFromSystem(std::size_t size, bool* mapped) {
         exhausted_ = true;
         return nullptr;
     }
-    reserved_ += taken;
+    reserved_ += *taken;
     return block;
 }
 
 XmlArena::~XmlArena() {
     while (chunks_ != nullptr) {
         Chunk* next = chunks_->next;
-        if (chunks_->mapped) {
-            XmlUnmapBlock(chunks_, chunks_->size);
-        } else {
-            Unpoison(chunks_, chunks_->size);
-            std::free(chunks_);
-        }
+        FreeChunk(chunks_);
         chunks_ = next;
     }
+    TrimUnused();
+    FreeLargeBlocks();
+}
+
+void XmlArena::FreeChunk(Chunk* chunk) {
+    if (chunk->mapped) {
+        XmlUnmapBlock(chunk, chunk->size);
+    } else {
+        Unpoison(chunk, chunk->size);
+        std::free(chunk);
+    }
+}
+
+void XmlArena::FreeLargeBlocks() {
     while (large_ != nullptr) {
         LargeBlock* next = large_->next;
+        reserved_ -= large_->mappedSize;
         if (large_->mapped) {
             XmlUnmapBlock(large_, large_->mappedSize);
         } else {
@@ -135,6 +145,42 @@ XmlArena::~XmlArena() {
         }
         large_ = next;
     }
+}
+
+void XmlArena::Recycle(std::uint64_t budget) {
+    FreeLargeBlocks();
+    // the chunks in the order they were made, so that a tree like the last one takes them as it did
+    while (chunks_ != nullptr) {
+        Chunk* next = chunks_->next;
+        chunks_->next = spare_;
+        spare_ = chunks_;
+        chunks_ = next;
+    }
+    cursor_ = limit_ = nullptr;
+    for (FreeBlock*& list : free_) list = nullptr;
+    budget_ = budget;
+    exhausted_ = false;
+    nextChunkSize_ = kFirstChunkSize;
+    if (reserved_ > budget_)
+        TrimUnused();
+}
+
+void XmlArena::TrimUnused() {
+    while (spare_ != nullptr) {
+        Chunk* next = spare_->next;
+        reserved_ -= spare_->size;
+        FreeChunk(spare_);
+        spare_ = next;
+    }
+}
+
+XmlArena::Chunk* XmlArena::TakeSpare(std::size_t size) {
+    Chunk* chunk = spare_;
+    if (chunk == nullptr || chunk->size < size)
+        return nullptr;
+    spare_ = chunk->next;
+    Unpoison(chunk, chunk->size);
+    return chunk;
 }
 
 std::size_t XmlArena::RoundUp(std::size_t size) {
@@ -161,13 +207,18 @@ bool XmlArena::AddChunk(std::size_t size) {
     // The unused tail of the old chunk is not lost for good: it stays reserved until the arena dies.
     std::size_t chunkSize = nextChunkSize_;
     while (chunkSize < size + sizeof(Chunk)) chunkSize *= 2;
-    bool mapped = false;
-    auto* chunk = static_cast<Chunk*>(TakeFromSystem(chunkSize, &mapped));
-    if (chunk == nullptr)
-        return false;
+    Chunk* chunk = TakeSpare(size + sizeof(Chunk));
+    if (chunk != nullptr) {
+        chunkSize = chunk->size;
+    } else {
+        bool mapped = false;
+        chunk = static_cast<Chunk*>(TakeFromSystem(chunkSize, &mapped, &chunkSize));
+        if (chunk == nullptr)
+            return false;
+        chunk->size = chunkSize;
+        chunk->mapped = mapped;
+    }
     chunk->next = chunks_;
-    chunk->size = mapped ? RoundUpTo(chunkSize, kPage) : chunkSize;
-    chunk->mapped = mapped;
     chunks_ = chunk;
     cursor_ = reinterpret_cast<char*>(chunk) + ((sizeof(Chunk) + 15) & ~std::size_t{15});
     limit_ = reinterpret_cast<char*>(chunk) + chunkSize;
@@ -188,12 +239,12 @@ void* XmlArena::AllocateSlow(std::size_t size) {
     std::size_t rounded = RoundUp(size);
     if (rounded > kLargeLimit) {
         bool mapped = false;
-        std::uint64_t before = reserved_;
-        auto* block = static_cast<LargeBlock*>(TakeFromSystem(sizeof(LargeBlock) + rounded, &mapped));
+        std::size_t taken = 0;
+        auto* block = static_cast<LargeBlock*>(TakeFromSystem(sizeof(LargeBlock) + rounded, &mapped, &taken));
         if (block == nullptr)
             return nullptr;
         block->mapped = mapped;
-        block->mappedSize = static_cast<std::size_t>(reserved_ - before);
+        block->mappedSize = taken;
         block->previous = nullptr;
         block->next = large_;
         block->size = rounded;

@@ -12,6 +12,12 @@
 #include "xml/xml_parser.h"
 #include "xml/xml_tree_ops.h"
 
+#if defined(__GNUC__)
+#define VANTREL_XML_INLINE inline __attribute__((always_inline))
+#else
+#define VANTREL_XML_INLINE inline
+#endif
+
 namespace vantrel::parsing {
 
 
@@ -138,7 +144,8 @@ public:
     void Finish(char* stop);
 
 private:
-    enum class State { Scan, Tag, Content, Stop };
+    // Pending: not a state to go to; a step of a tag says that the tag goes on.
+    enum class State { Scan, Tag, Content, Stop, Pending };
 
     bool Has(std::uint32_t option) const { return (options_ & option) != 0; }
     // Position of c at or after p, or null when the text ends first.
@@ -319,9 +326,10 @@ private:
 
     State Tag(char*& p);
     State TagBody(char*& p, XmlNode* node);
-    std::optional<State> Attributes(char*& p, const TagInfo& tag);
-    char* QuotedValue(char* p, XmlAttribute* attribute);
-    std::optional<State> AfterValue(char*& p, const TagInfo& tag);
+    // the steps of a start tag run once per attribute of the file: kept inline in TagBody
+    VANTREL_XML_INLINE State Attributes(char*& p, const TagInfo& tag);
+    VANTREL_XML_INLINE char* QuotedValue(char* p, XmlAttribute* attribute);
+    VANTREL_XML_INLINE State AfterValue(char*& p, const TagInfo& tag);
     State ElementTagEnd(char*& p, const TagInfo& tag);
     State DeclarationEnd(char*& p, const TagInfo& tag);
     State Content(char*& p);
