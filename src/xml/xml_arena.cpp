@@ -21,6 +21,12 @@ constexpr std::size_t kMaxHeapChunkSize = 64 * 1024;
 // little address space (and no memory: what is not used is never touched).
 constexpr std::size_t kMaxChunkSize = 8 * 1024 * 1024;
 constexpr std::size_t kPage = 4096;
+constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+#ifdef MADV_POPULATE_WRITE
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int kPopulateWrite = 23;  // Linux 5.14
+#endif
 
 std::size_t RoundUpTo(std::size_t size, std::size_t step) {
     return (size + step - 1) / step * step;
@@ -42,7 +48,7 @@ KeptBlock& Kept() {
 
 void* XmlMapBlock(std::size_t size, std::size_t* mapped) {
     *mapped = 0;
-    if (size == 0 || size > SIZE_MAX - 2 * kPage)
+    if (size == 0 || size > SIZE_MAX - 2 * kHugePage)
         return nullptr;
     std::size_t length = RoundUpTo(size, kPage);
     {
@@ -57,11 +63,25 @@ void* XmlMapBlock(std::size_t size, std::size_t* mapped) {
             return block;
         }
     }
-    void* block = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (block == MAP_FAILED)
+    // A large block starts on a huge-page boundary: where the system gives huge pages without being asked
+    // (transparent huge pages "always") it can then use them; nothing asks for them, so nothing waits for one.
+    std::size_t align = length >= kHugePage ? kHugePage : kPage;
+    std::size_t span = length + align - kPage;
+    void* start = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (start == MAP_FAILED)
         return nullptr;
+    auto address = reinterpret_cast<std::uintptr_t>(start);
+    std::uintptr_t aligned = RoundUpTo(address, align);
+    if (aligned > address)
+        ::munmap(start, aligned - address);
+    std::size_t tail = span - (aligned - address) - length;
+    if (tail > 0)
+        ::munmap(reinterpret_cast<void*>(aligned + length), tail);
+    // Every byte of the block is about to be written: one call makes its pages present, far cheaper than a
+    // page fault for each. Kernels before 5.14 refuse the advice, and the pages then fault in one by one.
+    ::madvise(reinterpret_cast<void*>(aligned), length, kPopulateWrite);
     *mapped = length;
-    return block;
+    return reinterpret_cast<void*>(aligned);
 }
 
 void XmlUnmapBlock(void* block, std::size_t mapped) {

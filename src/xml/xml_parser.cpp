@@ -231,26 +231,10 @@ Parser::State Parser::Attributes(char*& p, const TagInfo& tag) {
 char* Parser::QuotedValue(char* p, XmlAttribute* attribute) {
     char* valueStart = p + 1;
     attribute->value = valueStart;
-    // values are short: a plain loop beats a library call here
-    const unsigned char* stops = *p == '"' ? kDoubleQuoted.table : kSingleQuoted.table;
     char* close = valueStart;
     for (;;) {
-        while (stops[static_cast<unsigned char>(close[0])] == 0) {
-            if (stops[static_cast<unsigned char>(close[1])] != 0) {
-                close += 1;
-                break;
-            }
-            if (stops[static_cast<unsigned char>(close[2])] != 0) {
-                close += 2;
-                break;
-            }
-            if (stops[static_cast<unsigned char>(close[3])] != 0) {
-                close += 3;
-                break;
-            }
-            close += 4;
-        }
-        if (stops[static_cast<unsigned char>(*close)] == 1)
+        close = FindValueStop(close, *p);
+        if (*close != '<')
             break;
         // "<" inside a value: a quote is missing, and the value swallowed markup
         Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", NameOf(attribute));
