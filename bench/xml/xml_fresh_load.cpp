@@ -5,6 +5,7 @@
 //
 //     xml_fresh_load [rounds] [devices...]   the tables (default 15 rounds of 10,000 and 100,000 devices)
 //     xml_fresh_load --warm [rounds]         parse of the same text again and again in one process
+//     xml_fresh_load --resident [devices]    resident memory before a load and after the document is gone
 //     xml_fresh_load --child KIND PATH       one load (KIND: vantrel, pugixml or none) and exit
 //
 // Figures come from wait4 on each child: CPU (user + system) as median, 90th percentile and slowest; user,
@@ -18,10 +19,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -168,7 +169,7 @@ int Warm(int rounds) {
     std::vector<double> ours, theirs;
     // CPU time of this process: other work on a shared machine does not count
     auto now = [] {
-        timespec t {};
+        timespec t{};
         clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
         return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
     };
@@ -193,13 +194,65 @@ int Warm(int rounds) {
     return 0;
 }
 
+double ResidentMiB() {
+    unsigned long size = 0, resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr || std::fscanf(statm, "%lu %lu", &size, &resident) != 2)
+        Fail("/proc/self/statm");
+    std::fclose(statm);
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// In a fresh process: resident memory before the load, with the document loaded, and after it is destroyed.
+int ResidentChild(const char* kind, const char* path) {
+    double before = ResidentMiB(), loaded = 0;
+    if (std::strcmp(kind, "vantrel") == 0) {
+        auto* document = new vantrel::XmlDocument();
+        if (!document->LoadFile(path).Clean())
+            return 1;
+        loaded = ResidentMiB();
+        delete document;
+    } else {
+        auto* document = new pugi::xml_document();
+        if (!PugixmlLoad(path, *document))
+            return 1;
+        loaded = ResidentMiB();
+        delete document;
+    }
+    double after = ResidentMiB();
+    std::printf("%-8s resident MiB: before %.1f, loaded %.1f, after destruction %.1f (%+.1f)\n", kind, before, loaded,
+                after, after - before);
+    return 0;
+}
+
+int Resident(const char* self, int devices) {
+    std::string path = WriteDatabase(devices);
+    std::printf("%d devices\n", devices);
+    std::fflush(stdout);
+    for (const char* kind : {"vantrel", "pugixml"}) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            execl(self, self, "--resident-child", kind, path.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
+    std::remove(path.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--resident-child") == 0)
+        return ResidentChild(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "--child") == 0)
         return Child(argv[2], argv[3]);
     if (argc >= 2 && std::strcmp(argv[1], "--warm") == 0)
         return Warm(argc > 2 ? std::max(1, std::atoi(argv[2])) : 15);
+    if (argc >= 2 && std::strcmp(argv[1], "--resident") == 0)
+        return Resident(argv[0][0] == '/' ? argv[0] : "/proc/self/exe", argc > 2 ? std::atoi(argv[2]) : 10000);
     int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
     std::vector<int> sizes;
     for (int i = 2; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));

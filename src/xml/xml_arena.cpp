@@ -8,7 +8,6 @@
 #include <new>
 #include <utility>
 
-
 namespace vantrel {
 
 namespace {

@@ -94,7 +94,9 @@ public:
     }
 
     // True once an allocation failed: the budget was spent or the system had no memory left.
-    bool Exhausted() const { return exhausted_; }
+    bool Exhausted() const {
+        return exhausted_;
+    }
 
     // The tree root that owns this arena, if any (destroying that root destroys the arena).
     const void* owner = nullptr;

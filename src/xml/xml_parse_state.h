@@ -25,7 +25,6 @@
 
 namespace vantrel::parsing {
 
-
 enum ByteClass : unsigned char { kSpace = 1, kName = 2 };
 
 struct ByteClasses {
