@@ -1,7 +1,6 @@
 #include "xml/xml_parser.h"
 
 #include <cstring>
-#include <optional>
 
 #include "xml/xml_parse_state.h"
 
