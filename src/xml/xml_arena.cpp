@@ -8,7 +8,6 @@
 #include <new>
 #include <utility>
 
-
 namespace vantrel {
 
 namespace {
@@ -21,6 +20,12 @@ constexpr std::size_t kMaxHeapChunkSize = 64 * 1024;
 // little address space (and no memory: what is not used is never touched).
 constexpr std::size_t kMaxChunkSize = 8 * 1024 * 1024;
 constexpr std::size_t kPage = 4096;
+constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+#ifdef MADV_POPULATE_WRITE
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int kPopulateWrite = 23;  // Linux 5.14
+#endif
 
 std::size_t RoundUpTo(std::size_t size, std::size_t step) {
     return (size + step - 1) / step * step;
@@ -42,7 +47,7 @@ KeptBlock& Kept() {
 
 void* XmlMapBlock(std::size_t size, std::size_t* mapped) {
     *mapped = 0;
-    if (size == 0 || size > SIZE_MAX - 2 * kPage)
+    if (size == 0 || size > SIZE_MAX - 2 * kHugePage)
         return nullptr;
     std::size_t length = RoundUpTo(size, kPage);
     {
@@ -57,11 +62,25 @@ void* XmlMapBlock(std::size_t size, std::size_t* mapped) {
             return block;
         }
     }
-    void* block = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (block == MAP_FAILED)
+    // A large block starts on a huge-page boundary: where the system gives huge pages without being asked
+    // (transparent huge pages "always") it can then use them; nothing asks for them, so nothing waits for one.
+    std::size_t align = length >= kHugePage ? kHugePage : kPage;
+    std::size_t span = length + align - kPage;
+    void* start = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (start == MAP_FAILED)
         return nullptr;
+    auto address = reinterpret_cast<std::uintptr_t>(start);
+    std::uintptr_t aligned = RoundUpTo(address, align);
+    if (aligned > address)
+        ::munmap(start, aligned - address);
+    std::size_t tail = span - (aligned - address) - length;
+    if (tail > 0)
+        ::munmap(reinterpret_cast<void*>(aligned + length), tail);
+    // Every byte of the block is about to be written: one call makes its pages present, far cheaper than a
+    // page fault for each. Kernels before 5.14 refuse the advice, and the pages then fault in one by one.
+    ::madvise(reinterpret_cast<void*>(aligned), length, kPopulateWrite);
     *mapped = length;
-    return block;
+    return reinterpret_cast<void*>(aligned);
 }
 
 void XmlUnmapBlock(void* block, std::size_t mapped) {
@@ -95,13 +114,13 @@ struct XmlArena::LargeBlock {
 
 XmlArena::XmlArena(std::uint64_t budget) : nextChunkSize_(kFirstChunkSize), budget_(budget) {}
 
-void* XmlArena::TakeFromSystem(std::size_t size, bool* mapped) {
+void* XmlArena::TakeFromSystem(std::size_t size, bool* mapped, std::size_t* taken) {
     *mapped = false;
     void* block = nullptr;
-    std::size_t taken = size;
+    *taken = size;
     if (!exhausted_ && size <= budget_ - reserved_ && reserved_ <= budget_) {
         if (size > kMaxHeapChunkSize) {
-            block = XmlMapBlock(size, &taken);
+            block = XmlMapBlock(size, taken);
             *mapped = block != nullptr;
         } else {
             block = std::malloc(size);
@@ -111,23 +130,33 @@ void* XmlArena::TakeFromSystem(std::size_t size, bool* mapped) {
         exhausted_ = true;
         return nullptr;
     }
-    reserved_ += taken;
+    reserved_ += *taken;
     return block;
 }
 
 XmlArena::~XmlArena() {
     while (chunks_ != nullptr) {
         Chunk* next = chunks_->next;
-        if (chunks_->mapped) {
-            XmlUnmapBlock(chunks_, chunks_->size);
-        } else {
-            Unpoison(chunks_, chunks_->size);
-            std::free(chunks_);
-        }
+        FreeChunk(chunks_);
         chunks_ = next;
     }
+    TrimUnused();
+    FreeLargeBlocks();
+}
+
+void XmlArena::FreeChunk(Chunk* chunk) {
+    if (chunk->mapped) {
+        XmlUnmapBlock(chunk, chunk->size);
+    } else {
+        Unpoison(chunk, chunk->size);
+        std::free(chunk);
+    }
+}
+
+void XmlArena::FreeLargeBlocks() {
     while (large_ != nullptr) {
         LargeBlock* next = large_->next;
+        reserved_ -= large_->mappedSize;
         if (large_->mapped) {
             XmlUnmapBlock(large_, large_->mappedSize);
         } else {
@@ -135,6 +164,42 @@ XmlArena::~XmlArena() {
         }
         large_ = next;
     }
+}
+
+void XmlArena::Recycle(std::uint64_t budget) {
+    FreeLargeBlocks();
+    // the chunks in the order they were made, so that a tree like the last one takes them as it did
+    while (chunks_ != nullptr) {
+        Chunk* next = chunks_->next;
+        chunks_->next = spare_;
+        spare_ = chunks_;
+        chunks_ = next;
+    }
+    cursor_ = limit_ = nullptr;
+    for (FreeBlock*& list : free_) list = nullptr;
+    budget_ = budget;
+    exhausted_ = false;
+    nextChunkSize_ = kFirstChunkSize;
+    if (reserved_ > budget_)
+        TrimUnused();
+}
+
+void XmlArena::TrimUnused() {
+    while (spare_ != nullptr) {
+        Chunk* next = spare_->next;
+        reserved_ -= spare_->size;
+        FreeChunk(spare_);
+        spare_ = next;
+    }
+}
+
+XmlArena::Chunk* XmlArena::TakeSpare(std::size_t size) {
+    Chunk* chunk = spare_;
+    if (chunk == nullptr || chunk->size < size)
+        return nullptr;
+    spare_ = chunk->next;
+    Unpoison(chunk, chunk->size);
+    return chunk;
 }
 
 std::size_t XmlArena::RoundUp(std::size_t size) {
@@ -161,13 +226,18 @@ bool XmlArena::AddChunk(std::size_t size) {
     // The unused tail of the old chunk is not lost for good: it stays reserved until the arena dies.
     std::size_t chunkSize = nextChunkSize_;
     while (chunkSize < size + sizeof(Chunk)) chunkSize *= 2;
-    bool mapped = false;
-    auto* chunk = static_cast<Chunk*>(TakeFromSystem(chunkSize, &mapped));
-    if (chunk == nullptr)
-        return false;
+    Chunk* chunk = TakeSpare(size + sizeof(Chunk));
+    if (chunk != nullptr) {
+        chunkSize = chunk->size;
+    } else {
+        bool mapped = false;
+        chunk = static_cast<Chunk*>(TakeFromSystem(chunkSize, &mapped, &chunkSize));
+        if (chunk == nullptr)
+            return false;
+        chunk->size = chunkSize;
+        chunk->mapped = mapped;
+    }
     chunk->next = chunks_;
-    chunk->size = mapped ? RoundUpTo(chunkSize, kPage) : chunkSize;
-    chunk->mapped = mapped;
     chunks_ = chunk;
     cursor_ = reinterpret_cast<char*>(chunk) + ((sizeof(Chunk) + 15) & ~std::size_t{15});
     limit_ = reinterpret_cast<char*>(chunk) + chunkSize;
@@ -188,12 +258,12 @@ void* XmlArena::AllocateSlow(std::size_t size) {
     std::size_t rounded = RoundUp(size);
     if (rounded > kLargeLimit) {
         bool mapped = false;
-        std::uint64_t before = reserved_;
-        auto* block = static_cast<LargeBlock*>(TakeFromSystem(sizeof(LargeBlock) + rounded, &mapped));
+        std::size_t taken = 0;
+        auto* block = static_cast<LargeBlock*>(TakeFromSystem(sizeof(LargeBlock) + rounded, &mapped, &taken));
         if (block == nullptr)
             return nullptr;
         block->mapped = mapped;
-        block->mappedSize = static_cast<std::size_t>(reserved_ - before);
+        block->mappedSize = taken;
         block->previous = nullptr;
         block->next = large_;
         block->size = rounded;

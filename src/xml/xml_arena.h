@@ -67,6 +67,12 @@ public:
     // Sizes up to here are kept exactly (in steps of 8) when blocks are given back.
     static constexpr std::size_t kExactLimit = 1024;
 
+    // Makes the arena empty for a new tree with this budget, keeping its chunks to be used again (a document
+    // loaded again then faults nothing in); large blocks go back to the system.
+    void Recycle(std::uint64_t budget);
+    // Gives back the kept chunks that the new tree did not need.
+    void TrimUnused();
+
     // Bytes taken from the system (chunks plus large blocks), less the current chunk's untouched tail.
     std::uint64_t BytesReserved() const { return reserved_ - static_cast<std::uint64_t>(limit_ - cursor_); }
     // Under AddressSanitizer: marks a block given back as not to be touched, or as usable again.
@@ -88,7 +94,9 @@ public:
     }
 
     // True once an allocation failed: the budget was spent or the system had no memory left.
-    bool Exhausted() const { return exhausted_; }
+    bool Exhausted() const {
+        return exhausted_;
+    }
 
     // The tree root that owns this arena, if any (destroying that root destroys the arena).
     const void* owner = nullptr;
@@ -106,13 +114,18 @@ private:
     static constexpr int kClassCount = 128 + 6;              // 8..1024 by 8, then 2K..64K by powers of two
 
     static int ClassOf(std::size_t roundedSize);
-    // Takes size bytes from the system within the budget; null (and Exhausted) when that fails.
-    void* TakeFromSystem(std::size_t size, bool* mapped);
+    // Takes size bytes from the system within the budget; null (and Exhausted) when that fails. *taken: the
+    // bytes really taken, to be given back.
+    void* TakeFromSystem(std::size_t size, bool* mapped, std::size_t* taken);
     void* AllocateSlow(std::size_t size);
     void* AllocateFromChunk(std::size_t size);
     bool AddChunk(std::size_t size);
+    Chunk* TakeSpare(std::size_t size);
+    void FreeChunk(Chunk* chunk);
+    void FreeLargeBlocks();
 
     Chunk* chunks_ = nullptr;
+    Chunk* spare_ = nullptr;  // kept by Recycle, oldest first
     char* cursor_ = nullptr;
     char* limit_ = nullptr;
     std::size_t nextChunkSize_;

@@ -59,8 +59,7 @@ std::uint64_t XmlDocument::TreeBytes() const {
 void XmlDocument::FreeText() {
     XmlFreeTextBlock(text_, textMapped_);
     text_ = nullptr;
-    textMapped_ = 0;
-    textLength_ = 0;
+    textMapped_ = textCapacity_ = textLength_ = 0;
 }
 
 void XmlDocument::Clear() {
@@ -80,12 +79,21 @@ std::string_view XmlDocument::Text() const {
     return text_ != nullptr ? std::string_view(text_, textLength_) : std::string_view();
 }
 
+void XmlDocument::AdoptTextBlock(XmlTextBuffer& text) {
+    // the tree borrows from the block: it is dropped or renewed before anything reads it again
+    text.data = text_;
+    text.capacity = textCapacity_;
+    text.mapped = textMapped_;
+    text.size = 0;
+    text_ = nullptr;
+    textMapped_ = textCapacity_ = textLength_ = 0;
+}
+
 void XmlDocument::ParseText(XmlTextBuffer& text, XmlLoadResult& result) {
     if (text.data == nullptr || text.size == 0) {
         Reset();
         return;
     }
-    Clear();
     if (HasUtf16Mark(text.data, text.size)) {
         // not in the 8-bit encoding the parser reads: what it would build is noise, not the file's content
         Reset();
@@ -98,6 +106,7 @@ void XmlDocument::ParseText(XmlTextBuffer& text, XmlLoadResult& result) {
     }
     text_ = text.data;
     textMapped_ = text.mapped;
+    textCapacity_ = text.capacity;
     std::size_t textLength = text.size;
     text.Release();
     // The parser reads up to the first NUL. The text is the file's bytes as read; only when a NUL stands
@@ -105,14 +114,12 @@ void XmlDocument::ParseText(XmlTextBuffer& text, XmlLoadResult& result) {
     std::size_t nulAt = textLength;
     XmlParseResult parsed;
     for (int pass = 0; pass < 2; ++pass) {
-        XmlDestroyTree(root_);
-        root_ = XmlNewNode(XmlNodeKind::Document, XmlTreeBudget(textLength));
+        root_ = XmlRenewRoot(root_, XmlTreeBudget(textLength));
         if (root_ == nullptr) {
             Reset();
             RefuseForMemory(result);
             return;
         }
-        root_->parent = root_;
         parsed = XmlParse(text_, root_, kGrowthStep, parseOptions_);
         if (parsed.outOfMemory) {
             Reset();
@@ -127,6 +134,7 @@ void XmlDocument::ParseText(XmlTextBuffer& text, XmlLoadResult& result) {
             break;
         textLength = XmlCutPiecesAtNul(text_, textLength);
     }
+    XmlTrimTree(root_);
     textLength_ = textLength;
     JudgeText(parsed, nulAt, result);
 }
@@ -155,10 +163,10 @@ void XmlDocument::JudgeText(const XmlParseResult& parsed, std::size_t nulAt, Xml
 }
 
 XmlLoadResult XmlDocument::LoadFile(const char* path, std::uint64_t maxBytes) {
-    Clear();
     XmlLoadResult result;
     try {
         XmlTextBuffer text;
+        AdoptTextBlock(text);
         FileReadResult read;
         if (path == nullptr) {
             read.status = FileReadStatus::Unreadable;
@@ -184,12 +192,12 @@ XmlLoadResult XmlDocument::LoadFile(const char* path, std::uint64_t maxBytes) {
 }
 
 XmlLoadResult XmlDocument::LoadText(std::string_view bytes) {
-    Clear();
     XmlLoadResult result;
     result.status = FileReadStatus::Read;
     result.size = bytes.size();
     try {
         XmlTextBuffer text;
+        AdoptTextBlock(text);
         if (!bytes.empty()) {
             if (!text.Reserve(bytes.size())) {
                 Reset();

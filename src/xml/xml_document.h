@@ -60,12 +60,15 @@ private:
     void ParseText(XmlTextBuffer& text, XmlLoadResult& result);
     void JudgeText(const XmlParseResult& parsed, std::size_t nulAt, XmlLoadResult& result) const;
     void FreeText();
+    // Hands the text block to text for a new load (the tree must not be read until it is renewed).
+    void AdoptTextBlock(XmlTextBuffer& text);
 
     XmlNode* root_ = nullptr;
     std::uint32_t parseOptions_ = XmlParseOptions::AllOptions;
-    char* text_ = nullptr;        // NUL-terminated; the tree borrows from it
-    std::size_t textMapped_ = 0;  // non-zero: text_ is a mapped block of this size, else from malloc
-    std::size_t textLength_ = 0;  // bytes of text_ the tree was parsed from
+    char* text_ = nullptr;          // NUL-terminated; the tree borrows from it
+    std::size_t textMapped_ = 0;    // non-zero: text_ is a mapped block of this size, else from malloc
+    std::size_t textCapacity_ = 0;  // bytes of text that fit in the block
+    std::size_t textLength_ = 0;    // bytes of text_ the tree was parsed from
 };
 
 }  // namespace vantrel

@@ -141,6 +141,32 @@ XmlNode* XmlNewNode(XmlNodeKind kind, std::uint64_t budget) {
     return node;
 }
 
+XmlNode* XmlRenewRoot(XmlNode* old, std::uint64_t budget) {
+    XmlNode* root = nullptr;
+    if (old != nullptr && old->arena != nullptr && old->arena->owner == old) {
+        XmlArena* arena = old->arena;
+        arena->Recycle(budget);
+        root = XmlNewNodeIn(arena, XmlNodeKind::Document, true);
+        if (root == nullptr) {
+            delete arena;
+            return nullptr;
+        }
+        arena->owner = root;
+    } else {
+        XmlDestroyTree(old);
+        root = XmlNewNode(XmlNodeKind::Document, budget);
+        if (root == nullptr)
+            return nullptr;
+    }
+    root->parent = root;
+    return root;
+}
+
+void XmlTrimTree(XmlNode* root) {
+    if (root != nullptr && root->arena != nullptr)
+        root->arena->TrimUnused();
+}
+
 void XmlDestroyTree(XmlNode* top) {
     if (top == nullptr)
         return;

@@ -52,6 +52,14 @@ struct XmlNode {
 // below it allocates from, taking at most budget bytes from the system.
 XmlNode* XmlNewNode(XmlNodeKind kind, std::uint64_t budget = UINT64_MAX);
 
+// A new Document root (its own parent) for a new tree with this budget. When old is a root that owns its
+// arena, its tree is dropped and the arena's memory is used again for the new one; otherwise old is destroyed.
+// Null when out of memory.
+XmlNode* XmlRenewRoot(XmlNode* old, std::uint64_t budget);
+
+// Gives back what the root's arena kept from an earlier tree and the new one did not need.
+void XmlTrimTree(XmlNode* root);
+
 // Frees the tree below and including top, never climbing above it; null does nothing. A top that owns its
 // arena (made by XmlNewNode) releases the arena at once; a detached subtree returns its memory to the arena
 // for reuse. Iterative: any depth is fine.

@@ -1,7 +1,6 @@
 #include "xml/xml_parser.h"
 
 #include <cstring>
-#include <optional>
 
 #include "xml/xml_parse_state.h"
 
@@ -35,6 +34,7 @@ char* Parser::Run(char* p) {
                 state = Content(p);
                 break;
             case State::Stop:
+            case State::Pending:
                 return p;
         }
     }
@@ -169,20 +169,20 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
         return DeclarationEnd(p, tag);
     }
     p = SkipSpace(p);
-    std::optional<State> done = Attributes(p, tag);
+    State done = Attributes(p, tag);
     CommitAttributes(node);
-    if (done)
-        return *done;
+    if (done != State::Pending)
+        return done;
     return tag.declaration ? DeclarationEnd(p, tag) : ElementTagEnd(p, tag);
 }
 
 // p is on the first byte after the white space that follows a tag's name. Reads attributes up to the end of
-// the tag; gives nothing when the tag goes on at p with its end (TAG-END).
-std::optional<Parser::State> Parser::Attributes(char*& p, const TagInfo& tag) {
+// the tag; gives Pending when the tag goes on at p with its end (TAG-END).
+Parser::State Parser::Attributes(char*& p, const TagInfo& tag) {
     while (IsName(*p)) {
         XmlAttribute* attribute = AddAttribute();
         if (attribute == nullptr)
-            return std::nullopt;
+            return State::Pending;
         char* attributeEnd = SkipName(p);
         attribute->name = p;
         attribute->nameLength = SpanLength(p, attributeEnd);
@@ -218,10 +218,11 @@ std::optional<Parser::State> Parser::Attributes(char*& p, const TagInfo& tag) {
         if (*close == '\0')
             return CutOff(p, tag.start, "an attribute value");
         p = close + 1;
-        if (std::optional<State> done = AfterValue(p, tag))
+        State done = AfterValue(p, tag);
+        if (done != State::Pending)
             return done;
     }
-    return std::nullopt;
+    return State::Pending;
 }
 
 // p is on the opening quote of attribute's value: sets the value and gives its closing quote, or the end of the
@@ -229,26 +230,10 @@ std::optional<Parser::State> Parser::Attributes(char*& p, const TagInfo& tag) {
 char* Parser::QuotedValue(char* p, XmlAttribute* attribute) {
     char* valueStart = p + 1;
     attribute->value = valueStart;
-    // values are short: a plain loop beats a library call here
-    const unsigned char* stops = *p == '"' ? kDoubleQuoted.table : kSingleQuoted.table;
     char* close = valueStart;
     for (;;) {
-        while (stops[static_cast<unsigned char>(close[0])] == 0) {
-            if (stops[static_cast<unsigned char>(close[1])] != 0) {
-                close += 1;
-                break;
-            }
-            if (stops[static_cast<unsigned char>(close[2])] != 0) {
-                close += 2;
-                break;
-            }
-            if (stops[static_cast<unsigned char>(close[3])] != 0) {
-                close += 3;
-                break;
-            }
-            close += 4;
-        }
-        if (stops[static_cast<unsigned char>(*close)] == 1)
+        close = FindValueStop(close, *p);
+        if (*close != '<')
             break;
         // "<" inside a value: a quote is missing, and the value swallowed markup
         Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", NameOf(attribute));
@@ -264,8 +249,8 @@ char* Parser::QuotedValue(char* p, XmlAttribute* attribute) {
 }
 
 // p is just past a value's closing quote: ">" and "/" end the tag (the state to go on in); white space is
-// passed over; another attribute right here is noted. Nothing is given while the tag goes on.
-std::optional<Parser::State> Parser::AfterValue(char*& p, const TagInfo& tag) {
+// passed over; another attribute right here is noted. Pending while the tag goes on.
+Parser::State Parser::AfterValue(char*& p, const TagInfo& tag) {
     if (*p == '>') {
         ++p;
         // a declaration closed by ">" alone ends here instead of taking the content as children
@@ -291,7 +276,7 @@ std::optional<Parser::State> Parser::AfterValue(char*& p, const TagInfo& tag) {
                tag.declaration ? tag.what : "has no space before it",
                std::string_view(p, static_cast<std::size_t>(SkipName(p) - p)));
     }
-    return std::nullopt;
+    return State::Pending;
 }
 
 // p is on the byte of an element's start tag where no further attribute starts.

@@ -22,7 +22,7 @@ struct XmlParseResult {
     const char* detail = nullptr;     // what was cut off or could not be read, for the message
     std::string_view first;           // names for the message (spans of the text)
     std::string_view second;
-    std::uint32_t depth = 0;  // deepest nesting of elements: an element directly below parent is at 1
+    std::uint32_t depth = 0;   // deepest nesting of elements: an element directly below parent is at 1
     bool outOfMemory = false;  // the tree's arena could not give what the text needed: the tree is incomplete
 };
 

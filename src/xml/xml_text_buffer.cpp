@@ -15,7 +15,8 @@ constexpr std::size_t kMapThreshold = 1024 * 1024;
 }  // namespace
 
 bool XmlTextBuffer::Reserve(std::size_t wanted) {
-    if (wanted <= capacity && data != nullptr)
+    // a block kept from an earlier text is used again when it is not far too large
+    if (data != nullptr && wanted <= capacity && (size > 0 || capacity / 2 <= wanted + kMapThreshold))
         return true;
     if (wanted >= SIZE_MAX / 2)
         return false;

@@ -177,9 +177,7 @@ private:
         }
         return p > start && p < end && *p == ';';
     }
-    static bool IsNameByte(char c) {
-        return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-    }
+    static bool IsNameByte(char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
     static bool IsNameStart(char c) {
         auto byte = static_cast<unsigned char>(c);
         return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || byte == '_' || byte == ':' ||

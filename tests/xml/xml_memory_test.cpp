@@ -53,12 +53,22 @@ int InLimitedChild(std::uint64_t headroom, int (*load)(const std::string&), cons
     return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
 }
 
-int LoadAndReport(const std::string& text) {
-    XmlDocument document;
-    XmlLoadResult result = document.LoadText(text);
+int Judge(const XmlDocument& document, const XmlLoadResult& result) {
     if (result.status == FileReadStatus::OutOfMemory && !result.damaged && document.Root().ChildCount() == 0)
         return 0;
     return result.damaged ? 1 : 2;
+}
+
+int LoadText(const std::string& text) {
+    XmlDocument document;
+    XmlLoadResult result = document.LoadText(text);
+    return Judge(document, result);
+}
+
+int LoadFile(const std::string& path) {
+    XmlDocument document;
+    XmlLoadResult result = document.LoadFile(path.c_str());
+    return Judge(document, result);
 }
 
 // A well-formed database that does not fit in what the process may take is refused as too large for the
@@ -67,12 +77,25 @@ TEST(XmlMemory, OutOfMemoryIsItsOwnOutcome) {
     if (kSanitized)
         GTEST_SKIP() << "address-space limits do not work under a sanitizer";
     std::string database = test::GenerateDatabaseText({4000, 16, 8});
-    EXPECT_EQ(InLimitedChild(24u << 20, LoadAndReport, database), 0);
+    EXPECT_EQ(InLimitedChild(24u << 20, LoadText, database), 0);
 
-    // with room to spare the same text loads clean
+    // the same through a file: whether the text or the tree does not fit, the outcome is the same
+    char path[] = "/tmp/vantrel_xml_memory_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, database.data(), database.size()), static_cast<ssize_t>(database.size()));
+    close(fd);
+    std::string().swap(database);
+    for (std::uint64_t headroom : {std::uint64_t{4} << 20, std::uint64_t{24} << 20}) {
+        EXPECT_EQ(InLimitedChild(headroom, LoadFile, path), 0) << headroom;
+    }
+
+    // with room to spare the same file loads clean
     XmlDocument document;
-    EXPECT_TRUE(document.LoadText(database).Clean());
-    EXPECT_EQ(document.LoadText(database).Description(), "");
+    XmlLoadResult result = document.LoadFile(path);
+    EXPECT_TRUE(result.Clean());
+    EXPECT_EQ(result.Description(), "");
+    std::remove(path);
 }
 
 // A text of nothing but tiny elements needs far more tree than text: it is refused at its budget instead of
