@@ -75,8 +75,6 @@ int main(int argc, char* argv[]) {
     vantrel::SearchDialog window(context);
     window.move(40, 40);
     window.show();
-    auto* list = window.findChild<QTableView*>(QStringLiteral("deviceList"));
-    auto* status = window.findChild<QLabel*>(QStringLiteral("statusLine"));
     QElapsedTimer waited;
     waited.start();
     // the window's parts found by name, as the tests find them
