@@ -200,9 +200,9 @@ struct PendingRows {
 
 // The status as one line for a window or a terminal: "Searching…", "12 devices found (3 already registered)",
 // "No probe could be sent: network unreachable", with the limit, the rejected count, the replies dropped by
-// sender and the first start-of-search check appended when they apply ("; list full at 65536 devices, 40 more
-// not listed; 7 replies rejected; 99744 replies dropped from 10.1.0.66 (more devices than one sender may
-// announce); adapter eth1 drops replies from other subnets (...)").
+// sender and, when nothing was found, the first start-of-search check appended when they apply ("; list full at 65536
+// devices, 40 more not listed; 7 replies rejected; 99744 replies dropped from 10.1.0.66 (more devices than one sender
+// may announce); adapter eth1 drops replies from other subnets (...)").
 std::string DescribeStatus(const SessionStatus& status);
 
 // The senders of SessionStatus::droppedBySender: "10.1.0.66, 10.1.0.67 and other senders".

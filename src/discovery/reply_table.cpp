@@ -19,10 +19,6 @@ namespace {
 constexpr std::uint8_t kMacLookups = 8;
 // service URLs a row keeps at most; a device offers one or two
 constexpr std::size_t kMaxServiceUrls = 8;
-// devices not announcing themselves fill the list only this far, so that devices answering from their own
-// address always find a place (the list is kept free by an eighth for them)
-constexpr std::size_t kSelfAnnouncedReserveDivisor = 8;
-
 std::int64_t RealtimeNowNs() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -286,8 +282,7 @@ ReplyTable::Outcome ReplyTable::RoomFor(std::uint32_t address, std::uint32_t sen
         share_.Drop(sender);
         return Outcome::kOverShare;
     }
-    const std::size_t limit = selfAnnounced ? maxListed_ : maxListed_ - maxListed_ / kSelfAnnouncedReserveDivisor;
-    if (rows_.size() >= limit) {
+    if (rows_.size() >= maxListed_) {
         limitReached_ = true;
         ++notListed_;
         return Outcome::kOverLimit;

@@ -472,7 +472,8 @@ std::string DescribeStatus(const SessionStatus& status) {
         text += "; " + std::to_string(status.droppedOverShare) + " replies dropped from " +
                 DescribeDroppingSenders(status) + " (more devices than one sender may announce)";
     }
-    if (!status.checks.empty()) {
+    // a cause of missing devices, when devices are missing; the details view lists every check
+    if (!status.checks.empty() && status.listed == 0) {
         text += "; " + status.checks.front();
     }
     return text;
