@@ -89,6 +89,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARGET vantrel)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, fonts-wqy-microhei | fonts-noto-cjk")
 endif()
+# the makers' names of the Vendor column; without the list the column stays empty
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ieee-data")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)
