@@ -234,7 +234,7 @@ private slots:
         SaveCounter saves(folder->Path() + QStringLiteral("XML"));
         AnswerDialog(Details{});
         Run(Rows({{"10.0.0.2", "8000"}, {"10.0.0.5", "8000"}, {"10.0.0.7", ""}}));
-        QCOMPARE(log.Texts(), QStringList{QStringLiteral("2 devices were registered.\n\nSkipped:\n"
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("2 devices were registered, 1 was skipped.\n\nSkipped:\n"
                                                          "Cam2 (10.0.0.5:8000): duplicate name")});
         QCOMPARE(log.messages[0].caption, QStringLiteral("Vantrel"));
         QCOMPARE(saves.Count(), 1);
@@ -285,7 +285,7 @@ private slots:
         details.name = QStringLiteral("Other");
         AnswerDialog(details);
         Run(Rows({{"10.0.0.50", "8000"}, {"10.0.0.50", "8000"}}));
-        QCOMPARE(log.Texts(), QStringList{QStringLiteral("0 devices were registered.\n\nSkipped:\n"
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("0 devices were registered, 2 were skipped.\n\nSkipped:\n"
                                                          "Other1 (10.0.0.50:8000): already registered\n"
                                                          "Other2 (10.0.0.50:8000): already registered")});
         QCOMPARE(saves.Count(), 1);
