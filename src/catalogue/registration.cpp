@@ -282,4 +282,70 @@ std::string ChangeDevice(DeviceStore& store, std::uint32_t deviceId, DeviceRecor
     return std::string();
 }
 
+std::map<std::int32_t, std::string> OrganizationPaths(const DeviceCatalogue& catalogue) {
+    std::map<std::int32_t, std::string> paths;
+    // an explicit stack: the depth of the tree comes from the file; the catalogue's tree holds no cycle
+    std::vector<std::pair<std::int32_t, std::string>> pending{{0, std::string()}};
+    while (!pending.empty()) {
+        auto [id, path] = std::move(pending.back());
+        pending.pop_back();
+        const OrgEntry* entry = catalogue.FindOrganization(id);
+        if (entry == nullptr || !paths.emplace(id, path).second) {
+            continue;
+        }
+        for (std::int32_t child : entry->childIds) {
+            const OrgEntry* childEntry = catalogue.FindOrganization(child);
+            if (childEntry != nullptr) {
+                pending.emplace_back(child, (path.empty() ? "" : path + "/") + childEntry->name);
+            }
+        }
+    }
+    return paths;
+}
+
+std::string OrganizationPathOf(const std::map<std::int32_t, std::string>& paths, std::uint32_t orgId) {
+    auto found = paths.find(static_cast<std::int32_t>(orgId));
+    return found != paths.end() ? found->second : "[" + std::to_string(orgId) + "]";
+}
+
+bool SplitOrganizationPath(std::string_view path, std::vector<std::string>& names) {
+    names.clear();
+    if (path.empty() || path == "/") {
+        return true;
+    }
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t slash = path.find('/', start);
+        std::string_view name = path.substr(start, slash == path.npos ? path.npos : slash - start);
+        if (name.empty()) {
+            return false;
+        }
+        names.emplace_back(name);
+        if (slash == path.npos) {
+            return true;
+        }
+        start = slash + 1;
+    }
+}
+
+std::uint32_t FindOrganizationPath(DeviceStore& store, const std::vector<std::string>& names, bool create,
+                                   std::string& problem) {
+    std::uint32_t id = 0;
+    for (const std::string& name : names) {
+        std::uint32_t child = store.FindOrganizationByName(id, name.c_str());
+        if (child == 0 && create) {
+            problem = TextFieldProblem(name, "Organization name");
+            child = problem.empty() ? store.AddOrganization(id, name.c_str()) : 0;
+        }
+        if (child == 0) {
+            if (problem.empty()) {
+                problem = create ? "organization " + name + " cannot be added" : "no organization " + name;
+            }
+            return 0;
+        }
+        id = child;
+    }
+    return id;
+}
+
 }  // namespace vantrel

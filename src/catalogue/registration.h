@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -107,5 +108,16 @@ std::string ChangeDevice(DeviceStore& store, std::uint32_t deviceId, DeviceRecor
 
 // The stored record of the device with its password deciphered (empty when it cannot be); false when unknown.
 bool LoadDeviceRecord(DeviceStore& store, std::uint32_t deviceId, DeviceRecord& record);
+
+// Every organization of the catalogue by id, as the path of names below the root joined by "/" (the root: "").
+std::map<std::int32_t, std::string> OrganizationPaths(const DeviceCatalogue& catalogue);
+// The path of orgId from those paths; "[id]" when it names no organization.
+std::string OrganizationPathOf(const std::map<std::int32_t, std::string>& paths, std::uint32_t orgId);
+// The names of a path ("North/Depot" -> North, Depot; "" and "/" -> none). false when a name is empty.
+bool SplitOrganizationPath(std::string_view path, std::vector<std::string>& names);
+// The organization at the end of names below the root (0 for no names); with create, the missing ones are added.
+// 0 with problem set when one is missing (and create is false) or cannot be added.
+std::uint32_t FindOrganizationPath(DeviceStore& store, const std::vector<std::string>& names, bool create,
+                                   std::string& problem);
 
 }  // namespace vantrel

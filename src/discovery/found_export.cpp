@@ -66,6 +66,8 @@ std::size_t Utf8SequenceLength(const std::string& text, std::size_t i) {
     return length;
 }
 
+}  // namespace
+
 void AppendJsonText(std::string& out, const std::string& text) {
     out += '"';
     for (std::size_t i = 0; i < text.size();) {
@@ -109,8 +111,6 @@ void AppendCsvField(std::string& out, const std::string& text) {
     }
     out += '"';
 }
-
-}  // namespace
 
 std::string IsoUtcText(std::int64_t unixNs) {
     if (unixNs == 0) {
