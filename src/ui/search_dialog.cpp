@@ -26,6 +26,7 @@
 #include "ui/found_list_export.h"
 #include "ui/messages.h"
 #include "ui/resources.h"
+#include "ui/devices_window.h"
 #include "ui/search_networks_dialog.h"
 
 namespace vantrel {
@@ -133,6 +134,12 @@ SearchDialog::SearchDialog(ProgramContext& context, SearchSessionOptions options
     networksAction_ =
         AddWindowAction(QString::fromUtf8("Search &networks\u2026"), QKeySequence(), &SearchDialog::SearchNetworks);
     exportAction_ = AddWindowAction(QString::fromUtf8("&Export\u2026"), QKeySequence(), &SearchDialog::Export);
+    devicesAction_ = AddWindowAction(QString::fromUtf8("&Devices\u2026"), QKeySequence(Qt::CTRL | Qt::Key_D),
+                                     &SearchDialog::ShowDevices);
+    devicesButton_ = new QPushButton(devicesAction_->text(), this);
+    devicesButton_->setObjectName(QStringLiteral("devicesButton"));
+    devicesButton_->setAutoDefault(false);
+    connect(devicesButton_, &QPushButton::clicked, this, &SearchDialog::ShowDevices);
 
     DialogUnits du(font());
     auto* buttons = new QHBoxLayout;
@@ -140,6 +147,7 @@ SearchDialog::SearchDialog(ProgramContext& context, SearchSessionOptions options
     buttons->addWidget(closeButton_);
     buttons->addWidget(addButton_);
     buttons->addWidget(refreshButton_);
+    buttons->addWidget(devicesButton_);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(du.X(5), du.Y(7), du.X(5), du.Y(5));
     layout->addWidget(list_, 1);
@@ -358,6 +366,20 @@ void SearchDialog::OnAdd() {
     MarkRegistered();
 }
 
+void SearchDialog::ShowDevices() {
+    DevicesWindow window(context_, this);
+    auto feed = [this, &window] { window.ShowAnswers(model_->Rows()); };
+    feed();
+    QList<QMetaObject::Connection> feeds{connect(model_, &QAbstractItemModel::rowsInserted, &window, feed),
+                                         connect(model_, &QAbstractItemModel::dataChanged, &window, feed),
+                                         connect(model_, &QAbstractItemModel::modelReset, &window, feed)};
+    window.exec();
+    for (const QMetaObject::Connection& connection : feeds) {
+        disconnect(connection);
+    }
+    MarkRegistered();
+}
+
 void SearchDialog::ShowAbout() {
     AboutDialog about(this);
     about.exec();
@@ -385,6 +407,7 @@ void SearchDialog::contextMenuEvent(QContextMenuEvent* event) {
     menu.addSeparator();
     menu.addAction(networksAction_);
     menu.addAction(exportAction_);
+    menu.addAction(devicesAction_);
     menu.addSeparator();
     QString about = AboutMenuItemText(menu.font());
     if (!about.isEmpty()) {

@@ -65,6 +65,8 @@ public:
     void SearchNetworks();
     // "Export…": the found list to a CSV or JSON file.
     void Export();
+    // "Devices…": the registered devices, marked answering or not from this window's rows.
+    void ShowDevices();
 
     // The rows in order of first answer, and the list's view of them (sorted as the operator chose).
     FoundDeviceModel* Model() const { return model_; }
@@ -113,6 +115,8 @@ private:
     QAction* selectAllAction_ = nullptr;
     QAction* networksAction_ = nullptr;
     QAction* exportAction_ = nullptr;
+    QAction* devicesAction_ = nullptr;
+    QPushButton* devicesButton_ = nullptr;
     QTimer listPaintHold_;
     bool listPaintHeld_ = false;
     bool initialised_ = false;
