@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <QMessageBox>
+#include <QSettings>
 #include <cstring>
 
 #include "catalogue/device_catalogue.h"
@@ -30,15 +32,26 @@ unsigned ParsePortText(const QString& text) {
 
 namespace {
 
+QString SettingsKey(const ProgramContext& context) {
+    // a data folder path holds '/', which QSettings takes for groups
+    return QStringLiteral("addDevice/") +
+           QString::fromLatin1(QByteArray::fromStdString(context.Paths().dataFolder).toHex());
+}
+
 void ShowSummary(QWidget* parent, const RegistrationReport& report) {
-    QString text = QString::fromStdString(SummaryText(report));
-    if (!report.skipped.empty()) {
-        text += QStringLiteral("\n\nSkipped:");
-        for (const SkippedRow& row : report.skipped) {
-            text += QLatin1Char('\n') + QString::fromStdString(SkippedText(row));
-        }
+    QMessageBox box(report.skipped.empty() ? QMessageBox::Information : QMessageBox::Warning,
+                    QString::fromLatin1(add_messages::kSummaryCaption), QString::fromStdString(SummaryText(report)),
+                    QMessageBox::Ok, parent);
+    box.setObjectName(QStringLiteral("messageBox"));
+    QStringList skipped;
+    for (const SkippedRow& row : report.skipped) {
+        skipped << QString::fromStdString(SkippedText(row));
     }
-    ShowMessage(parent, text, QString::fromLatin1(add_messages::kSummaryCaption));
+    if (!skipped.isEmpty()) {
+        // the details area scrolls, so any number of rows fits the screen
+        box.setDetailedText(skipped.join(QLatin1Char('\n')));
+    }
+    box.exec();
 }
 
 // true when there is no missing key to worry about, or the operator agreed to a new one
@@ -57,19 +70,80 @@ bool AgreedToKey(QWidget* parent, DeviceStore& store) {
     return true;
 }
 
-std::vector<RegistrationRow> ToRegistrationRows(const std::vector<SelectedRow>& rows) {
-    std::vector<RegistrationRow> converted;
+// The rows to register: those not registered yet, and of those with a warning only the ones the operator keeps.
+std::vector<RegistrationRow> RowsToRegister(QWidget* parent, DeviceStore& store, const std::vector<SelectedRow>& rows,
+                                            std::size_t& leftOut) {
+    std::vector<RegistrationRow> fresh;
+    QStringList warned;
+    std::vector<bool> isWarned;
+    leftOut = 0;
     for (const SelectedRow& row : rows) {
-        converted.push_back(RegistrationRow{row.address.toStdString(), ParsePortText(row.port)});
+        RegistrationRow candidate{row.address.toStdString(), ParsePortText(row.port)};
+        if (store.FindDeviceByAddress(candidate.address.c_str(), candidate.port) != 0) {
+            ++leftOut;
+            continue;
+        }
+        fresh.push_back(candidate);
+        isWarned.push_back(!row.warning.isEmpty());
+        if (!row.warning.isEmpty()) {
+            warned << QStringLiteral("%1:%2: %3").arg(row.address).arg(candidate.port).arg(row.warning);
+        }
     }
-    return converted;
+    if (!warned.isEmpty() &&
+        !AskYesNo(parent, QString::fromLatin1(add_messages::kAskWarned).arg(warned.join(QLatin1Char('\n'))),
+                  QString::fromLatin1(add_messages::kSummaryCaption))) {
+        std::vector<RegistrationRow> kept;
+        for (std::size_t i = 0; i < fresh.size(); ++i) {
+            if (!isWarned[i]) {
+                kept.push_back(fresh[i]);
+            }
+        }
+        fresh = std::move(kept);
+    }
+    return fresh;
+}
+
+// Runs the dialog until OK with details the operator stands by; false when cancelled.
+bool AskDetails(QWidget* parent, DeviceManagementDialog& dialog) {
+    bool askedEmpty = false;
+    while (dialog.exec() == QDialog::Accepted) {
+        const DeviceDetails& details = dialog.Details();
+        QStringList empty;
+        if (details.userName.isEmpty()) {
+            empty << QStringLiteral("user name");
+        }
+        if (details.password.isEmpty()) {
+            empty << QStringLiteral("password");
+        }
+        if (empty.isEmpty() || askedEmpty) {
+            return true;
+        }
+        askedEmpty = true;
+        if (AskYesNo(parent, QString::fromLatin1(add_messages::kAskEmpty).arg(empty.join(QStringLiteral(" and "))),
+                     QString::fromLatin1(add_messages::kSummaryCaption))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+RegistrationDetails ToRegistration(const DeviceDetails& details) {
+    RegistrationDetails registration;
+    registration.name = details.deviceName.toStdString();
+    registration.userName = details.userName.toStdString();
+    registration.password = details.password.toStdString();
+    registration.channels = static_cast<std::uint32_t>(details.channelCount);
+    registration.orgId = static_cast<std::uint32_t>(details.orgId);
+    registration.cameraTypes = details.cameraTypes;
+    registration.firstNumber = details.firstNumber;
+    return registration;
 }
 
 }  // namespace
 
 void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRowsSource& selectedRows) {
-    std::vector<SelectedRow> rows = selectedRows();
-    if (rows.empty()) {
+    std::vector<SelectedRow> selected = selectedRows();
+    if (selected.empty()) {
         ShowMessage(parent, QString::fromLatin1(add_messages::kNoSelection),
                     QString::fromLatin1(add_messages::kNoSelectionCaption));
         return;
@@ -82,23 +156,29 @@ void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRo
                     QString::fromLatin1(add_messages::kSaveFailedCaption));
         return;
     }
+    std::size_t leftOut = 0;
+    std::vector<RegistrationRow> rows = RowsToRegister(parent, *store, selected, leftOut);
+    if (rows.empty()) {
+        if (leftOut == selected.size()) {
+            ShowMessage(parent, QString::fromLatin1(add_messages::kAllRegistered),
+                        QString::fromLatin1(add_messages::kSummaryCaption));
+        }
+        return;
+    }
+    QSettings settings(QStringLiteral("Vantrel"), QStringLiteral("Vantrel"));
+    settings.beginGroup(SettingsKey(context));
     DeviceManagementDialog dialog(context, parent);
     dialog.SetRowCount(static_cast<int>(rows.size()));
-    if (dialog.exec() != QDialog::Accepted) {
+    dialog.SetLeftOut(static_cast<int>(leftOut));
+    dialog.SetRemembered(settings.value(QStringLiteral("organization"), 0).toInt(),
+                         settings.value(QStringLiteral("userName")).toString());
+    if (!AskDetails(parent, dialog) || !AgreedToKey(parent, *store)) {
         return;
     }
-    rows = selectedRows();
-    if (rows.empty() || !AgreedToKey(parent, *store)) {
-        return;
-    }
-    RegistrationDetails details;
-    details.name = dialog.deviceName.toStdString();
-    details.userName = dialog.userName.toStdString();
-    details.password = dialog.password.toStdString();
-    details.channels = static_cast<std::uint32_t>(dialog.channelCount);
-    details.orgId = static_cast<std::uint32_t>(dialog.orgId);
-    details.cameraTypes = dialog.cameraTypes;
-    RegistrationReport report = RegisterDevices(*catalogue, *store, details, ToRegistrationRows(rows));
+    settings.setValue(QStringLiteral("organization"), dialog.Details().orgId);
+    settings.setValue(QStringLiteral("userName"), dialog.Details().userName);
+    RegistrationDetails details = ToRegistration(dialog.Details());
+    RegistrationReport report = RegisterDevices(*catalogue, *store, details, rows);
     explicit_bzero(details.password.data(), details.password.size());
     if (!report.saved) {
         ShowMessage(parent, QString::fromLatin1(add_messages::kSaveFailed).arg(QString::fromStdString(report.saveProblem)),

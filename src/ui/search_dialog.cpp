@@ -302,8 +302,15 @@ std::vector<SelectedRow> SearchDialog::SelectedRows() const {
     rows.reserve(static_cast<std::size_t>(selected.size()));
     for (const QModelIndex& index : selected) {
         const FoundRow& row = model_->Row(sorted_->mapToSource(index).row());
-        rows.push_back(
-            SelectedRow{QString::fromStdString(AddressText(row.device)), QString::fromStdString(PortText(row.device))});
+        QStringList warnings;
+        if (row.outsideAdapterSubnet) {
+            warnings << QStringLiteral("outside the adapter's subnet");
+        }
+        if (row.senderMismatch) {
+            warnings << QStringLiteral("answered from %1").arg(QString::fromStdString(DottedDecimal(row.senderAddress)));
+        }
+        rows.push_back(SelectedRow{QString::fromStdString(AddressText(row.device)),
+                                   QString::fromStdString(PortText(row.device)), warnings.join(QStringLiteral(", "))});
     }
     return rows;
 }
