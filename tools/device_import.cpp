@@ -124,7 +124,7 @@ bool DecideActions(DeviceStore& store, const DeviceCatalogue& catalogue, const s
 }
 
 void FillRecord(const PlanRow& row, std::uint32_t orgId, DeviceRecord& record) {
-    auto copy = [](char (&field)[kTextFieldSize], const std::string& text) {
+    auto copy = [](char(&field)[kTextFieldSize], const std::string& text) {
         std::memset(field, 0, sizeof field);
         CopyToField(field, sizeof field, text);
     };
@@ -216,15 +216,17 @@ int ImportPlanFile(DeviceStore& store, DeviceCatalogue& catalogue, const std::st
     const StoreCondition* condition = store.Condition();
     if (condition != nullptr && condition->keyMissing) {
         if (!options.newKey) {
-            std::fprintf(stderr, "%s: the key file %s is missing, so no password can be stored; restore it, or give "
-                         "--new-key to make a new one\n", kTool, condition->keyPath.c_str());
+            std::fprintf(stderr,
+                         "%s: the key file %s is missing, so no password can be stored; restore it, or give "
+                         "--new-key to make a new one\n",
+                         kTool, condition->keyPath.c_str());
             return 2;
         }
         store.AgreeToNewKey();
     }
     for (const Action& action : actions) {
-        std::string problem = action.deviceId == 0 || !action.changes.empty() ? Apply(store, catalogue, stored, action)
-                                                                              : std::string();
+        std::string problem =
+            action.deviceId == 0 || !action.changes.empty() ? Apply(store, catalogue, stored, action) : std::string();
         if (!problem.empty()) {
             std::fprintf(stderr, "%s: %s:%d: %s; nothing was written\n", kTool, planPath.c_str(), action.row->line,
                          problem.c_str());

@@ -115,8 +115,10 @@ std::string RowOf(const CsvRecord& record, PlanRow& row) {
             return problem;
         }
     }
-    for (auto [text, label, asText] : {std::tuple{&row.address, "the address", true}, {&row.name, "the name", true},
-                                       {&row.user, "the user", true}, {&row.password, "the password", false}}) {
+    for (auto [text, label, asText] : {std::tuple{&row.address, "the address", true},
+                                       {&row.name, "the name", true},
+                                       {&row.user, "the user", true},
+                                       {&row.password, "the password", false}}) {
         std::string problem = TextFieldProblem(*text, label, 0, asText);
         if (!problem.empty()) {
             return problem;

@@ -145,9 +145,9 @@ int OpenSession(const Command& command, bool writing, Session& session) {
         return Fail(kExitDatabase, refusal);
     }
     DeviceStore* store = session.store.get();
-    session.catalogue = std::make_unique<DeviceCatalogue>(
-        StoreAccess{[store] { return store; }, nullptr},
-        [](const char* text) { std::fprintf(stderr, "%s: %s\n", kTool, text); });
+    session.catalogue =
+        std::make_unique<DeviceCatalogue>(StoreAccess{[store] { return store; }, nullptr},
+                                          [](const char* text) { std::fprintf(stderr, "%s: %s\n", kTool, text); });
     session.catalogue->LoadAll();
     return 0;
 }
@@ -170,8 +170,8 @@ std::string Padded(std::string text, std::size_t width) {
 }
 
 void PrintDevices(const std::vector<std::vector<std::string>>& lines, Format format) {
-    static const char* const kFields[] = {"id",           "name", "address", "port", "channels",
-                                          "organization", "user", "passwordReadable"};
+    static const char* const kFields[] = {"id",       "name",         "address", "port",
+                                          "channels", "organization", "user",    "passwordReadable"};
     std::string out;
     if (format == Format::kJson) {
         out = "[";
@@ -196,8 +196,8 @@ void PrintDevices(const std::vector<std::vector<std::string>>& lines, Format for
         }
     } else {
         std::vector<std::size_t> widths(8, 0);
-        std::vector<std::vector<std::string>> all{{"ID", "NAME", "ADDRESS", "PORT", "CHANNELS", "ORGANIZATION",
-                                                   "USER", "PASSWORD READABLE"}};
+        std::vector<std::vector<std::string>> all{
+            {"ID", "NAME", "ADDRESS", "PORT", "CHANNELS", "ORGANIZATION", "USER", "PASSWORD READABLE"}};
         all.insert(all.end(), lines.begin(), lines.end());
         for (const auto& line : all) {
             for (std::size_t f = 0; f < 8; ++f) {
@@ -225,8 +225,7 @@ int List(Session& session, Format format) {
     for (const auto& [id, device] : session.catalogue->DevicesById()) {
         lines.push_back({std::to_string(id), device->name, device->host, std::to_string(device->port & 0xFFFFu),
                          std::to_string(device->cameras & 0xFFFFu), OrganizationPathOf(paths, device->orgId),
-                         device->username,
-                         unreadable.count(static_cast<std::uint32_t>(id)) > 0 ? "false" : "true"});
+                         device->username, unreadable.count(static_cast<std::uint32_t>(id)) > 0 ? "false" : "true"});
     }
     PrintDevices(lines, format);
     return 0;

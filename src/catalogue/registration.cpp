@@ -47,9 +47,8 @@ std::string RecordTextProblem(const DeviceRecord& record) {
                             {record.password, "Password", false},
                             {record.ddnsHost, "DDNS Host", true}};
     for (const Field& field : fields) {
-        std::string problem =
-            TextFieldProblem(std::string_view(field.text, strnlen(field.text, kTextFieldSize)), field.label, 0,
-                             field.storedAsText);
+        std::string problem = TextFieldProblem(std::string_view(field.text, strnlen(field.text, kTextFieldSize)),
+                                               field.label, 0, field.storedAsText);
         if (!problem.empty()) {
             return problem;
         }
@@ -66,9 +65,9 @@ std::string TextFieldProblem(std::string_view text, const char* field, std::size
         return std::string(field) + " must not contain " + character + "!";
     }
     if (text.size() + reservedBytes > kMaxTextBytes) {
-        return std::string(field) +
-               (reservedBytes > 0 ? " is too long! Together with the device number it must fit in 63 bytes."
-                                  : " is too long! It must fit in 63 bytes.");
+        return std::string(field) + (reservedBytes > 0
+                                         ? " is too long! Together with the device number it must fit in 63 bytes."
+                                         : " is too long! It must fit in 63 bytes.");
     }
     return std::string();
 }
@@ -193,9 +192,9 @@ bool SaveChanges(DeviceCatalogue* catalogue, DeviceStore& store, std::string& pr
         if (change.host.empty() || mergedSkips == nullptr) {
             continue;
         }
-        mergedSkips->push_back(SkippedRow{change.name, change.host, change.port,
-                                          std::string(DescribeSkipReason(change.reason)) +
-                                              " (added by another program meanwhile)"});
+        mergedSkips->push_back(
+            SkippedRow{change.name, change.host, change.port,
+                       std::string(DescribeSkipReason(change.reason)) + " (added by another program meanwhile)"});
     }
     return true;
 }
@@ -204,8 +203,8 @@ std::string SummaryText(const RegistrationReport& report) {
     std::string text = report.registered == 1 ? "1 device was registered"
                                               : std::to_string(report.registered) + " devices were registered";
     if (!report.skipped.empty()) {
-        text += report.skipped.size() == 1 ? ", 1 was skipped" : ", " + std::to_string(report.skipped.size()) +
-                                                                     " were skipped";
+        text += report.skipped.size() == 1 ? ", 1 was skipped"
+                                           : ", " + std::to_string(report.skipped.size()) + " were skipped";
     }
     return text + ".";
 }

@@ -28,8 +28,8 @@ struct TcpCheckResult {
 };
 
 struct TcpCheckOptions {
-    std::chrono::milliseconds timeout{3000};  // per connection attempt
-    std::size_t parallel = 32;                // attempts under way at once
+    std::chrono::milliseconds timeout{3000};    // per connection attempt
+    std::size_t parallel = 32;                  // attempts under way at once
     const std::atomic<bool>* cancel = nullptr;  // set: the attempts under way end as kCancelled, no more start
 };
 

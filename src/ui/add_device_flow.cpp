@@ -151,7 +151,8 @@ void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRo
     DeviceStore* store = context.Store();
     DeviceCatalogue* catalogue = context.Catalogue();
     if (store == nullptr || catalogue == nullptr || !store->SaveRefusal().empty()) {
-        std::string why = store != nullptr ? store->SaveRefusal() : context.Paths().DatabasePath() + " cannot be opened";
+        std::string why =
+            store != nullptr ? store->SaveRefusal() : context.Paths().DatabasePath() + " cannot be opened";
         ShowMessage(parent, QString::fromLatin1(add_messages::kAddRefused).arg(QString::fromStdString(why)),
                     QString::fromLatin1(add_messages::kSaveFailedCaption));
         return;
@@ -181,7 +182,8 @@ void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRo
     RegistrationReport report = RegisterDevices(*catalogue, *store, details, rows);
     explicit_bzero(details.password.data(), details.password.size());
     if (!report.saved) {
-        ShowMessage(parent, QString::fromLatin1(add_messages::kSaveFailed).arg(QString::fromStdString(report.saveProblem)),
+        ShowMessage(parent,
+                    QString::fromLatin1(add_messages::kSaveFailed).arg(QString::fromStdString(report.saveProblem)),
                     QString::fromLatin1(add_messages::kSaveFailedCaption));
         return;
     }

@@ -124,12 +124,13 @@ void DeviceEditDialog::accept() {
         const char* label;
         bool storedAsText;
     };
-    for (const Field& field : {Field{name_, "Device Name", true}, Field{address_, "Address", true},
-                               Field{user_, "User Name", true}, Field{password_, "Password", false},
-                               Field{ddnsHost_, "DDNS Host", true}}) {
+    for (const Field& field :
+         {Field{name_, "Device Name", true}, Field{address_, "Address", true}, Field{user_, "User Name", true},
+          Field{password_, "Password", false}, Field{ddnsHost_, "DDNS Host", true}}) {
         QByteArray bytes = field.edit->text().trimmed().toUtf8();
-        std::string problem = TextFieldProblem(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                                               field.label, 0, field.storedAsText);
+        std::string problem =
+            TextFieldProblem(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), field.label,
+                             0, field.storedAsText);
         if (!problem.empty()) {
             ShowMessage(this, QString::fromStdString(problem), QString::fromLatin1(kCaption));
             field.edit->setFocus();

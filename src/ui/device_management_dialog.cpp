@@ -11,9 +11,9 @@
 
 #include "catalogue/device_catalogue.h"
 #include "catalogue/registration.h"
-#include "store/device_store.h"
 #include "context/program_context.h"
 #include "records/text_field.h"
+#include "store/device_store.h"
 #include "store/store_text.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/dialog_buttons.h"
@@ -206,8 +206,9 @@ void DeviceManagementDialog::SetRowCount(int rows) {
 
 void DeviceManagementDialog::SetLeftOut(int rows) {
     leftOut_->setText(rows <= 0 ? QString()
-                      : rows == 1 ? QStringLiteral("1 selected device is registered already and left out.")
-                                  : QStringLiteral("%1 selected devices are registered already and left out.").arg(rows));
+                      : rows == 1
+                          ? QStringLiteral("1 selected device is registered already and left out.")
+                          : QStringLiteral("%1 selected devices are registered already and left out.").arg(rows));
 }
 
 void DeviceManagementDialog::SetRemembered(std::int32_t orgId, const QString& userName) {
@@ -219,11 +220,12 @@ void DeviceManagementDialog::UpdatePreview() {
     const QString base = nameEdit_->text().trimmed();
     const int first = firstNumber_->value();
     auto name = [&base](int number) { return base + QString::number(number); };
-    QString names = rowCount_ == 1   ? name(first)
-                    : rowCount_ <= 3 ? QStringList{name(first), name(first + 1), name(first + 2)}.mid(0, rowCount_).join(
-                                           QStringLiteral(", "))
-                                     : name(first) + QStringLiteral(" \u2026 ") + name(first + rowCount_ - 1);
-    preview_->setText(base.isEmpty() ? QString()
+    QString names =
+        rowCount_ == 1 ? name(first)
+        : rowCount_ <= 3
+            ? QStringList{name(first), name(first + 1), name(first + 2)}.mid(0, rowCount_).join(QStringLiteral(", "))
+            : name(first) + QStringLiteral(" \u2026 ") + name(first + rowCount_ - 1);
+    preview_->setText(base.isEmpty()   ? QString()
                       : rowCount_ == 1 ? QStringLiteral("1 device: %1").arg(names)
                                        : QStringLiteral("%1 devices: %2").arg(rowCount_).arg(names));
     DeviceStore* store = context_.Store();
@@ -241,8 +243,10 @@ void DeviceManagementDialog::UpdatePreview() {
         freeNumber_ = FirstFreeNumber(base8, rowCount_, [store](const std::string& candidate) {
             return store->FindDeviceByName(candidate.c_str()) != 0;
         });
-        QString shown = existing.mid(0, 3).join(QStringLiteral(", ")) + (existing.size() > 3 ? QStringLiteral(", \u2026") : QString());
-        nameWarning_->setText(QStringLiteral("Already registered: %1. Numbers from %2 are free.").arg(shown).arg(freeNumber_));
+        QString shown = existing.mid(0, 3).join(QStringLiteral(", ")) +
+                        (existing.size() > 3 ? QStringLiteral(", \u2026") : QString());
+        nameWarning_->setText(
+            QStringLiteral("Already registered: %1. Numbers from %2 are free.").arg(shown).arg(freeNumber_));
     } else {
         nameWarning_->clear();
     }
@@ -302,6 +306,5 @@ void DeviceManagementDialog::OnEditCameraType() {
         details_.cameraTypes = dialog.cameraTypes;
     }
 }
-
 
 }  // namespace vantrel

@@ -205,7 +205,8 @@ void DevicesWindow::UpdateAnswerMarks() {
         }
         QString mark;
         if (answersKnown_) {
-            bool answers = answering_.count(AnswerKey(item->text(kAddress).toStdString(), item->text(kPort).toUInt())) > 0;
+            bool answers =
+                answering_.count(AnswerKey(item->text(kAddress).toStdString(), item->text(kPort).toUInt())) > 0;
             mark = answers ? QStringLiteral("answering") : QStringLiteral("not answering");
         }
         if (item->text(kAnswering) != mark) {
@@ -350,7 +351,8 @@ void DevicesWindow::Check() {
     std::vector<TcpTarget> targets;
     for (std::uint32_t id : ids) {
         QTreeWidgetItem* item = ItemOf(id);
-        targets.push_back(TcpTarget{item->text(kAddress).toStdString(), static_cast<std::uint16_t>(item->text(kPort).toUInt())});
+        targets.push_back(
+            TcpTarget{item->text(kAddress).toStdString(), static_cast<std::uint16_t>(item->text(kPort).toUInt())});
         item->setText(kCheck, QStringLiteral("checking\u2026"));
     }
     cancelCheck_ = false;
@@ -365,11 +367,14 @@ void DevicesWindow::Check() {
             QString text = QString::fromStdString(DescribeTcpResult(result));
             std::uint32_t id = ids[index];
             // queued to the window's thread; dropped if the window is gone by then
-            QMetaObject::invokeMethod(self.data(), [self, id, text] {
-                if (self) {
-                    self->ShowCheckResult(id, text);
-                }
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, id, text] {
+                    if (self) {
+                        self->ShowCheckResult(id, text);
+                    }
+                },
+                Qt::QueuedConnection);
         });
     });
 }

@@ -20,13 +20,13 @@
 #include "catalogue/device_catalogue.h"
 #include "context/program_context.h"
 #include "ui/about_dialog.h"
+#include "ui/devices_window.h"
 #include "ui/dialog_units.h"
 #include "ui/elided_label.h"
 #include "ui/found_device_model.h"
 #include "ui/found_list_export.h"
 #include "ui/messages.h"
 #include "ui/resources.h"
-#include "ui/devices_window.h"
 #include "ui/search_networks_dialog.h"
 
 namespace vantrel {
@@ -307,7 +307,8 @@ std::vector<SelectedRow> SearchDialog::SelectedRows() const {
             warnings << QStringLiteral("outside the adapter's subnet");
         }
         if (row.senderMismatch) {
-            warnings << QStringLiteral("answered from %1").arg(QString::fromStdString(DottedDecimal(row.senderAddress)));
+            warnings
+                << QStringLiteral("answered from %1").arg(QString::fromStdString(DottedDecimal(row.senderAddress)));
         }
         rows.push_back(SelectedRow{QString::fromStdString(AddressText(row.device)),
                                    QString::fromStdString(PortText(row.device)), warnings.join(QStringLiteral(", "))});

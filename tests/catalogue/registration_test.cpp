@@ -29,8 +29,8 @@ protected:
     void Open() {
         catalogue.reset();
         store = std::make_unique<XmlDeviceStore>(path);
-        catalogue = std::make_unique<DeviceCatalogue>(StoreAccess{[this] { return store.get(); }, nullptr},
-                                                      [](const char*) {});
+        catalogue =
+            std::make_unique<DeviceCatalogue>(StoreAccess{[this] { return store.get(); }, nullptr}, [](const char*) {});
         catalogue->LoadAll();
     }
 

@@ -76,8 +76,8 @@ TEST(TcpCheck, HandshakeWithoutAnswerEndsAtTheTimeout) {
 TEST(TcpCheck, CancelEndsEverythingUnderWayAndStartsNothingMore) {
     LoopbackPort listening(8);
     std::atomic<bool> cancel{true};
-    std::vector<TcpCheckResult> results = CheckTcp({{"127.0.0.1", listening.Port()}},
-                                                   TcpCheckOptions{std::chrono::milliseconds(2000), 1, &cancel});
+    std::vector<TcpCheckResult> results =
+        CheckTcp({{"127.0.0.1", listening.Port()}}, TcpCheckOptions{std::chrono::milliseconds(2000), 1, &cancel});
     EXPECT_EQ(results[0].outcome, TcpOutcome::kCancelled);
 }
 

@@ -58,7 +58,7 @@ TEST_F(DevicesTool, ImportAddsChangesAndLeavesEqualRowsAlone) {
     EXPECT_EQ(ReadWholeFile(Database()), written);  // byte for byte
 
     std::string second = Plan(
-        "10.0.0.1,8000,Gate,North/Depot,root,,2,NN\n"   // user and camera types differ; password kept
+        "10.0.0.1,8000,Gate,North/Depot,root,,2,NN\n"  // user and camera types differ; password kept
         "10.0.0.2,80,\"Yard, east\",,admin,pw2,1,\n"
         "10.0.0.3,80,Door,South,admin,pw3,1,D\n");
     Result dry = Run("import --dry-run " + second);

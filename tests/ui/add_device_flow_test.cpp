@@ -47,7 +47,8 @@ QPointer<QTimer> AnswerDialog(const Details& details, bool cancel = false) {
         }
         if (!details.organization.isEmpty()) {
             QList<QTreeWidgetItem*> found =
-                dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->findItems(details.organization, Qt::MatchExactly | Qt::MatchRecursive);
+                dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))
+                    ->findItems(details.organization, Qt::MatchExactly | Qt::MatchRecursive);
             QVERIFY(!found.isEmpty());
             dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->setCurrentItem(found.first());
         }
@@ -75,7 +76,7 @@ QPointer<QTimer> AnswerDialog(const Details& details, bool cancel = false) {
 std::vector<SelectedRow> Rows(std::initializer_list<std::pair<const char*, const char*>> rows) {
     std::vector<SelectedRow> selected;
     for (const auto& row : rows) {
-        selected.push_back({QString::fromLatin1(row.first), QString::fromLatin1(row.second)});
+        selected.push_back({QString::fromLatin1(row.first), QString::fromLatin1(row.second), {}});
     }
     return selected;
 }

@@ -211,7 +211,9 @@ private slots:
     void ok_trimsTheNameAndGivesTheDetails() {
         DeviceManagementDialog dialog(folder->Context());
         dialog.show();
-        dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->setCurrentItem(FindItem(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), QStringLiteral("Harbour")));
+        dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))
+            ->setCurrentItem(
+                FindItem(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), QStringLiteral("Harbour")));
         Type(dialog, "deviceName", QStringLiteral("  Cam\t "));
         Type(dialog, "userName", QStringLiteral(" admin "));
         Type(dialog, "password", QStringLiteral("pässwörd"));
@@ -234,16 +236,19 @@ private slots:
         Type(dialog, "deviceName", QStringLiteral("Cam"));
         Type(dialog, "userName", QStringLiteral("admin"));
         Type(dialog, "totalChannel", QStringLiteral("12"));
-        QTreeWidgetItem* northItem = FindItem(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), QStringLiteral("North"));
-        QTest::mouseClick(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->viewport(), Qt::LeftButton, {},
-                          dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->visualItemRect(northItem).center());
+        QTreeWidgetItem* northItem =
+            FindItem(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), QStringLiteral("North"));
+        QTest::mouseClick(
+            dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->viewport(), Qt::LeftButton, {},
+            dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->visualItemRect(northItem).center());
         QCOMPARE(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->currentItem(), northItem);
         QCOMPARE(Field(dialog, "organization")->text(), QStringLiteral("North"));
         QCOMPARE(dialog.Details().orgId, static_cast<std::int32_t>(north));
         QCOMPARE(Field(dialog, "deviceName")->text(), QStringLiteral("Cam"));
         QCOMPARE(Field(dialog, "userName")->text(), QStringLiteral("admin"));
         QCOMPARE(Field(dialog, "totalChannel")->text(), QStringLiteral("12"));
-        dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->setCurrentItem(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->topLevelItem(0));
+        dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))
+            ->setCurrentItem(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->topLevelItem(0));
         QCOMPARE(Field(dialog, "organization")->text(), QStringLiteral("Organization"));
         QCOMPARE(dialog.Details().orgId, 0);
     }

@@ -242,7 +242,8 @@ private slots:
         });
         Click("moveButton");
         QCOMPARE(log.messages.size(), std::size_t(1));
-        QVERIFY2(log.messages[0].text.startsWith(QStringLiteral("Nothing was moved: ")), qPrintable(log.messages[0].text));
+        QVERIFY2(log.messages[0].text.startsWith(QStringLiteral("Nothing was moved: ")),
+                 qPrintable(log.messages[0].text));
         QCOMPARE(Stored("Gate").orgId, 1u);
         QCOMPARE(Item(QStringLiteral("Gate"))->parent()->text(0), QStringLiteral("North"));
         QVERIFY(Item(QStringLiteral("Lost")) == nullptr);  // what the file holds now
@@ -270,7 +271,8 @@ private slots:
         QVERIFY(listen(listener, 4) == 0);
         Select({QStringLiteral("Gate"), QStringLiteral("Yard")});
         Click("checkButton");
-        QTRY_VERIFY(Item(QStringLiteral("Gate"))->text(DevicesWindow::kCheck).startsWith(QStringLiteral("connected in ")));
+        QTRY_VERIFY(
+            Item(QStringLiteral("Gate"))->text(DevicesWindow::kCheck).startsWith(QStringLiteral("connected in ")));
         QTRY_COMPARE(Item(QStringLiteral("Yard"))->text(DevicesWindow::kCheck), QStringLiteral("refused"));
         close(listener);
     }

@@ -116,7 +116,9 @@ private:
     // Answers still waiting when a test ends are called off, so that none acts in the next test.
     std::vector<QPointer<QTimer>> answers;
     void Expect(QPointer<QTimer> answer) { answers.push_back(answer); }
-    QTreeWidgetItem* Current() const { return dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->currentItem(); }
+    QTreeWidgetItem* Current() const {
+        return dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->currentItem();
+    }
     QString SavedFile() const {
         QFile file(folder->DatabasePath());
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -165,7 +167,8 @@ private slots:
         QCOMPARE(entry->childIds.back(), static_cast<std::int32_t>(depot));
 
         // with the root selected, a top-level organization; the same name elsewhere is fine
-        dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->setCurrentItem(dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->topLevelItem(0));
+        dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))
+            ->setCurrentItem(dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->topLevelItem(0));
         Expect(AnswerName("Depot"));
         dialog->findChild<OrgTreeEditor*>()->NewAction()->trigger();
         QVERIFY(Reopen(*folder)->FindOrganizationByName(0, "Depot") != 0);
@@ -263,7 +266,8 @@ private slots:
         QCOMPARE(SavedFile(), before);
         QCOMPARE(Current()->text(0), QStringLiteral("Organization"));
         // selecting an organization enables them
-        dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->setCurrentItem(ItemOf(dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), south));
+        dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))
+            ->setCurrentItem(ItemOf(dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), south));
         QVERIFY(dialog->findChild<OrgTreeEditor*>()->RenameAction()->isEnabled());
     }
 

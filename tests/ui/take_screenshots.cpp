@@ -94,11 +94,12 @@ int main(int argc, char* argv[]) {
     vantrel::DeviceManagementDialog devices(context, &window);
     devices.move(80, 80);
     devices.show();
-    devices.OrgTree()->expandAll();
+    devices.findChild<vantrel::OrgTreeCtrl*>(QStringLiteral("orgTree"))->expandAll();
     QList<QTreeWidgetItem*> reception =
-        devices.OrgTree()->findItems(QStringLiteral("Reception"), Qt::MatchExactly | Qt::MatchRecursive);
+        devices.findChild<vantrel::OrgTreeCtrl*>(QStringLiteral("orgTree"))
+            ->findItems(QStringLiteral("Reception"), Qt::MatchExactly | Qt::MatchRecursive);
     if (!reception.isEmpty()) {
-        devices.OrgTree()->setCurrentItem(reception.first());
+        devices.findChild<vantrel::OrgTreeCtrl*>(QStringLiteral("orgTree"))->setCurrentItem(reception.first());
     }
     devices.findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(QStringLiteral("Lobby"));
     devices.findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("admin"));
