@@ -17,6 +17,7 @@
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QMessageBox>
 #include <QtTest>
 #include <cstring>
 
@@ -140,7 +141,15 @@ private slots:
         window.List()->selectRow(RowOf(window.List()->model(), QStringLiteral("192.168.1.104")));
         WhenModal<DeviceManagementDialog>([](DeviceManagementDialog* dialog) {
             dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(QStringLiteral("Gate"));
+            dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("admin"));
+            dialog->findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("pw"));
             dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+        });
+        // rows the search doubts (another subnet in this lab) are asked about first
+        WhenModal<QMessageBox>([](QMessageBox* box) {
+            if (box->objectName() == QStringLiteral("questionBox")) {
+                box->button(QMessageBox::Yes)->click();
+            }
         });
         window.OnAdd();
         QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});  // the summary after Add

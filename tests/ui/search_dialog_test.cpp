@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTableView>
+#include <QMessageBox>
 #include <QtTest>
 
 #include "search_lab.h"
@@ -237,7 +238,15 @@ private slots:
                               window.Model()->index(2, 1).data().toString()};
         WhenModal<DeviceManagementDialog>([](DeviceManagementDialog* dialog) {
             dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(QStringLiteral("Dome"));
+            dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("admin"));
+            dialog->findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("pw"));
             dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+        });
+        // rows the search doubts (another subnet in this lab) are asked about first
+        WhenModal<QMessageBox>([](QMessageBox* box) {
+            if (box->objectName() == QStringLiteral("questionBox")) {
+                box->button(QMessageBox::Yes)->click();
+            }
         });
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("addButton")), Qt::LeftButton);
         QCOMPARE(log.Texts(), QStringList{QStringLiteral("2 devices were registered.")});  // the summary after Add
