@@ -12,7 +12,7 @@ set(VANTREL_RELEASE_DATE 2026-12-08)
 set(VANTREL_PACKAGE_CONTACT "Vantrel developers <vantrel@invalid>"
     CACHE STRING "Maintainer field of the Debian package")
 
-set(vantrel_programs vantrel-scan vantrel-devsim)
+set(vantrel_programs vantrel-scan vantrel-devsim vantrel-devices)
 if(TARGET vantrel)
     list(PREPEND vantrel_programs vantrel)
 endif()

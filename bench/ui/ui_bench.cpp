@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QWindow>
 #include <chrono>
 #include <cstring>
@@ -32,7 +34,9 @@
 #include "discovery/search_reply_builder.h"
 #include "store/device_store.h"
 #include "ui/add_device_flow.h"
+#include "ui/device_edit_dialog.h"
 #include "ui/device_management_dialog.h"
+#include "ui/devices_window.h"
 #include "ui/found_device_model.h"
 #include "ui/messages.h"
 #include "ui/search_dialog.h"
@@ -314,7 +318,7 @@ void BM_AddFlow(benchmark::State& state) {
         std::vector<SelectedRow> selected;
         for (int i = 0; i < rows; ++i) {
             selected.push_back(
-                {QStringLiteral("10.%1.%2.%3").arg(round).arg(i / 250).arg(i % 250 + 1), QStringLiteral("8000")});
+                {QStringLiteral("10.%1.%2.%3").arg(round).arg(i / 250).arg(i % 250 + 1), QStringLiteral("8000"), {}});
         }
         QString name = QStringLiteral("Bench%1-").arg(round);
         // answers the dialog at the first turn of its event loop
@@ -324,6 +328,8 @@ void BM_AddFlow(benchmark::State& state) {
             if (dialog != nullptr) {
                 answer.stop();
                 dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(name);
+                dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("admin"));
+                dialog->findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("pw"));
                 dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
             }
         });
@@ -334,6 +340,51 @@ void BM_AddFlow(benchmark::State& state) {
     gContext->ReleaseCatalogue();
 }
 BENCHMARK(BM_AddFlow)->Args({100, 10000})->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The Devices window opening on a database of that many devices, the catalogue loaded as the search window has it.
+void BM_DevicesWindowOpen(benchmark::State& state) {
+    UseProgramFolder(static_cast<int>(state.range(0)));
+    gContext->Catalogue()->LoadAll();
+    for (auto _ : state) {
+        auto start = Clock::now();
+        DevicesWindow window(*gContext);
+        window.show();
+        QCoreApplication::processEvents();
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    gContext->ReleaseCatalogue();
+}
+BENCHMARK(BM_DevicesWindowOpen)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// One device's user name edited in the Devices window: from OK in the edit dialog until the file is saved and
+// the window shows it.
+void BM_DevicesWindowEdit(benchmark::State& state) {
+    UseProgramFolder(static_cast<int>(state.range(0)));
+    gContext->Catalogue()->LoadAll();
+    DevicesWindow window(*gContext);
+    window.show();
+    auto* tree = window.findChild<QTreeWidget*>(QStringLiteral("deviceTree"));
+    int round = 0;
+    for (auto _ : state) {
+        ++round;
+        QTreeWidgetItemIterator device(tree);
+        while (*device != nullptr && !(*device)->data(0, DevicesWindow::kDeviceIdRole).isValid()) {
+            ++device;
+        }
+        tree->clearSelection();
+        (*device)->setSelected(true);
+        Clock::time_point start;
+        vantrel::testing::WhenModal<DeviceEditDialog>([&](DeviceEditDialog* dialog) {
+            dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("user%1").arg(round));
+            start = Clock::now();
+            dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+        });
+        window.findChild<QPushButton*>(QStringLiteral("editButton"))->click();
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    gContext->ReleaseCatalogue();
+}
+BENCHMARK(BM_DevicesWindowEdit)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 

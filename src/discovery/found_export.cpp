@@ -116,6 +116,8 @@ std::size_t Utf8SequenceLength(const std::string& text, std::size_t i) {
     return length;
 }
 
+}  // namespace
+
 void AppendJsonText(std::string& out, const std::string& text) {
     out += '"';
     for (std::size_t i = 0; i < text.size();) {
@@ -159,6 +161,8 @@ void AppendCsvField(std::string& out, const std::string& text) {
     }
     out += '"';
 }
+
+namespace {
 
 void AppendJsonValue(std::string& out, const Field& field) {
     switch (field.kind) {

@@ -24,6 +24,11 @@ std::string FoundRowsToCsv(const std::vector<FoundRow>& rows, std::uint32_t prob
 // are not UTF-8 become U+FFFD.
 std::string FoundRowsToJson(const std::vector<FoundRow>& rows, std::uint32_t probes);
 
+// text as a JSON string, quotes included, appended to out (bytes that are not UTF-8 become U+FFFD).
+void AppendJsonText(std::string& out, const std::string& text);
+// text as a CSV field appended to out, quoted as the CSV above quotes.
+void AppendCsvField(std::string& out, const std::string& text);
+
 // A time in nanoseconds since the Unix epoch as UTC ISO 8601 with milliseconds: "2024-05-01T12:00:00.123Z";
 // empty for 0.
 std::string IsoUtcText(std::int64_t unixNs);

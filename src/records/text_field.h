@@ -35,6 +35,13 @@ inline void CopyToField(char* field, std::size_t size, std::string_view text) {
     field[length] = '\0';
 }
 
+// Empties a whole field, then copies text into it as CopyToField does: no bytes of an earlier text stay behind.
+template <std::size_t kSize>
+inline void CopyText(char (&field)[kSize], std::string_view text) {
+    std::memset(field, 0, kSize);
+    CopyToField(field, kSize, text);
+}
+
 // The text of a fixed field of size bytes; nullopt when the field holds no terminator within them.
 inline std::optional<std::string_view> FieldText(const char* field, std::size_t size) {
     if (field == nullptr) {

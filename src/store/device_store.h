@@ -114,6 +114,13 @@ public:
     // order (other children take no record); 0 and nothing written when size is too small.
     virtual std::uint32_t CountDeviceRecords() { return CountDevices(); }
     virtual int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) { return LoadDevices(records, size); }
+    // Puts the device (a "DEV" child of the device section) into the organization: 0 for the top level, else an
+    // existing organization's id. 0 and nothing changed when either is unknown.
+    virtual int SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId) {
+        (void)deviceId;
+        (void)orgId;
+        return 0;
+    }
 };
 
 // Opens the database at this path (missing or unreadable file: empty database). Never null.

@@ -70,6 +70,7 @@ public:
     void AgreeToNewKey() override { condition_.newKeyAgreed = true; }
     std::uint32_t CountDeviceRecords() override;
     int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) override;
+    int SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId) override;
 
     const std::string& KeyPath() const { return key_.Path(); }
 

@@ -2,29 +2,20 @@
 
 #include <string.h>
 
+#include <QMessageBox>
+#include <QSettings>
 #include <cstring>
 
 #include "catalogue/device_catalogue.h"
+#include "catalogue/registration.h"
 #include "context/program_context.h"
 #include "records/text_field.h"
 #include "store/device_store.h"
 #include "store/store_text.h"
 #include "ui/device_management_dialog.h"
-#include "ui/field_copy.h"
 #include "ui/messages.h"
 
 namespace vantrel {
-namespace {
-
-// name + counter, or false when they do not fit (the dialog refuses such names, so this is a last guard)
-bool AppendCounter(char (&name)[kTextFieldSize], int counter) {
-    std::size_t length = std::strlen(name);
-    int written = std::snprintf(name + length, sizeof name - length, "%d", counter);
-    return written > 0 && static_cast<std::size_t>(written) < sizeof name - length;
-}
-
-}  // namespace
-
 unsigned ParsePortText(const QString& text) {
     unsigned value = 0;
     for (QChar c : text) {
@@ -41,143 +32,162 @@ unsigned ParsePortText(const QString& text) {
 
 namespace {
 
-struct Skipped {
-    QString name;
-    QString address;
-    QString reason;
-};
-
-QString SkipReasonText(AddRefusal refusal) {
-    switch (refusal) {
-        case AddRefusal::DuplicateName:
-            return QStringLiteral("duplicate name");
-        case AddRefusal::DuplicateAddress:
-            return QStringLiteral("duplicate address");
-        case AddRefusal::DuplicateDdns:
-            return QStringLiteral("duplicate DDNS settings");
-        case AddRefusal::UnknownOrganization:
-            return QStringLiteral("organization unknown");
-        case AddRefusal::StoreFailed:
-        case AddRefusal::None:
-        case AddRefusal::DuplicateOrganization:
-            break;
-    }
-    return QStringLiteral("the database did not take it");
+QString SettingsKey(const ProgramContext& context) {
+    // a data folder path holds '/', which QSettings takes for groups
+    return QStringLiteral("addDevice/") +
+           QString::fromLatin1(QByteArray::fromStdString(context.Paths().dataFolder).toHex());
 }
 
-QString Summary(int registered, const std::vector<Skipped>& skipped) {
-    QString text = registered == 1 ? QStringLiteral("1 device was registered.")
-                                   : QStringLiteral("%1 devices were registered.").arg(registered);
-    if (!skipped.empty()) {
-        text += QStringLiteral("\n\nSkipped:");
-        for (const Skipped& row : skipped) {
-            text += QStringLiteral("\n%1 (%2): %3").arg(row.name, row.address, row.reason);
+void ShowSummary(QWidget* parent, const RegistrationReport& report) {
+    QMessageBox box(report.skipped.empty() ? QMessageBox::Information : QMessageBox::Warning,
+                    QString::fromLatin1(add_messages::kSummaryCaption), QString::fromStdString(SummaryText(report)),
+                    QMessageBox::Ok, parent);
+    box.setObjectName(QStringLiteral("messageBox"));
+    QStringList skipped;
+    for (const SkippedRow& row : report.skipped) {
+        skipped << QString::fromStdString(SkippedText(row));
+    }
+    if (!skipped.isEmpty()) {
+        // the details area scrolls, so any number of rows fits the screen
+        box.setDetailedText(skipped.join(QLatin1Char('\n')));
+    }
+    box.exec();
+}
+
+// true when there is no missing key to worry about, or the operator agreed to a new one
+bool AgreedToKey(QWidget* parent, DeviceStore& store) {
+    const StoreCondition* condition = store.Condition();
+    if (condition == nullptr || !condition->keyMissing || condition->newKeyAgreed) {
+        return true;
+    }
+    if (!AskYesNo(parent,
+                  QString::fromLatin1(add_messages::kAskNewKey)
+                      .arg(QString::fromStdString(condition->keyPath), QString::fromStdString(condition->path)),
+                  QString::fromLatin1(add_messages::kAskNewKeyCaption))) {
+        return false;
+    }
+    store.AgreeToNewKey();
+    return true;
+}
+
+// The rows to register: those not registered yet, and of those with a warning only the ones the operator keeps.
+std::vector<RegistrationRow> RowsToRegister(QWidget* parent, DeviceStore& store, const std::vector<SelectedRow>& rows,
+                                            std::size_t& leftOut) {
+    std::vector<RegistrationRow> fresh;
+    QStringList warned;
+    std::vector<bool> isWarned;
+    leftOut = 0;
+    for (const SelectedRow& row : rows) {
+        RegistrationRow candidate{row.address.toStdString(), ParsePortText(row.port)};
+        if (store.FindDeviceByAddress(candidate.address.c_str(), candidate.port) != 0) {
+            ++leftOut;
+            continue;
+        }
+        fresh.push_back(candidate);
+        isWarned.push_back(!row.warning.isEmpty());
+        if (!row.warning.isEmpty()) {
+            warned << QStringLiteral("%1:%2: %3").arg(row.address).arg(candidate.port).arg(row.warning);
         }
     }
-    return text;
+    if (!warned.isEmpty() &&
+        !AskYesNo(parent, QString::fromLatin1(add_messages::kAskWarned).arg(warned.join(QLatin1Char('\n'))),
+                  QString::fromLatin1(add_messages::kSummaryCaption))) {
+        std::vector<RegistrationRow> kept;
+        for (std::size_t i = 0; i < fresh.size(); ++i) {
+            if (!isWarned[i]) {
+                kept.push_back(fresh[i]);
+            }
+        }
+        fresh = std::move(kept);
+    }
+    return fresh;
+}
+
+// Runs the dialog until OK with details the operator stands by; false when cancelled.
+bool AskDetails(QWidget* parent, DeviceManagementDialog& dialog) {
+    bool askedEmpty = false;
+    while (dialog.exec() == QDialog::Accepted) {
+        const DeviceDetails& details = dialog.Details();
+        QStringList empty;
+        if (details.userName.isEmpty()) {
+            empty << QStringLiteral("user name");
+        }
+        if (details.password.isEmpty()) {
+            empty << QStringLiteral("password");
+        }
+        if (empty.isEmpty() || askedEmpty) {
+            return true;
+        }
+        askedEmpty = true;
+        if (AskYesNo(parent, QString::fromLatin1(add_messages::kAskEmpty).arg(empty.join(QStringLiteral(" and "))),
+                     QString::fromLatin1(add_messages::kSummaryCaption))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+RegistrationDetails ToRegistration(const DeviceDetails& details) {
+    RegistrationDetails registration;
+    registration.name = details.deviceName.toStdString();
+    registration.userName = details.userName.toStdString();
+    registration.password = details.password.toStdString();
+    registration.channels = static_cast<std::uint32_t>(details.channelCount);
+    registration.orgId = static_cast<std::uint32_t>(details.orgId);
+    registration.cameraTypes = details.cameraTypes;
+    registration.firstNumber = details.firstNumber;
+    return registration;
 }
 
 }  // namespace
 
 void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRowsSource& selectedRows) {
-    std::vector<SelectedRow> rows = selectedRows();
-    if (rows.empty()) {
+    std::vector<SelectedRow> selected = selectedRows();
+    if (selected.empty()) {
         ShowMessage(parent, QString::fromLatin1(add_messages::kNoSelection),
                     QString::fromLatin1(add_messages::kNoSelectionCaption));
         return;
     }
     DeviceStore* store = context.Store();
-    if (store != nullptr && !store->SaveRefusal().empty()) {
-        ShowMessage(parent,
-                    QString::fromLatin1(add_messages::kAddRefused).arg(QString::fromStdString(store->SaveRefusal())),
+    DeviceCatalogue* catalogue = context.Catalogue();
+    if (store == nullptr || catalogue == nullptr || !store->SaveRefusal().empty()) {
+        std::string why =
+            store != nullptr ? store->SaveRefusal() : context.Paths().DatabasePath() + " cannot be opened";
+        ShowMessage(parent, QString::fromLatin1(add_messages::kAddRefused).arg(QString::fromStdString(why)),
                     QString::fromLatin1(add_messages::kSaveFailedCaption));
         return;
     }
+    std::size_t leftOut = 0;
+    std::vector<RegistrationRow> rows = RowsToRegister(parent, *store, selected, leftOut);
+    if (rows.empty()) {
+        if (leftOut == selected.size()) {
+            ShowMessage(parent, QString::fromLatin1(add_messages::kAllRegistered),
+                        QString::fromLatin1(add_messages::kSummaryCaption));
+        }
+        return;
+    }
+    QSettings settings(QStringLiteral("Vantrel"), QStringLiteral("Vantrel"));
+    settings.beginGroup(SettingsKey(context));
     DeviceManagementDialog dialog(context, parent);
     dialog.SetRowCount(static_cast<int>(rows.size()));
-    if (dialog.exec() != QDialog::Accepted) {
+    dialog.SetLeftOut(static_cast<int>(leftOut));
+    dialog.SetRemembered(settings.value(QStringLiteral("organization"), 0).toInt(),
+                         settings.value(QStringLiteral("userName")).toString());
+    if (!AskDetails(parent, dialog) || !AgreedToKey(parent, *store)) {
         return;
     }
-    rows = selectedRows();
-    if (rows.empty()) {
-        return;
-    }
-    const StoreCondition* condition = store != nullptr ? store->Condition() : nullptr;
-    if (condition != nullptr && condition->keyMissing && !condition->newKeyAgreed) {
-        if (!AskYesNo(parent,
-                      QString::fromLatin1(add_messages::kAskNewKey)
-                          .arg(QString::fromStdString(condition->keyPath), QString::fromStdString(condition->path)),
-                      QString::fromLatin1(add_messages::kAskNewKeyCaption))) {
-            return;
-        }
-        store->AgreeToNewKey();
-    }
-    DeviceCatalogue* catalogue = context.Catalogue();
-    int counter = 1;
-    int registered = 0;
-    std::vector<Skipped> skipped;
-    for (const SelectedRow& row : rows) {
-        DeviceRecord record{};
-        dialog.FillRecord(record);
-        bool fits = AppendCounter(record.name, counter);
-        ++counter;
-        CopyText(record.host, row.address);
-        record.port = ParsePortText(row.port);
-        Skipped skip{QString::fromUtf8(record.name), row.address + QLatin1Char(':') + QString::number(record.port), {}};
-        if (!fits) {
-            skip.reason = QStringLiteral("name too long");
-        } else if (const char* character = UnstorableCharacter(record.host)) {
-            skip.reason = QStringLiteral("address holds %1").arg(QString::fromLatin1(character));
-        } else if (catalogue == nullptr || store == nullptr) {
-            skip.reason = SkipReasonText(AddRefusal::StoreFailed);
-        } else if (store->FindDeviceByAddress(record.host, record.port) != 0) {
-            skip.reason = QStringLiteral("already registered");
-        } else {
-            AddRefusal refusal = AddRefusal::None;
-            std::int32_t id = catalogue->AddDevice(record, refusal);
-            if (id != 0) {
-                ++registered;
-                catalogue->SetCameraTypes(id, dialog.cameraTypes.data(), static_cast<std::int32_t>(record.cameras));
-            } else if (refusal == AddRefusal::StoreFailed && store->Condition() != nullptr &&
-                       !store->Condition()->keyProblem.empty()) {
-                skip.reason = QString::fromStdString(store->Condition()->keyProblem);
-            } else {
-                skip.reason = SkipReasonText(refusal);
-            }
-        }
-        explicit_bzero(record.password, sizeof record.password);
-        if (!skip.reason.isEmpty()) {
-            skipped.push_back(std::move(skip));
-        }
-    }
-    if (store == nullptr || store->Save() == 0) {
-        QString why =
-            store == nullptr || store->Condition() == nullptr || store->Condition()->saveProblem.empty()
-                ? QString::fromStdString(context.Paths().DatabasePath()) + QStringLiteral(" cannot be written")
-                : QString::fromStdString(store->Condition()->saveProblem);
-        ShowMessage(parent, QString::fromLatin1(add_messages::kSaveFailed).arg(why),
+    settings.setValue(QStringLiteral("organization"), dialog.Details().orgId);
+    settings.setValue(QStringLiteral("userName"), dialog.Details().userName);
+    RegistrationDetails details = ToRegistration(dialog.Details());
+    RegistrationReport report = RegisterDevices(*catalogue, *store, details, rows);
+    explicit_bzero(details.password.data(), details.password.size());
+    if (!report.saved) {
+        ShowMessage(parent,
+                    QString::fromLatin1(add_messages::kSaveFailed).arg(QString::fromStdString(report.saveProblem)),
                     QString::fromLatin1(add_messages::kSaveFailedCaption));
         return;
     }
-    // another program changed the file meanwhile: what became a duplicate there was left out, and the
-    // catalogue no longer matches the file
-    if (const StoreCondition* saved = store->Condition()) {
-        if (saved->reloaded && catalogue != nullptr) {
-            catalogue->Reload();
-        }
-        for (const SkippedChange& change : saved->skipped) {
-            if (change.host.empty()) {
-                continue;
-            }
-            --registered;
-            skipped.push_back(
-                Skipped{QString::fromStdString(change.name),
-                        QString::fromStdString(change.host) + QLatin1Char(':') + QString::number(change.port),
-                        QString::fromLatin1(DescribeAddOutcome(change.reason)) +
-                            QStringLiteral(" (added by another program meanwhile)")});
-        }
-    }
-    ShowMessage(parent, Summary(registered, skipped), QString::fromLatin1(add_messages::kSummaryCaption));
+    ShowSummary(parent, report);
 }
 
 }  // namespace vantrel

@@ -14,10 +14,12 @@ namespace vantrel {
 
 class ProgramContext;
 
-// The texts of the "IP Address" and "Port Number" columns of one selected row.
+// The texts of the "IP Address" and "Port Number" columns of one selected row, and why the search doubts it
+// ("outside the adapter's subnet", ...; empty when it does not).
 struct SelectedRow {
     QString address;
     QString port;
+    QString warning;
 };
 using SelectedRowsSource = std::function<std::vector<SelectedRow>()>;
 
@@ -35,17 +37,24 @@ inline constexpr const char* kAskNewKey =
     "devices? The old passwords stay unreadable unless the key file is restored.";
 inline constexpr const char* kAskNewKeyCaption = "Vantrel";
 inline constexpr const char* kSummaryCaption = "Vantrel";
+inline constexpr const char* kAllRegistered = "The selected devices are registered already.";
+// %1: the rows with their warnings, one a line.
+inline constexpr const char* kAskWarned = "These devices answered with a warning:\n%1\nRegister them too?";
+// %1: "user name", "password" or "user name and password".
+inline constexpr const char* kAskEmpty = "The %1 is empty. Register the devices without one?";
 }  // namespace add_messages
 
 // Value of the port text's leading decimal digits; 0 when it starts with none, 65535 at most.
 unsigned ParsePortText(const QString& text);
 
-// Runs the flow on the UI thread. selectedRows is asked before the dialog (none: the prompt, nothing else) and
-// again after OK, in row order. A database the store cannot save to is told and nothing is asked. Cancel adds
-// and writes nothing; so does No when a new password key would have to be made while enciphered passwords
-// lack theirs. Rows whose address and port are already registered are skipped; refused rows still use up
-// their running number. The database is saved once after the last row, then one summary tells how many were
-// registered and which were skipped, with the reason and address; a failed save is told, naming the file and why.
+// Runs the flow on the UI thread. selectedRows is asked once (none: the prompt, nothing else). A database the
+// store cannot save to is told and nothing is asked. Rows whose address and port are registered already are left
+// out before the dialog (all of them: a message, no dialog); rows with a warning are named with a question (No
+// leaves them out). The dialog starts with the organization and user name used last for this data folder; an
+// empty user name or password is asked about once. Cancel adds and writes nothing; so does No when a new password
+// key would have to be made while enciphered passwords lack theirs. Refused rows still use up their running
+// number. The database is saved once, then a summary gives the counts, with the skipped rows and why in its
+// details; a failed save is told, naming the file and why.
 void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRowsSource& selectedRows);
 
 }  // namespace vantrel

@@ -5,12 +5,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSpinBox>
 #include <algorithm>
 #include <cstring>
 
 #include "catalogue/device_catalogue.h"
+#include "catalogue/registration.h"
 #include "context/program_context.h"
 #include "records/text_field.h"
+#include "store/device_store.h"
 #include "store/store_text.h"
 #include "ui/camera_type_dialog.h"
 #include "ui/dialog_buttons.h"
@@ -24,19 +27,9 @@
 namespace vantrel {
 namespace {
 
-constexpr int kMaxTextBytes = static_cast<int>(kTextFieldSize) - 1;
 // The labels reach up to the fields (at 190): the template's label widths were measured for its own font and
 // cut the texts of wider ones.
 constexpr int kLabelRight = 187;
-
-int DecimalDigits(int value) {
-    int digits = 1;
-    while (value >= 10) {
-        value /= 10;
-        ++digits;
-    }
-    return digits;
-}
 
 QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry) {
     auto* edit = new QLineEdit(parent);
@@ -99,6 +92,8 @@ DeviceManagementDialog::DeviceManagementDialog(ProgramContext& context, QWidget*
     connect(cameraTypeButton_, &QPushButton::clicked, this, &DeviceManagementDialog::OnEditCameraType);
     group->lower();
 
+    MakePreviewControls(du);
+
     orgEditor_ = new OrgTreeEditor(orgTree_, context_);
 
     // tab order as the operator fills the form, then the tree (and round again)
@@ -106,11 +101,41 @@ DeviceManagementDialog::DeviceManagementDialog(ProgramContext& context, QWidget*
     setTabOrder(userNameEdit_, passwordEdit_);
     setTabOrder(passwordEdit_, channelEdit_);
     setTabOrder(channelEdit_, cameraTypeButton_);
-    setTabOrder(cameraTypeButton_, okButton_);
+    setTabOrder(cameraTypeButton_, firstNumber_);
+    setTabOrder(firstNumber_, freeNumberButton_);
+    setTabOrder(freeNumberButton_, okButton_);
     setTabOrder(okButton_, cancelButton_);
     setTabOrder(cancelButton_, orgTree_);
 
     setFixedSize(du.X(316), du.Y(299));
+}
+
+void DeviceManagementDialog::MakePreviewControls(const DialogUnits& du) {
+    preview_ = new QLabel(this);
+    preview_->setObjectName(QStringLiteral("namePreview"));
+    preview_->setGeometry(du.Rect(126, 158, 180, 10));
+    nameWarning_ = new QLabel(this);
+    nameWarning_->setObjectName(QStringLiteral("nameWarning"));
+    nameWarning_->setWordWrap(true);
+    nameWarning_->setGeometry(du.Rect(126, 170, 180, 20));
+    auto* firstLabel = MakeLabel(this, "Start n&umbers at", du.Rect(126, 226, 62, 8), nullptr);
+    firstNumber_ = new QSpinBox(this);
+    firstNumber_->setObjectName(QStringLiteral("firstNumber"));
+    firstNumber_->setRange(1, 999999);
+    firstNumber_->setGeometry(du.Rect(190, 224, 40, 14));
+    firstLabel->setBuddy(firstNumber_);
+    freeNumberButton_ = new QPushButton(QStringLiteral("Use &free"), this);
+    freeNumberButton_->setObjectName(QStringLiteral("useFreeNumber"));
+    freeNumberButton_->setAutoDefault(false);
+    freeNumberButton_->setGeometry(du.Rect(234, 224, 45, 14));
+    freeNumberButton_->setEnabled(false);
+    leftOut_ = new QLabel(this);
+    leftOut_->setObjectName(QStringLiteral("leftOut"));
+    leftOut_->setWordWrap(true);
+    leftOut_->setGeometry(du.Rect(126, 244, 180, 20));
+    connect(nameEdit_, &QLineEdit::textChanged, this, &DeviceManagementDialog::UpdatePreview);
+    connect(firstNumber_, qOverload<int>(&QSpinBox::valueChanged), this, &DeviceManagementDialog::UpdatePreview);
+    connect(freeNumberButton_, &QPushButton::clicked, this, &DeviceManagementDialog::UseFreeNumber);
 }
 
 void DeviceManagementDialog::setVisible(bool visible) {
@@ -123,17 +148,17 @@ void DeviceManagementDialog::setVisible(bool visible) {
 void DeviceManagementDialog::InitDialog() {
     UpdateData(false);
     orgTree_->clear();
-    orgEditor_->Refresh(0);
+    orgEditor_->Refresh(rememberedOrg_);
     nameEdit_->setFocus();
 }
 
 bool DeviceManagementDialog::UpdateData(bool saveAndValidate) {
     if (!saveAndValidate) {
-        channelEdit_->setText(QString::number(channelCount));
-        nameEdit_->setText(deviceName);
-        passwordEdit_->setText(password);
-        userNameEdit_->setText(userName);
-        organizationEdit_->setText(orgName);
+        channelEdit_->setText(QString::number(details_.channelCount));
+        nameEdit_->setText(details_.deviceName);
+        passwordEdit_->setText(details_.password);
+        userNameEdit_->setText(details_.userName);
+        organizationEdit_->setText(details_.orgName);
         return true;
     }
     bool whole = false;
@@ -145,11 +170,11 @@ bool DeviceManagementDialog::UpdateData(bool saveAndValidate) {
         channelEdit_->selectAll();
         return false;
     }
-    channelCount = channels;
-    deviceName = nameEdit_->text();
-    password = passwordEdit_->text();
-    userName = userNameEdit_->text();
-    orgName = organizationEdit_->text();
+    details_.channelCount = channels;
+    details_.deviceName = nameEdit_->text();
+    details_.password = passwordEdit_->text();
+    details_.userName = userNameEdit_->text();
+    details_.orgName = organizationEdit_->text();
     return true;
 }
 
@@ -157,34 +182,80 @@ void DeviceManagementDialog::OnSelchangedOrgTree(QTreeWidgetItem* current) {
     if (current == nullptr) {
         return;
     }
-    orgName = current->text(0);
-    orgId = OrgTreeCtrl::OrgIdOf(current);
+    details_.orgName = current->text(0);
+    details_.orgId = OrgTreeCtrl::OrgIdOf(current);
     // only the organization changes; what the operator typed into the other fields stays
-    organizationEdit_->setText(orgName);
+    organizationEdit_->setText(details_.orgName);
 }
 
 bool DeviceManagementDialog::CheckTextField(const QString& text, const char* fieldName, int reservedBytes,
                                             bool storedAsText) {
-    const QString field = QString::fromLatin1(fieldName);
-    QString problem;
     QByteArray bytes = text.toUtf8();
-    const char* character =
-        storedAsText ? UnstorableCharacter(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))
-                     : UnstorableCharacter(text.contains(QLatin1Char('"')) ? "\"" : "");
-    if (character != nullptr) {
-        problem = QStringLiteral("%1 must not contain %2!").arg(field, QString::fromLatin1(character));
-    } else if (text.toUtf8().size() + reservedBytes > kMaxTextBytes) {
-        problem = reservedBytes > 0
-                      ? QStringLiteral("%1 is too long! Together with the device number it must fit in %2 bytes.")
-                            .arg(field)
-                            .arg(kMaxTextBytes)
-                      : QStringLiteral("%1 is too long! It must fit in %2 bytes.").arg(field).arg(kMaxTextBytes);
-    }
-    if (problem.isEmpty()) {
+    std::string problem = TextFieldProblem(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                                           fieldName, static_cast<std::size_t>(reservedBytes), storedAsText);
+    if (problem.empty()) {
         return true;
     }
-    ShowMessage(this, problem, QString::fromLatin1(device_messages::kErrorCaption));
+    ShowMessage(this, QString::fromStdString(problem), QString::fromLatin1(device_messages::kErrorCaption));
     return false;
+}
+
+void DeviceManagementDialog::SetRowCount(int rows) {
+    rowCount_ = rows < 1 ? 1 : rows;
+    UpdatePreview();
+}
+
+void DeviceManagementDialog::SetLeftOut(int rows) {
+    leftOut_->setText(rows <= 0 ? QString()
+                      : rows == 1
+                          ? QStringLiteral("1 selected device is registered already and left out.")
+                          : QStringLiteral("%1 selected devices are registered already and left out.").arg(rows));
+}
+
+void DeviceManagementDialog::SetRemembered(std::int32_t orgId, const QString& userName) {
+    rememberedOrg_ = orgId;
+    details_.userName = userName;
+}
+
+void DeviceManagementDialog::UpdatePreview() {
+    const QString base = nameEdit_->text().trimmed();
+    const int first = firstNumber_->value();
+    auto name = [&base](int number) { return base + QString::number(number); };
+    QString names =
+        rowCount_ == 1 ? name(first)
+        : rowCount_ <= 3
+            ? QStringList{name(first), name(first + 1), name(first + 2)}.mid(0, rowCount_).join(QStringLiteral(", "))
+            : name(first) + QStringLiteral(" \u2026 ") + name(first + rowCount_ - 1);
+    preview_->setText(base.isEmpty()   ? QString()
+                      : rowCount_ == 1 ? QStringLiteral("1 device: %1").arg(names)
+                                       : QStringLiteral("%1 devices: %2").arg(rowCount_).arg(names));
+    DeviceStore* store = context_.Store();
+    QStringList existing;
+    if (store != nullptr && !base.isEmpty()) {
+        for (int n = first; n < first + rowCount_; ++n) {
+            if (store->FindDeviceByName(name(n).toUtf8().constData()) != 0) {
+                existing << name(n);
+            }
+        }
+    }
+    freeNumber_ = 1;
+    if (!existing.isEmpty()) {
+        const std::string base8 = base.toStdString();
+        freeNumber_ = FirstFreeNumber(base8, rowCount_, [store](const std::string& candidate) {
+            return store->FindDeviceByName(candidate.c_str()) != 0;
+        });
+        QString shown = existing.mid(0, 3).join(QStringLiteral(", ")) +
+                        (existing.size() > 3 ? QStringLiteral(", \u2026") : QString());
+        nameWarning_->setText(
+            QStringLiteral("Already registered: %1. Numbers from %2 are free.").arg(shown).arg(freeNumber_));
+    } else {
+        nameWarning_->clear();
+    }
+    freeNumberButton_->setEnabled(!existing.isEmpty());
+}
+
+void DeviceManagementDialog::UseFreeNumber() {
+    firstNumber_->setValue(freeNumber_);
 }
 
 void DeviceManagementDialog::accept() {
@@ -192,30 +263,31 @@ void DeviceManagementDialog::accept() {
         return;
     }
     const QString caption = QString::fromLatin1(device_messages::kErrorCaption);
-    QString trimmed = deviceName.trimmed();
+    QString trimmed = details_.deviceName.trimmed();
     if (trimmed.isEmpty()) {
         ShowMessage(this, QString::fromLatin1(device_messages::kNameInvalid), caption);
         nameEdit_->setFocus();
         return;
     }
-    if (channelCount < 1 || channelCount > kMaxChannels) {
+    if (details_.channelCount < 1 || details_.channelCount > kMaxChannels) {
         ShowMessage(this, QString::fromLatin1(device_messages::kChannelRange), caption);
         channelEdit_->setFocus();
         return;
     }
-    if (!CheckTextField(trimmed, "Device Name", DecimalDigits(rowCount_))) {
+    details_.firstNumber = firstNumber_->value();
+    if (!CheckTextField(trimmed, "Device Name", DecimalDigits(details_.firstNumber + rowCount_ - 1))) {
         nameEdit_->setFocus();
         return;
     }
-    if (!CheckTextField(userName, "User Name", 0)) {
+    if (!CheckTextField(details_.userName, "User Name", 0)) {
         userNameEdit_->setFocus();
         return;
     }
-    if (!CheckTextField(password, "Password", 0, false)) {
+    if (!CheckTextField(details_.password, "Password", 0, false)) {
         passwordEdit_->setFocus();
         return;
     }
-    deviceName = trimmed;
+    details_.deviceName = trimmed;
     QDialog::accept();
 }
 
@@ -223,25 +295,17 @@ void DeviceManagementDialog::OnEditCameraType() {
     if (!UpdateData(true)) {
         return;
     }
-    if (channelCount < 1 || channelCount > kMaxChannels) {
+    if (details_.channelCount < 1 || details_.channelCount > kMaxChannels) {
         ShowMessage(this, QString::fromLatin1(device_messages::kChannelRange),
                     QString::fromLatin1(device_messages::kCameraTypeCaption));
         return;
     }
     CameraTypeDialog dialog(UiTextTableFor(context_.Paths()), this);
-    dialog.channelCount = channelCount;
-    dialog.cameraTypes = cameraTypes;
+    dialog.channelCount = details_.channelCount;
+    dialog.cameraTypes = details_.cameraTypes;
     if (dialog.exec() == QDialog::Accepted) {
-        cameraTypes = dialog.cameraTypes;
+        details_.cameraTypes = dialog.cameraTypes;
     }
-}
-
-void DeviceManagementDialog::FillRecord(DeviceRecord& record) const {
-    CopyText(record.name, deviceName);
-    CopyText(record.password, password);
-    CopyText(record.username, userName);
-    record.cameras = static_cast<std::uint32_t>(channelCount);
-    record.orgId = static_cast<std::uint32_t>(orgId);
 }
 
 }  // namespace vantrel

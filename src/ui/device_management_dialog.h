@@ -1,7 +1,8 @@
 #pragma once
 
 // "Device Management": the details every selected device shares (organization, name, credentials,
-// channel count, camera types). The values stay in the members after the dialog has closed.
+// channel count, camera types), with a preview of the names the devices will get and where numbering starts.
+// Details() gives the values after the dialog has closed.
 
 #include <QDialog>
 #include <QString>
@@ -10,15 +11,30 @@
 
 #include "records/records.h"
 
+class QLabel;
 class QLineEdit;
+class QSpinBox;
 class QPushButton;
 class QTreeWidgetItem;
 
 namespace vantrel {
 
+class DialogUnits;
 class OrgTreeCtrl;
 class OrgTreeEditor;
 class ProgramContext;
+
+// What the dialog collected.
+struct DeviceDetails {
+    std::int32_t channelCount = 8;
+    QString deviceName;  // trimmed after OK
+    QString password;
+    QString userName;
+    QString orgName;
+    std::int32_t orgId = 0;
+    std::array<std::int32_t, kMaxChannels> cameraTypes{};
+    int firstNumber = 1;  // running number of the first device
+};
 
 class DeviceManagementDialog : public QDialog {
     Q_OBJECT
@@ -27,25 +43,15 @@ public:
     // The organization tree comes from the context's catalogue.
     explicit DeviceManagementDialog(ProgramContext& context, QWidget* parent = nullptr);
 
-    std::int32_t channelCount = 8;
-    QString deviceName;  // trimmed after OK
-    QString password;
-    QString userName;
-    QString orgName;
-    std::int32_t orgId = 0;
-    std::array<std::int32_t, kMaxChannels> cameraTypes{};
+    // How many devices the name is for: the preview shows their names, and OK refuses a name that does not fit
+    // its field together with the running number of the last one. 1 unless told.
+    void SetRowCount(int rows);
+    // Selected rows that are registered already and left out: the dialog says how many.
+    void SetLeftOut(int rows);
+    // Starts on this organization (when the tree holds it) and user name, as last time.
+    void SetRemembered(std::int32_t orgId, const QString& userName);
 
-    // How many devices the name is for: OK refuses a name that does not fit its field together with the
-    // running number of the last one. 1 unless told.
-    void SetRowCount(int rows) { rowCount_ = rows < 1 ? 1 : rows; }
-
-    // Copies name, password, user name, channel count and organization into record; nothing else is touched.
-    // Texts that do not fit (OK refuses them) are cut at a character boundary, never past the field.
-    void FillRecord(DeviceRecord& record) const;
-
-    // The controls, for tests.
-    OrgTreeCtrl* OrgTree() const { return orgTree_; }
-    OrgTreeEditor* OrgEditor() const { return orgEditor_; }
+    const DeviceDetails& Details() const { return details_; }
 
     void setVisible(bool visible) override;
 
@@ -64,6 +70,10 @@ private:
     // storedAsText: the field goes into the file as it is, so "<" and "&" are refused like the double quote
     // (a password is stored enciphered and only the double quote is refused).
     bool CheckTextField(const QString& text, const char* fieldName, int reservedBytes, bool storedAsText = true);
+    // The names the devices would get, and those of them that exist already, under the name field.
+    void UpdatePreview();
+    void UseFreeNumber();
+    void MakePreviewControls(const DialogUnits& du);
 
     ProgramContext& context_;
     OrgTreeCtrl* orgTree_ = nullptr;
@@ -76,7 +86,15 @@ private:
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QPushButton* cameraTypeButton_ = nullptr;
+    QLabel* preview_ = nullptr;
+    QLabel* nameWarning_ = nullptr;
+    QLabel* leftOut_ = nullptr;
+    QSpinBox* firstNumber_ = nullptr;
+    QPushButton* freeNumberButton_ = nullptr;
+    DeviceDetails details_;
     int rowCount_ = 1;
+    int freeNumber_ = 1;
+    std::int32_t rememberedOrg_ = 0;
 };
 
 // Message texts of the dialog's checks.

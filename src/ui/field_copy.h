@@ -15,8 +15,7 @@ namespace vantrel {
 // The UTF-8 of text in field, cut at a whole character (CopyToField); the rest of the field zero-filled.
 inline void CopyText(char (&field)[kTextFieldSize], const QString& text) {
     QByteArray bytes = text.toUtf8();
-    std::memset(field, 0, sizeof field);
-    CopyToField(field, sizeof field, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    CopyText(field, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 }  // namespace vantrel

@@ -26,6 +26,7 @@
 #include "context/program_context.h"
 #include "records/text_field.h"
 #include "ui/about_dialog.h"
+#include "ui/devices_window.h"
 #include "ui/dialog_units.h"
 #include "ui/elided_label.h"
 #include "ui/found_device_model.h"
@@ -69,6 +70,19 @@ bool HasMark(int column) {
 
 bool Registrable(const FoundRow& row) {
     return row.Answered(kProtocolNative) && row.portKnown;
+}
+
+// What Add asks about before registering a row: a device that cannot be reached where it is, or whose reply
+// came from another host.
+QString WarningText(const FoundRow& row) {
+    QStringList warnings;
+    if (row.outsideAdapterSubnet) {
+        warnings << QStringLiteral("outside the adapter's subnet");
+    }
+    if (row.senderMismatch) {
+        warnings << QStringLiteral("answered from %1").arg(QString::fromStdString(DottedDecimal(row.senderAddress)));
+    }
+    return warnings.join(QStringLiteral(", "));
 }
 
 }  // namespace
@@ -174,11 +188,15 @@ void SearchDialog::BuildButtons() {
     refreshButton_ = new QPushButton(QStringLiteral("&Refresh"), this);
     refreshButton_->setObjectName(QStringLiteral("refreshButton"));
     connect(refreshButton_, &QPushButton::clicked, this, &SearchDialog::Refresh);
-    for (QPushButton* button : {closeButton_, addButton_, refreshButton_}) {
+    devicesButton_ = new QPushButton(QString::fromUtf8("De&vices\u2026"), this);
+    devicesButton_->setObjectName(QStringLiteral("devicesButton"));
+    connect(devicesButton_, &QPushButton::clicked, this, &SearchDialog::ShowDevices);
+    for (QPushButton* button : {closeButton_, addButton_, refreshButton_, devicesButton_}) {
         button->setAutoDefault(false);
     }
     setTabOrder(list_, addButton_);
     setTabOrder(addButton_, refreshButton_);
+    setTabOrder(refreshButton_, devicesButton_);
 }
 
 // The context menu's letters are its own: the about item keeps the A that string 101 gives it.
@@ -188,6 +206,8 @@ void SearchDialog::BuildActions() {
     listMenu_->addAction(AddWindowAction("addAction", QStringLiteral("A&dd"), QKeySequence(), &SearchDialog::OnAdd));
     listMenu_->addAction(
         AddWindowAction("refreshAction", QStringLiteral("&Refresh"), QKeySequence(Qt::Key_F5), &SearchDialog::Refresh));
+    listMenu_->addAction(AddWindowAction("devicesAction", QString::fromUtf8("De&vices\u2026"),
+                                         QKeySequence(Qt::CTRL | Qt::Key_D), &SearchDialog::ShowDevices));
     listMenu_->addSeparator();
     listMenu_->addAction(
         AddWindowAction("copyAction", QStringLiteral("&Copy"), QKeySequence::Copy, &SearchDialog::CopySelection));
@@ -259,6 +279,7 @@ void SearchDialog::BuildLayout() {
     buttons->addWidget(closeButton_);
     buttons->addWidget(addButton_);
     buttons->addWidget(refreshButton_);
+    buttons->addWidget(devicesButton_);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(du.X(5), du.Y(7), du.X(5), du.Y(5));
     layout->addWidget(list_, 1);
@@ -406,7 +427,7 @@ std::vector<SelectedRow> SearchDialog::SelectedRows() const {
     for (const FoundRow* row : RowsAsShown(true)) {
         if (Registrable(*row)) {
             rows.push_back(SelectedRow{QString::fromStdString(AddressText(row->device)),
-                                       QString::fromStdString(PortText(row->device))});
+                                       QString::fromStdString(PortText(row->device)), WarningText(*row)});
         }
     }
     return rows;
@@ -494,6 +515,20 @@ void SearchDialog::OnAdd() {
     if (onvifOnly > 0) {
         notice_ = QStringLiteral("%1 left out of Add: answers ONVIF only").arg(onvifOnly);
         ShowStatus(session_->Status());
+    }
+    MarkRegistered();
+}
+
+void SearchDialog::ShowDevices() {
+    DevicesWindow window(context_, this);
+    auto feed = [this, &window] { window.ShowAnswers(model_->Rows()); };
+    feed();
+    const QList<QMetaObject::Connection> feeds{connect(model_, &QAbstractItemModel::rowsInserted, &window, feed),
+                                               connect(model_, &QAbstractItemModel::dataChanged, &window, feed),
+                                               connect(model_, &QAbstractItemModel::modelReset, &window, feed)};
+    window.exec();
+    for (const QMetaObject::Connection& connection : feeds) {
+        disconnect(connection);
     }
     MarkRegistered();
 }

@@ -108,6 +108,8 @@ private:
     void ShowAbout();
     // "Search details…": the round's statistics per adapter and the problems found.
     void ShowDetails();
+    // "Devices…": the registered devices, marked answering or not from this window's rows.
+    void ShowDevices();
     // "Probe address…": both probes to one address; the status line says what came back.
     void ProbeOneAddress();
     void OnAddressProbed();
@@ -122,6 +124,7 @@ private:
     QPushButton* closeButton_ = nullptr;
     QPushButton* addButton_ = nullptr;
     QPushButton* refreshButton_ = nullptr;
+    QPushButton* devicesButton_ = nullptr;
     QMenu* listMenu_ = nullptr;
     QMenu* columnMenu_ = nullptr;
     AddressProbeOptions probeOptions_;

@@ -46,6 +46,7 @@ QPointer<QTimer> WhenModal(std::function<void(T*)> act) {
 struct Message {
     QString text;
     QString caption;
+    QString details;  // the box's scrollable details area
 };
 
 // Records every message box ShowMessage puts up while alive, and closes it as the operator would with OK.
@@ -68,7 +69,7 @@ protected:
         if (event->type() == QEvent::Show) {
             auto* box = qobject_cast<QMessageBox*>(watched);
             if (box != nullptr && box->objectName() == QStringLiteral("messageBox")) {
-                messages.push_back({box->text(), box->windowTitle()});
+                messages.push_back({box->text(), box->windowTitle(), box->detailedText()});
                 QMetaObject::invokeMethod(
                     box, [box] { box->done(QMessageBox::Ok); }, Qt::QueuedConnection);
             }

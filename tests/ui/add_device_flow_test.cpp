@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -46,9 +47,10 @@ QPointer<QTimer> AnswerDialog(const Details& details, bool cancel = false) {
         }
         if (!details.organization.isEmpty()) {
             QList<QTreeWidgetItem*> found =
-                dialog->OrgTree()->findItems(details.organization, Qt::MatchExactly | Qt::MatchRecursive);
+                dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))
+                    ->findItems(details.organization, Qt::MatchExactly | Qt::MatchRecursive);
             QVERIFY(!found.isEmpty());
-            dialog->OrgTree()->setCurrentItem(found.first());
+            dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->setCurrentItem(found.first());
         }
         dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(details.name);
         dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->setText(details.user);
@@ -74,7 +76,7 @@ QPointer<QTimer> AnswerDialog(const Details& details, bool cancel = false) {
 std::vector<SelectedRow> Rows(std::initializer_list<std::pair<const char*, const char*>> rows) {
     std::vector<SelectedRow> selected;
     for (const auto& row : rows) {
-        selected.push_back({QString::fromLatin1(row.first), QString::fromLatin1(row.second)});
+        selected.push_back({QString::fromLatin1(row.first), QString::fromLatin1(row.second), {}});
     }
     return selected;
 }
@@ -234,8 +236,8 @@ private slots:
         SaveCounter saves(folder->Path() + QStringLiteral("XML"));
         AnswerDialog(Details{});
         Run(Rows({{"10.0.0.2", "8000"}, {"10.0.0.5", "8000"}, {"10.0.0.7", ""}}));
-        QCOMPARE(log.Texts(), QStringList{QStringLiteral("2 devices were registered.\n\nSkipped:\n"
-                                                         "Cam2 (10.0.0.5:8000): duplicate name")});
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("2 devices were registered, 1 was skipped.")});
+        QCOMPARE(log.messages[0].details, QStringLiteral("Cam2 (10.0.0.5:8000): duplicate name"));
         QCOMPARE(log.messages[0].caption, QStringLiteral("Vantrel"));
         QCOMPARE(saves.Count(), 1);
         const DeviceRecord* first = Stored("Cam1");
@@ -278,18 +280,19 @@ private slots:
         QVERIFY(Stored("Theirs") != nullptr && Stored("Lobby1") != nullptr);
     }
 
-    void everyRowRefused_oneSummaryAndStillWrittenOnce() {
+    void everySelectedRowRegistered_toldWithoutTheDialog() {
         MessageLog log;
         SaveCounter saves(folder->Path() + QStringLiteral("XML"));
-        Details details;
-        details.name = QStringLiteral("Other");
-        AnswerDialog(details);
+        int opened = 0;
+        QPointer<QTimer> watch = WhenModal<DeviceManagementDialog>([&opened](DeviceManagementDialog* dialog) {
+            ++opened;
+            dialog->reject();
+        });
         Run(Rows({{"10.0.0.50", "8000"}, {"10.0.0.50", "8000"}}));
-        QCOMPARE(log.Texts(), QStringList{QStringLiteral("0 devices were registered.\n\nSkipped:\n"
-                                                         "Other1 (10.0.0.50:8000): already registered\n"
-                                                         "Other2 (10.0.0.50:8000): already registered")});
-        QCOMPARE(saves.Count(), 1);
-        QCOMPARE(folder->Context().Store()->CountDevices(), 1u);
+        delete watch.data();
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("The selected devices are registered already.")});
+        QCOMPARE(opened, 0);
+        QCOMPARE(saves.Count(), 0);
     }
 
     void sameAddressOtherPort_isAnotherDevice() {
@@ -298,6 +301,88 @@ private slots:
         Run(Rows({{"10.0.0.50", "8001"}}));
         QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
         QVERIFY(Stored("Cam1") != nullptr);
+    }
+
+    void preview_namesTheDevicesAndOffersTheFirstFreeStart() {
+        MessageLog log;
+        QString preview;
+        QString warning;
+        WhenModal<DeviceManagementDialog>([&](DeviceManagementDialog* dialog) {
+            dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(QStringLiteral("Cam"));
+            dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("admin"));
+            dialog->findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("pw"));
+            preview = dialog->findChild<QLabel*>(QStringLiteral("namePreview"))->text();
+            warning = dialog->findChild<QLabel*>(QStringLiteral("nameWarning"))->text();
+            dialog->findChild<QPushButton*>(QStringLiteral("useFreeNumber"))->click();
+            dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+        });
+        Run(Rows({{"10.0.0.1", "80"}, {"10.0.0.2", "80"}, {"10.0.0.3", "80"}, {"10.0.0.4", "80"}}));
+        QCOMPARE(preview, QString::fromUtf8("4 devices: Cam1 \u2026 Cam4"));
+        QCOMPARE(warning, QStringLiteral("Already registered: Cam2. Numbers from 3 are free."));
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("4 devices were registered.")});
+        QVERIFY(Stored("Cam3") != nullptr && Stored("Cam6") != nullptr);
+    }
+
+    void registeredRowsLeftOut_warnedRowsAsked_detailsRemembered() {
+        MessageLog log;
+        QString leftOut;
+        QString question;
+        WhenModal<QMessageBox>([&question](QMessageBox* box) {
+            question = box->text();
+            box->button(QMessageBox::No)->click();
+        });
+        Details details;
+        details.organization = QStringLiteral("Harbour");
+        details.beforeOk = [&leftOut] {
+            leftOut = qobject_cast<QDialog*>(QApplication::activeModalWidget())
+                          ->findChild<QLabel*>(QStringLiteral("leftOut"))
+                          ->text();
+        };
+        AnswerDialog(details);
+        std::vector<SelectedRow> rows = Rows({{"10.0.0.50", "8000"}, {"10.0.0.1", "80"}, {"192.168.1.108", "80"}});
+        rows[2].warning = QStringLiteral("outside the adapter's subnet");
+        Run(rows);
+        QCOMPARE(question, QStringLiteral("These devices answered with a warning:\n192.168.1.108:80: outside the "
+                                          "adapter's subnet\nRegister them too?"));
+        QCOMPARE(leftOut, QStringLiteral("1 selected device is registered already and left out."));
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
+        QVERIFY(folder->Context().Store()->FindDeviceByAddress("192.168.1.108", 80) == 0);
+
+        // the next Add starts on the organization and user name of this one, never the password
+        QString organization;
+        QString user;
+        QString password;
+        WhenModal<DeviceManagementDialog>([&](DeviceManagementDialog* dialog) {
+            organization = dialog->findChild<QLineEdit*>(QStringLiteral("organization"))->text();
+            user = dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->text();
+            password = dialog->findChild<QLineEdit*>(QStringLiteral("password"))->text();
+            dialog->reject();
+        });
+        Run(Rows({{"10.0.0.9", "80"}}));
+        QCOMPARE(organization, QStringLiteral("Harbour"));
+        QCOMPARE(user, QStringLiteral("admin"));
+        QCOMPARE(password, QString());
+    }
+
+    void emptyPassword_askedOnce_noReturnsToTheDialog() {
+        MessageLog log;
+        int shown = 0;
+        std::function<void(DeviceManagementDialog*)> fill = [&shown](DeviceManagementDialog* dialog) {
+            ++shown;
+            dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(QStringLiteral("Cam"));
+            dialog->findChild<QLineEdit*>(QStringLiteral("password"))->setText(QString());
+            dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("admin"));
+            dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+        };
+        WhenModal<DeviceManagementDialog>(fill);
+        WhenModal<QMessageBox>([fill](QMessageBox* box) {
+            QCOMPARE(box->text(), QStringLiteral("The password is empty. Register the devices without one?"));
+            WhenModal<DeviceManagementDialog>(fill);
+            box->button(QMessageBox::No)->click();
+        });
+        Run(Rows({{"10.0.0.1", "80"}}));
+        QCOMPARE(shown, 2);  // asked once: the second OK registers
+        QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
     }
 
     void saveFails_operatorToldWhichFile() {

@@ -74,8 +74,8 @@ private slots:
         QCOMPARE(Field(dialog, "organization")->text(), QStringLiteral("Organization"));
         QVERIFY(Field(dialog, "organization")->isReadOnly());
         QCOMPARE(Field(dialog, "password")->echoMode(), QLineEdit::Password);
-        QCOMPARE(dialog.orgId, 0);
-        OrgTreeCtrl* tree = dialog.OrgTree();
+        QCOMPARE(dialog.Details().orgId, 0);
+        OrgTreeCtrl* tree = dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"));
         QCOMPARE(tree->topLevelItemCount(), 1);
         QTreeWidgetItem* root = tree->topLevelItem(0);
         QCOMPARE(root->text(0), QStringLiteral("Organization"));
@@ -208,30 +208,26 @@ private slots:
         }
     }
 
-    void ok_trimsTheNameAndFillsTheRecord() {
+    void ok_trimsTheNameAndGivesTheDetails() {
         DeviceManagementDialog dialog(folder->Context());
         dialog.show();
-        dialog.OrgTree()->setCurrentItem(FindItem(dialog.OrgTree(), QStringLiteral("Harbour")));
+        dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))
+            ->setCurrentItem(
+                FindItem(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), QStringLiteral("Harbour")));
         Type(dialog, "deviceName", QStringLiteral("  Cam\t "));
         Type(dialog, "userName", QStringLiteral(" admin "));
         Type(dialog, "password", QStringLiteral("pässwörd"));
         Type(dialog, "totalChannel", QStringLiteral("4"));
         QTest::mouseClick(Button(dialog, "okButton"), Qt::LeftButton);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(dialog.deviceName, QStringLiteral("Cam"));
+        QCOMPARE(dialog.Details().deviceName, QStringLiteral("Cam"));
 
-        DeviceRecord record{};
-        std::memset(&record, 0x5A, sizeof record);
-        DeviceRecord untouched = record;
-        dialog.FillRecord(record);
-        QCOMPARE(QByteArray(record.name), QByteArray("Cam"));
-        QCOMPARE(QByteArray(record.username), QByteArray(" admin "));
-        QCOMPARE(QString::fromUtf8(record.password), QStringLiteral("pässwörd"));
-        QCOMPARE(record.cameras, 4u);
-        QCOMPARE(record.orgId, harbour);
-        QCOMPARE(std::memcmp(record.host, untouched.host, sizeof record.host), 0);
-        QCOMPARE(record.port, untouched.port);
-        QCOMPARE(record.ddnsFlag, untouched.ddnsFlag);
+        const DeviceDetails& details = dialog.Details();
+        QCOMPARE(details.userName, QStringLiteral(" admin "));
+        QCOMPARE(details.password, QStringLiteral("pässwörd"));
+        QCOMPARE(details.channelCount, 4);
+        QCOMPARE(details.orgId, static_cast<std::int32_t>(harbour));
+        QCOMPARE(details.firstNumber, 1);
     }
 
     void choosingAnOrganization_keepsWhatWasTyped() {
@@ -240,18 +236,21 @@ private slots:
         Type(dialog, "deviceName", QStringLiteral("Cam"));
         Type(dialog, "userName", QStringLiteral("admin"));
         Type(dialog, "totalChannel", QStringLiteral("12"));
-        QTreeWidgetItem* northItem = FindItem(dialog.OrgTree(), QStringLiteral("North"));
-        QTest::mouseClick(dialog.OrgTree()->viewport(), Qt::LeftButton, {},
-                          dialog.OrgTree()->visualItemRect(northItem).center());
-        QCOMPARE(dialog.OrgTree()->currentItem(), northItem);
+        QTreeWidgetItem* northItem =
+            FindItem(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), QStringLiteral("North"));
+        QTest::mouseClick(
+            dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->viewport(), Qt::LeftButton, {},
+            dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->visualItemRect(northItem).center());
+        QCOMPARE(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->currentItem(), northItem);
         QCOMPARE(Field(dialog, "organization")->text(), QStringLiteral("North"));
-        QCOMPARE(dialog.orgId, static_cast<std::int32_t>(north));
+        QCOMPARE(dialog.Details().orgId, static_cast<std::int32_t>(north));
         QCOMPARE(Field(dialog, "deviceName")->text(), QStringLiteral("Cam"));
         QCOMPARE(Field(dialog, "userName")->text(), QStringLiteral("admin"));
         QCOMPARE(Field(dialog, "totalChannel")->text(), QStringLiteral("12"));
-        dialog.OrgTree()->setCurrentItem(dialog.OrgTree()->topLevelItem(0));
+        dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))
+            ->setCurrentItem(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->topLevelItem(0));
         QCOMPARE(Field(dialog, "organization")->text(), QStringLiteral("Organization"));
-        QCOMPARE(dialog.orgId, 0);
+        QCOMPARE(dialog.Details().orgId, 0);
     }
 
     void editCameraType_countOutOfRange_toldWithoutOpening_data() {
@@ -288,7 +287,7 @@ private slots:
         QCOMPARE(shownRows, 4);
         std::array<std::int32_t, 16> expected{};
         expected[2] = 1;
-        QCOMPARE(dialog.cameraTypes, expected);
+        QCOMPARE(dialog.Details().cameraTypes, expected);
 
         bool reopenedWithChoice = false;
         WhenModal<CameraTypeDialog>([&](CameraTypeDialog* camera) {
@@ -298,7 +297,7 @@ private slots:
         });
         QTest::mouseClick(Button(dialog, "editCameraType"), Qt::LeftButton);
         QVERIFY(reopenedWithChoice);
-        QCOMPARE(dialog.cameraTypes, expected);
+        QCOMPARE(dialog.Details().cameraTypes, expected);
     }
 
     void fillOrgTree_followsTheCatalogueAndSkipsMissingBranches() {
@@ -340,16 +339,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         QCOMPARE(QApplication::focusWidget(), Field(dialog, "deviceName"));
         QStringList order;
-        for (int step = 0; step < 8; ++step) {
+        for (int step = 0; step < 9; ++step) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             order << QApplication::focusWidget()->objectName();
         }
-        QCOMPARE(order, (QStringList{"userName", "password", "totalChannel", "editCameraType", "okButton",
-                                     "cancelButton", "orgTree", "deviceName"}));
+        QCOMPARE(order, (QStringList{"userName", "password", "totalChannel", "editCameraType", "firstNumber",
+                                     "okButton", "cancelButton", "orgTree", "deviceName"}));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-        QCOMPARE(QApplication::focusWidget(), dialog.OrgTree());
+        QCOMPARE(QApplication::focusWidget(), dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")));
         // in the tree the arrow keys choose the organization
-        QTest::keyClick(dialog.OrgTree(), Qt::Key_Down);
+        QTest::keyClick(dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), Qt::Key_Down);
         QCOMPARE(Field(dialog, "organization")->text(), QStringLiteral("North"));
     }
 
@@ -358,7 +357,7 @@ private slots:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         const std::pair<char, QWidget*> mnemonics[] = {
-            {'O', dialog.OrgTree()},
+            {'O', dialog.findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))},
             {'U', Field(dialog, "userName")},
             {'P', Field(dialog, "password")},
             {'H', Field(dialog, "totalChannel")},

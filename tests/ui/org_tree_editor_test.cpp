@@ -101,7 +101,7 @@ private:
         dialog = std::make_unique<DeviceManagementDialog>(folder->Context());
         dialog->show();
         QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
-        OrgTreeCtrl* tree = dialog->OrgTree();
+        OrgTreeCtrl* tree = dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"));
         tree->setFocus();
         tree->setCurrentItem(ItemOf(tree, selected));
     }
@@ -110,13 +110,15 @@ private:
     void Press(Qt::Key key) {
         dialog->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
-        dialog->OrgTree()->setFocus();
-        QTest::keyClick(dialog->OrgTree(), key);
+        dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->setFocus();
+        QTest::keyClick(dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), key);
     }
     // Answers still waiting when a test ends are called off, so that none acts in the next test.
     std::vector<QPointer<QTimer>> answers;
     void Expect(QPointer<QTimer> answer) { answers.push_back(answer); }
-    QTreeWidgetItem* Current() const { return dialog->OrgTree()->currentItem(); }
+    QTreeWidgetItem* Current() const {
+        return dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->currentItem();
+    }
     QString SavedFile() const {
         QFile file(folder->DatabasePath());
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -159,17 +161,18 @@ private slots:
         // the tree shows it under North, selected, and the form takes it as the organization
         QCOMPARE(Current()->text(0), QStringLiteral("Depot"));
         QCOMPARE(OrgTreeCtrl::OrgIdOf(Current()->parent()), static_cast<std::int32_t>(north));
-        QCOMPARE(dialog->orgId, static_cast<std::int32_t>(depot));
+        QCOMPARE(dialog->Details().orgId, static_cast<std::int32_t>(depot));
         QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("organization"))->text(), QStringLiteral("Depot"));
         const OrgEntry* entry = folder->Context().Catalogue()->FindOrganization(static_cast<std::int32_t>(north));
         QCOMPARE(entry->childIds.back(), static_cast<std::int32_t>(depot));
 
         // with the root selected, a top-level organization; the same name elsewhere is fine
-        dialog->OrgTree()->setCurrentItem(dialog->OrgTree()->topLevelItem(0));
+        dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))
+            ->setCurrentItem(dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->topLevelItem(0));
         Expect(AnswerName("Depot"));
-        dialog->OrgEditor()->NewAction()->trigger();
+        dialog->findChild<OrgTreeEditor*>()->NewAction()->trigger();
         QVERIFY(Reopen(*folder)->FindOrganizationByName(0, "Depot") != 0);
-        QCOMPARE(Current()->parent(), dialog->OrgTree()->topLevelItem(0));
+        QCOMPARE(Current()->parent(), dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->topLevelItem(0));
     }
 
     void f2_renamesInPlaceAndKeepsTheSelection() {
@@ -184,7 +187,7 @@ private slots:
         QCOMPARE(OrgTreeCtrl::OrgIdOf(Current()), static_cast<std::int32_t>(harbour));
         QCOMPARE(Current()->text(0), QStringLiteral("Pier Side"));
         QVERIFY(Current()->parent()->isExpanded());
-        QCOMPARE(dialog->orgName, QStringLiteral("Pier Side"));
+        QCOMPARE(dialog->Details().orgName, QStringLiteral("Pier Side"));
 
         // cancelled: nothing changes, nothing written
         const QString before = SavedFile();
@@ -213,8 +216,8 @@ private slots:
         QCOMPARE(saved->FindOrganizationByName(0, "North"), 0u);
         QCOMPARE(saved->CountChildOrgs(0), 1u);
         QCOMPARE(saved->CountDevices(), 3u);  // the devices stay
-        QCOMPARE(Current(), dialog->OrgTree()->topLevelItem(0));
-        QCOMPARE(ItemOf(dialog->OrgTree(), harbour), nullptr);
+        QCOMPARE(Current(), dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->topLevelItem(0));
+        QCOMPARE(ItemOf(dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), harbour), nullptr);
         const DeviceCatalogue* catalogue = folder->Context().Catalogue();
         QCOMPARE(catalogue->FindOrganization(static_cast<std::int32_t>(north)), nullptr);
         QCOMPARE(catalogue->FindOrganization(static_cast<std::int32_t>(harbour)), nullptr);
@@ -271,9 +274,9 @@ private slots:
 
     void root_cannotBeRenamedOrRemoved() {
         Open(0);
-        QVERIFY(!dialog->OrgEditor()->RenameAction()->isEnabled());
-        QVERIFY(!dialog->OrgEditor()->RemoveAction()->isEnabled());
-        QVERIFY(dialog->OrgEditor()->NewAction()->isEnabled());
+        QVERIFY(!dialog->findChild<OrgTreeEditor*>()->RenameAction()->isEnabled());
+        QVERIFY(!dialog->findChild<OrgTreeEditor*>()->RemoveAction()->isEnabled());
+        QVERIFY(dialog->findChild<OrgTreeEditor*>()->NewAction()->isEnabled());
         const QString before = SavedFile();
         bool asked = false;
         Expect(WhenModal<QDialog>([&asked](QDialog* box) {
@@ -286,8 +289,9 @@ private slots:
         QCOMPARE(SavedFile(), before);
         QCOMPARE(Current()->text(0), QStringLiteral("Organization"));
         // selecting an organization enables them
-        dialog->OrgTree()->setCurrentItem(ItemOf(dialog->OrgTree(), south));
-        QVERIFY(dialog->OrgEditor()->RenameAction()->isEnabled());
+        dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))
+            ->setCurrentItem(ItemOf(dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree")), south));
+        QVERIFY(dialog->findChild<OrgTreeEditor*>()->RenameAction()->isEnabled());
     }
 
     void keys_actOnlyInTheTree() {
@@ -361,7 +365,7 @@ private slots:
         QCOMPARE(log->messages.front().caption, QStringLiteral("ERROR"));
         QCOMPARE(shownAgain, QStringLiteral("R&D"));  // to be corrected, not typed again
         QCOMPARE(SavedFile(), before);
-        QCOMPARE(dialog->OrgTree()->topLevelItem(0)->childCount(), 2);
+        QCOMPARE(dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"))->topLevelItem(0)->childCount(), 2);
     }
 
     void failedSave_isToldAndUndone() {
@@ -377,12 +381,12 @@ private slots:
         context.Catalogue()->LoadAll();
         dialog = std::make_unique<DeviceManagementDialog>(context);
         dialog->show();
-        OrgTreeCtrl* tree = dialog->OrgTree();
+        OrgTreeCtrl* tree = dialog->findChild<OrgTreeCtrl*>(QStringLiteral("orgTree"));
         tree->setCurrentItem(ItemOf(tree, south));
         const QString before = SavedFile();
 
         Expect(AnswerName("Depot"));
-        dialog->OrgEditor()->NewAction()->trigger();
+        dialog->findChild<OrgTreeEditor*>()->NewAction()->trigger();
         QCOMPARE(log->Texts(),
                  QStringList{
                      QStringLiteral("Cannot write %1! The organization was not added.").arg(folder->DatabasePath())});
@@ -393,14 +397,14 @@ private slots:
 
         Expect(AnswerName("Harbour Two"));
         tree->setCurrentItem(ItemOf(tree, harbour));
-        dialog->OrgEditor()->RenameAction()->trigger();
+        dialog->findChild<OrgTreeEditor*>()->RenameAction()->trigger();
         QCOMPARE(log->Texts().last(),
                  QStringLiteral("Cannot write %1! The organization was not renamed.").arg(folder->DatabasePath()));
         QCOMPARE(ItemOf(tree, harbour)->text(0), QStringLiteral("Harbour"));
 
         QString question;
         Expect(AnswerQuestion(true, &question));
-        dialog->OrgEditor()->RemoveAction()->trigger();
+        dialog->findChild<OrgTreeEditor*>()->RemoveAction()->trigger();
         QCOMPARE(log->Texts().last(),
                  QStringLiteral("Cannot write %1! The organization was not removed.").arg(folder->DatabasePath()));
         QVERIFY(ItemOf(tree, harbour) != nullptr);
@@ -411,9 +415,9 @@ private slots:
         failing = false;
         context.ReleaseCatalogue();
         context.Catalogue()->LoadAll();
-        dialog->OrgEditor()->Refresh(static_cast<std::int32_t>(south));
+        dialog->findChild<OrgTreeEditor*>()->Refresh(static_cast<std::int32_t>(south));
         Expect(AnswerName("Depot"));
-        dialog->OrgEditor()->NewAction()->trigger();
+        dialog->findChild<OrgTreeEditor*>()->NewAction()->trigger();
         QVERIFY(Reopen(*folder)->FindOrganizationByName(south, "Depot") != 0);
         dialog.reset();
     }

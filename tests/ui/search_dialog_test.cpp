@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QMessageBox>
 #include <QtTest>
 #include <cstring>
 
