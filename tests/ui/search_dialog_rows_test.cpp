@@ -12,12 +12,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QMessageBox>
 #include <QtTest>
 #include <cstring>
 
@@ -287,10 +287,10 @@ private slots:
         QWidget* viewport = window.List()->viewport();
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), viewport->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(viewport, &event);
-        QCOMPARE(texts.mid(0, 6),
+        QCOMPARE(texts.mid(0, 7),
                  (QStringList{"Add", "Refresh", "Copy", "Select all", QString::fromUtf8("Search networks\u2026"),
-                              QString::fromUtf8("Export\u2026")}));
-        QCOMPARE(texts.size(), 7);  // and the about item
+                              QString::fromUtf8("Export\u2026"), QString::fromUtf8("Devices\u2026")}));
+        QCOMPARE(texts.size(), 8);  // and the about item
         QCOMPARE(window.List()->selectionModel()->selectedRows().size(), 2);
     }
 

@@ -9,10 +9,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTableView>
-#include <QMessageBox>
 #include <QtTest>
 
 #include "search_lab.h"
@@ -79,13 +79,24 @@ private:
     struct AddWatch {
         int shown = 0;
         QPointer<QTimer> pending;
+        QPointer<QTimer> question;
         void Arm() {
+            // the lab's devices lie outside the host's subnet: Add asks about them before the dialog
+            delete question.data();
+            question = WhenModal<QMessageBox>([](QMessageBox* box) {
+                if (box->objectName() == QStringLiteral("questionBox")) {
+                    box->button(QMessageBox::Yes)->click();
+                }
+            });
             pending = WhenModal<DeviceManagementDialog>([this](DeviceManagementDialog* dialog) {
                 ++shown;
                 dialog->reject();
             });
         }
-        ~AddWatch() { delete pending.data(); }
+        ~AddWatch() {
+            delete pending.data();
+            delete question.data();
+        }
     };
 
 private slots:
@@ -344,6 +355,8 @@ private slots:
         QTest::keyClick(add, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), refresh);
         QTest::keyClick(refresh, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), window.findChild<QPushButton*>(QStringLiteral("devicesButton")));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), window.List());
 
         // F5 and Alt+R search again
