@@ -118,7 +118,7 @@ void DeviceManagementDialog::MakePreviewControls(const DialogUnits& du) {
     nameWarning_->setObjectName(QStringLiteral("nameWarning"));
     nameWarning_->setWordWrap(true);
     nameWarning_->setGeometry(du.Rect(126, 170, 180, 20));
-    auto* firstLabel = MakeLabel(this, "Start n&umbers at", du.Rect(126, 226, 62, 8), nullptr);
+    auto* firstLabel = MakeLabel(this, "&Start numbers at", du.Rect(126, 226, 62, 8), nullptr);
     firstNumber_ = new QSpinBox(this);
     firstNumber_->setObjectName(QStringLiteral("firstNumber"));
     firstNumber_->setRange(1, 999999);

@@ -77,7 +77,7 @@ TEST_F(OnvifSite, OnvifOnlyCameraAndARecorderAnsweringBothAreOneRowEachWithMacAn
     EXPECT_TRUE(Has(json, "\"protocols\": [\"onvif\"], \"name\": \"Gate\"")) << json;
 
     // the statistics name both adapters and the probes of both kinds; the devices answer each typed probe
-    Scan({"--time", "0.5", "--stats", "--probes", "1"}, errors);
+    Scan({"--time", "2", "--stats", "--probes", "1"}, errors);
     EXPECT_TRUE(Has(errors, "adapter va0: probes sent 1 native, 2 WS-Discovery; replies received 3, accepted 3"))
         << errors;
     EXPECT_TRUE(Has(errors, "adapter va1: probes sent 1 native, 2 WS-Discovery; replies received 2, accepted 2"))
@@ -122,8 +122,8 @@ TEST_F(OnvifSite, ProbeAddressTellsReplyUnreachablePortAndSilence) {
     std::string output;
     std::string errors;
     // the simulator listens on port 5050 but keeps quiet there, as a camera of another maker may
-    EXPECT_EQ(RunScan(host, {"--probe", "10.2.0.2", "--time", "0.5"}, output, errors), 0) << errors;
-    EXPECT_EQ(output, "10.2.0.2: native nothing within 500 ms; ONVIF reply (Gate, IPC-1)\n");
+    EXPECT_EQ(RunScan(host, {"--probe", "10.2.0.2", "--time", "1.5"}, output, errors), 0) << errors;
+    EXPECT_EQ(output, "10.2.0.2: native nothing within 1500 ms; ONVIF reply (Gate, IPC-1)\n");
     // the recorders' namespace has nothing listening: both ports are unreachable
     EXPECT_EQ(RunScan(host, {"--probe", "10.1.0.2"}, output, errors), 3) << errors;
     EXPECT_EQ(output, "10.1.0.2: native ICMP port unreachable; ONVIF ICMP port unreachable\n");

@@ -189,8 +189,16 @@ private slots:
         // Add 192.168.1.104: its row is marked as soon as the flow is over
         auto* list = window.findChild<QTableView*>(QStringLiteral("deviceList"));
         list->selectRow(RowOf(list->model(), QStringLiteral("192.168.1.104")));
+        // the lab's devices lie outside the host's subnet: Add asks about them before the dialog
+        WhenModal<QMessageBox>([](QMessageBox* box) {
+            if (box->objectName() == QStringLiteral("questionBox")) {
+                box->button(QMessageBox::Yes)->click();
+            }
+        });
         WhenModal<DeviceManagementDialog>([](DeviceManagementDialog* dialog) {
             dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(QStringLiteral("Gate"));
+            dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("admin"));
+            dialog->findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("pw"));
             dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
         });
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("addButton")), Qt::LeftButton);
