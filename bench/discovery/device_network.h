@@ -48,8 +48,7 @@ public:
     bool StartSimulator(ChildProcess& simulator, const std::vector<std::string>& options) {
         std::vector<std::string> arguments = {ToolPath("vantrel-devsim")};
         arguments.insert(arguments.end(), options.begin(), options.end());
-        return (simulator.Start(devices_, arguments) &&
-                simulator.WaitForLine("listening", std::chrono::seconds(5))) ||
+        return (simulator.Start(devices_, arguments) && simulator.WaitForLine("listening", std::chrono::seconds(5))) ||
                Fail("vantrel-devsim did not start");
     }
 

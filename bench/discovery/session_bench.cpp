@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "discovery/reply_table.h"
-#include "discovery/search_reply_builder.h"
 #include "common/udp_receive_drops.h"
 #include "device_network.h"
+#include "discovery/reply_table.h"
+#include "discovery/search_reply_builder.h"
 #include "discovery/search_session.h"
 
 namespace vantrel {
