@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
-#include <QMessageBox>
 #include <QtTest>
 #include <cstring>
 
