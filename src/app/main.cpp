@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "app/command_line.h"
+#include "command_line.h"
 #include "context/program_context.h"
 #include "paths/program_paths.h"
 #include "ui/messages.h"

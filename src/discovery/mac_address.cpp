@@ -1,4 +1,4 @@
-#include "discovery/mac_address.h"
+#include "mac_address.h"
 
 namespace vantrel {
 

@@ -1,12 +1,12 @@
-#include "discovery/neighbour_table.h"
+#include "neighbour_table.h"
 
 #include <arpa/inet.h>
 
 #include <cstdlib>
 #include <sstream>
 
-#include "discovery/mac_address.h"
 #include "files/file_read.h"
+#include "mac_address.h"
 
 namespace vantrel {
 namespace {

@@ -1,10 +1,10 @@
-#include "discovery/oui_vendors.h"
+#include "oui_vendors.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "discovery/mac_address.h"
 #include "files/file_read.h"
+#include "mac_address.h"
 
 namespace vantrel {
 namespace {

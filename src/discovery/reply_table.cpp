@@ -6,11 +6,11 @@
 #include <cstring>
 #include <ctime>
 
-#include "discovery/mac_address.h"
-#include "discovery/neighbour_table.h"
-#include "discovery/oui_vendors.h"
 #include "discovery/search_protocol.h"
 #include "discovery/ws_discovery.h"
+#include "mac_address.h"
+#include "neighbour_table.h"
+#include "oui_vendors.h"
 
 namespace vantrel {
 namespace {

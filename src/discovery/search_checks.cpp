@@ -1,4 +1,4 @@
-#include "discovery/search_checks.h"
+#include "search_checks.h"
 
 #include <linux/ethtool.h>
 #include <linux/sockios.h>

@@ -10,12 +10,12 @@
 #include <ctime>
 
 #include "discovery/adapter_list.h"
-#include "discovery/neighbour_table.h"
-#include "discovery/oui_vendors.h"
 #include "discovery/reply_table.h"
-#include "discovery/search_checks.h"
 #include "discovery/search_protocol.h"
 #include "discovery/ws_discovery.h"
+#include "neighbour_table.h"
+#include "oui_vendors.h"
+#include "search_checks.h"
 
 namespace vantrel {
 namespace {

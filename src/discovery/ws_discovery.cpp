@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <random>
 
-#include "discovery/mac_address.h"
-#include "discovery/ws_discovery_xml.h"
+#include "mac_address.h"
+#include "ws_discovery_xml.h"
 
 namespace vantrel {
 namespace {

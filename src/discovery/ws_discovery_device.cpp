@@ -1,6 +1,6 @@
 #include "discovery/ws_discovery_device.h"
 
-#include "discovery/ws_discovery_xml.h"
+#include "ws_discovery_xml.h"
 
 namespace vantrel {
 namespace {

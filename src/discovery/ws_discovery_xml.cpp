@@ -1,4 +1,4 @@
-#include "discovery/ws_discovery_xml.h"
+#include "ws_discovery_xml.h"
 
 #include <expat.h>
 

@@ -1,4 +1,4 @@
-#include "paths/module_paths.h"
+#include "module_paths.h"
 
 #include <unistd.h>
 

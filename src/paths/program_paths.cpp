@@ -1,6 +1,6 @@
 #include "paths/program_paths.h"
 
-#include "paths/module_paths.h"
+#include "module_paths.h"
 
 namespace vantrel {
 

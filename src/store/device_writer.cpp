@@ -1,4 +1,4 @@
-#include "store/device_writer.h"
+#include "device_writer.h"
 
 #include "store/store_text.h"
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <new>
 
+#include "attribute_copy.h"
+#include "device_writer.h"
 #include "password/password.h"
-#include "store/attribute_copy.h"
-#include "store/device_writer.h"
 #include "store/store_text.h"
 #include "store/xml_device_store.h"
 

@@ -3,7 +3,7 @@
 #include <new>
 #include <unordered_set>
 
-#include "store/attribute_copy.h"
+#include "attribute_copy.h"
 #include "store/store_text.h"
 #include "store/xml_device_store.h"
 

@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "store/attribute_copy.h"
+#include "attribute_copy.h"
 #include "store/store_text.h"
 #include "store/xml_device_store.h"
 

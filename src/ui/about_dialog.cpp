@@ -1,4 +1,4 @@
-#include "ui/about_dialog.h"
+#include "about_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QFile>
@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "paths/program_paths.h"
-#include "ui/resources.h"
+#include "resources.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "0"

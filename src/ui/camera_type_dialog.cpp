@@ -1,4 +1,4 @@
-#include "ui/camera_type_dialog.h"
+#include "camera_type_dialog.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -7,8 +7,8 @@
 #include <QRadioButton>
 #include <algorithm>
 
-#include "ui/dialog_buttons.h"
-#include "ui/dialog_units.h"
+#include "dialog_buttons.h"
+#include "dialog_units.h"
 #include "ui/ui_text_table.h"
 
 namespace vantrel {

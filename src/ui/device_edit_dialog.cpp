@@ -12,12 +12,12 @@
 #include <cstring>
 #include <utility>
 
+#include "camera_type_dialog.h"
 #include "catalogue/device_catalogue.h"
 #include "catalogue/registration.h"
+#include "org_tree.h"
 #include "records/text_field.h"
-#include "ui/camera_type_dialog.h"
 #include "ui/messages.h"
-#include "ui/org_tree.h"
 
 namespace vantrel {
 namespace {

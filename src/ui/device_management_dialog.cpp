@@ -9,20 +9,20 @@
 #include <algorithm>
 #include <cstring>
 
+#include "camera_type_dialog.h"
 #include "catalogue/device_catalogue.h"
 #include "catalogue/registration.h"
 #include "context/program_context.h"
+#include "dialog_buttons.h"
+#include "dialog_units.h"
+#include "field_copy.h"
+#include "org_tree.h"
+#include "org_tree_editor.h"
 #include "records/text_field.h"
+#include "resources.h"
 #include "store/device_store.h"
 #include "store/store_text.h"
-#include "ui/camera_type_dialog.h"
-#include "ui/dialog_buttons.h"
-#include "ui/dialog_units.h"
-#include "ui/field_copy.h"
 #include "ui/messages.h"
-#include "ui/org_tree.h"
-#include "ui/org_tree_editor.h"
-#include "ui/resources.h"
 
 namespace vantrel {
 namespace {

@@ -20,10 +20,10 @@
 #include "context/program_context.h"
 #include "discovery/found_device.h"
 #include "discovery/tcp_check.h"
+#include "org_tree.h"
 #include "store/device_store.h"
 #include "ui/device_edit_dialog.h"
 #include "ui/messages.h"
-#include "ui/org_tree.h"
 
 namespace vantrel {
 namespace {

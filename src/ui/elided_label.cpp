@@ -1,4 +1,4 @@
-#include "ui/elided_label.h"
+#include "elided_label.h"
 
 #include <QPainter>
 #include <QStyle>

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <bitset>
 
-#include "ui/resources.h"
+#include "resources.h"
 
 namespace vantrel {
 namespace {

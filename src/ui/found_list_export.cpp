@@ -1,4 +1,4 @@
-#include "ui/found_list_export.h"
+#include "found_list_export.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,11 +1,11 @@
-#include "ui/org_tree.h"
+#include "org_tree.h"
 
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "catalogue/device_catalogue.h"
-#include "ui/resources.h"
+#include "resources.h"
 
 namespace vantrel {
 

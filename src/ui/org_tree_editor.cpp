@@ -1,4 +1,4 @@
-#include "ui/org_tree_editor.h"
+#include "org_tree_editor.h"
 
 #include <QAction>
 #include <QInputDialog>
@@ -10,10 +10,10 @@
 
 #include "catalogue/device_catalogue.h"
 #include "context/program_context.h"
+#include "org_tree.h"
 #include "records/records.h"
 #include "store/device_store.h"
 #include "ui/messages.h"
-#include "ui/org_tree.h"
 
 namespace vantrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/resources.h"
+#include "resources.h"
 
 #include <QGlyphRun>
 #include <QPalette>

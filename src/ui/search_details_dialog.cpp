@@ -1,4 +1,4 @@
-#include "ui/search_details_dialog.h"
+#include "search_details_dialog.h"
 
 #include <arpa/inet.h>
 

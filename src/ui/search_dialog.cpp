@@ -22,19 +22,19 @@
 #include <cstring>
 #include <string_view>
 
+#include "about_dialog.h"
 #include "catalogue/device_catalogue.h"
 #include "context/program_context.h"
+#include "dialog_units.h"
+#include "elided_label.h"
+#include "found_list_export.h"
 #include "records/text_field.h"
-#include "ui/about_dialog.h"
+#include "resources.h"
+#include "search_details_dialog.h"
+#include "search_networks_dialog.h"
 #include "ui/devices_window.h"
-#include "ui/dialog_units.h"
-#include "ui/elided_label.h"
 #include "ui/found_device_model.h"
-#include "ui/found_list_export.h"
 #include "ui/messages.h"
-#include "ui/resources.h"
-#include "ui/search_details_dialog.h"
-#include "ui/search_networks_dialog.h"
 
 namespace vantrel {
 namespace {

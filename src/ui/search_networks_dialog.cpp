@@ -1,4 +1,4 @@
-#include "ui/search_networks_dialog.h"
+#include "search_networks_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

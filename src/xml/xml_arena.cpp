@@ -1,4 +1,4 @@
-#include "xml/xml_arena.h"
+#include "xml_arena.h"
 
 #include <sys/mman.h>
 

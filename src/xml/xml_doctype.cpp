@@ -4,7 +4,7 @@
 #include <cstring>
 #include <optional>
 
-#include "xml/xml_parse_state.h"
+#include "xml_parse_state.h"
 
 namespace vantrel::parsing {
 

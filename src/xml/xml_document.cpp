@@ -4,10 +4,10 @@
 #include <cstring>
 #include <new>
 
-#include "xml/xml_node.h"
-#include "xml/xml_parser.h"
-#include "xml/xml_records.h"
-#include "xml/xml_text_buffer.h"
+#include "xml_node.h"
+#include "xml_parser.h"
+#include "xml_records.h"
+#include "xml_text_buffer.h"
 
 namespace vantrel {
 

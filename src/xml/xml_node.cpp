@@ -1,8 +1,8 @@
 #include <cstring>
 #include <new>
 
-#include "xml/xml_arena.h"
-#include "xml/xml_tree_ops.h"
+#include "xml_arena.h"
+#include "xml_tree_ops.h"
 
 namespace vantrel {
 

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "xml/xml_arena.h"
-#include "xml/xml_node.h"
-#include "xml/xml_records.h"
-#include "xml/xml_tree_ops.h"
-#include "xml/xml_walk_stack.h"
+#include "xml_arena.h"
+#include "xml_node.h"
+#include "xml_records.h"
+#include "xml_tree_ops.h"
+#include "xml_walk_stack.h"
 
 namespace vantrel {
 

@@ -9,9 +9,9 @@
 #include <optional>
 #include <string_view>
 
-#include "xml/xml_arena.h"
-#include "xml/xml_parser.h"
-#include "xml/xml_tree_ops.h"
+#include "xml_arena.h"
+#include "xml_parser.h"
+#include "xml_tree_ops.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

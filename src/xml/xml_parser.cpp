@@ -1,8 +1,8 @@
-#include "xml/xml_parser.h"
+#include "xml_parser.h"
 
 #include <cstring>
 
-#include "xml/xml_parse_state.h"
+#include "xml_parse_state.h"
 
 namespace vantrel {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "xml/xml_load_result.h"
-#include "xml/xml_node.h"
 #include "xml/xml_node_kind.h"
+#include "xml_node.h"
 
 namespace vantrel {
 

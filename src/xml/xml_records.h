@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "xml/xml_node.h"
 #include "xml/xml_node_ref.h"
+#include "xml_node.h"
 
 namespace vantrel {
 

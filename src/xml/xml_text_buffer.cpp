@@ -1,9 +1,9 @@
-#include "xml/xml_text_buffer.h"
+#include "xml_text_buffer.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "xml/xml_arena.h"
+#include "xml_arena.h"
 
 namespace vantrel {
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "xml/xml_arena.h"
-#include "xml/xml_node.h"
+#include "xml_arena.h"
+#include "xml_node.h"
 
 namespace vantrel {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "xml/xml_node.h"
+#include "xml_node.h"
 
 namespace vantrel {
 

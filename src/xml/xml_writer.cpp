@@ -10,9 +10,9 @@
 #include "files/file_read.h"
 
 #include "files/file_read.h"
-#include "xml/xml_node.h"
-#include "xml/xml_records.h"
-#include "xml/xml_walk_stack.h"
+#include "xml_node.h"
+#include "xml_records.h"
+#include "xml_walk_stack.h"
 
 namespace vantrel {
 

@@ -5,7 +5,7 @@
 #include <QtTest>
 #include <filesystem>
 
-#include "app/command_line.h"
+#include "command_line.h"
 #include "temp_folder.h"
 
 using namespace vantrel;

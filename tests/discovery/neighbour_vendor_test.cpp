@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "discovery/neighbour_table.h"
-#include "discovery/oui_vendors.h"
+#include "neighbour_table.h"
+#include "oui_vendors.h"
 #include "temp_folder.h"
 
 namespace vantrel {

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "discovery/neighbour_table.h"
-#include "discovery/oui_vendors.h"
 #include "discovery/search_protocol.h"
 #include "discovery/search_reply_builder.h"
 #include "discovery/ws_discovery_device.h"
+#include "neighbour_table.h"
+#include "oui_vendors.h"
 
 namespace vantrel {
 namespace {

@@ -1,5 +1,5 @@
 // What the start-of-search checks say for the set-ups that hide devices.
-#include "discovery/search_checks.h"
+#include "search_checks.h"
 
 #include <gtest/gtest.h>
 

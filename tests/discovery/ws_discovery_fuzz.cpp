@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "discovery/neighbour_table.h"
-#include "discovery/oui_vendors.h"
 #include "discovery/ws_discovery.h"
 #include "discovery/ws_discovery_device.h"
+#include "neighbour_table.h"
+#include "oui_vendors.h"
 
 namespace {
 

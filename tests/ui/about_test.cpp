@@ -4,9 +4,9 @@
 #include <QLabel>
 #include <QtTest>
 
+#include "about_dialog.h"
 #include "paths/program_paths.h"
-#include "ui/about_dialog.h"
-#include "ui/resources.h"
+#include "resources.h"
 
 using namespace vantrel;
 

@@ -12,12 +12,12 @@
 #include <QRadioButton>
 #include <QtTest>
 
+#include "camera_type_dialog.h"
+#include "org_tree.h"
 #include "password/password.h"
 #include "store/xml_device_store.h"
 #include "ui/add_device_flow.h"
-#include "ui/camera_type_dialog.h"
 #include "ui/device_management_dialog.h"
-#include "ui/org_tree.h"
 #include "ui/single_instance.h"
 #include "ui_test_support.h"
 

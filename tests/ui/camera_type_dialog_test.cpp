@@ -4,7 +4,7 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include "ui/camera_type_dialog.h"
+#include "camera_type_dialog.h"
 #include "ui/ui_text_table.h"
 
 using vantrel::CameraTypeDialog;

@@ -6,11 +6,11 @@
 #include <QRadioButton>
 #include <QtTest>
 
+#include "camera_type_dialog.h"
 #include "catalogue/device_catalogue.h"
 #include "fake_device_store.h"
-#include "ui/camera_type_dialog.h"
+#include "org_tree.h"
 #include "ui/device_management_dialog.h"
-#include "ui/org_tree.h"
 #include "ui_test_support.h"
 
 using namespace vantrel;

@@ -9,7 +9,7 @@
 #include <QtTest>
 #include <cstring>
 
-#include "ui/found_list_export.h"
+#include "found_list_export.h"
 
 using namespace vantrel;
 

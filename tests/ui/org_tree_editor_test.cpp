@@ -10,11 +10,11 @@
 #include <cstring>
 
 #include "catalogue/device_catalogue.h"
+#include "org_tree.h"
+#include "org_tree_editor.h"
 #include "store/device_store.h"
 #include "store/xml_device_store.h"
 #include "ui/device_management_dialog.h"
-#include "ui/org_tree.h"
-#include "ui/org_tree_editor.h"
 #include "ui_test_support.h"
 
 using namespace vantrel;

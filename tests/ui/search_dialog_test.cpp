@@ -15,10 +15,10 @@
 #include <QtTest>
 #include <cstring>
 
+#include "elided_label.h"
 #include "search_lab.h"
 #include "store/device_store.h"
 #include "ui/device_management_dialog.h"
-#include "ui/elided_label.h"
 #include "ui/found_device_model.h"
 #include "ui/search_dialog.h"
 #include "ui_test_support.h"

@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "ui/search_networks_dialog.h"
+#include "search_networks_dialog.h"
 
 using namespace vantrel;
 

@@ -19,15 +19,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "about_dialog.h"
+#include "camera_type_dialog.h"
+#include "elided_label.h"
+#include "search_details_dialog.h"
+#include "search_networks_dialog.h"
 #include "store/device_store.h"
-#include "ui/about_dialog.h"
-#include "ui/camera_type_dialog.h"
 #include "ui/device_management_dialog.h"
-#include "ui/elided_label.h"
 #include "ui/found_device_model.h"
-#include "ui/search_details_dialog.h"
 #include "ui/search_dialog.h"
-#include "ui/search_networks_dialog.h"
 #include "ui_test_support.h"
 #include "window_test_support.h"
 

@@ -14,10 +14,10 @@
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "camera_type_dialog.h"
 #include "catalogue/device_catalogue.h"
 #include "context/program_context.h"
 #include "store/device_store.h"
-#include "ui/camera_type_dialog.h"
 #include "ui/device_management_dialog.h"
 #include "ui/search_dialog.h"
 

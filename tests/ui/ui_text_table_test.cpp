@@ -11,8 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "camera_type_dialog.h"
 #include "paths/program_paths.h"
-#include "ui/camera_type_dialog.h"
 #include "ui/messages.h"
 #include "ui/ui_text_table.h"
 #include "ui_test_support.h"

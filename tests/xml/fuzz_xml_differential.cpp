@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "reference/reference_parser.h"
-#include "xml/xml_node.h"
-#include "xml/xml_parser.h"
-#include "xml/xml_records.h"
 #include "xml/xml_writer.h"
+#include "xml_node.h"
+#include "xml_parser.h"
+#include "xml_records.h"
 #include "xml_test_util.h"
 
 namespace {

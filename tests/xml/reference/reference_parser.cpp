@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "xml/xml_arena.h"
-#include "xml/xml_tree_ops.h"
+#include "xml_arena.h"
+#include "xml_tree_ops.h"
 
 namespace vantrel::reference {
 

@@ -2,7 +2,7 @@
 
 // The parser as it stood before it was made faster; see reference_parser.cpp.
 
-#include "xml/xml_parser.h"
+#include "xml_parser.h"
 
 namespace vantrel::reference {
 
