@@ -30,6 +30,7 @@
 
 #include "catalogue/device_catalogue.h"
 #include "common/generate_database.h"
+#include "common/udp_receive_drops.h"
 #include "context/program_context.h"
 #include "discovery/search_reply_builder.h"
 #include "store/device_store.h"
@@ -76,26 +77,6 @@ void UseProgramFolder(int devices) {
     }
     gContext.reset();
     gContext = std::make_unique<ProgramContext>(PathsBeside(folder));
-}
-
-// UDP datagrams this network namespace's kernel dropped for a full receive buffer so far (RcvbufErrors).
-long long ReceiveBufferDrops() {
-    std::ifstream snmp("/proc/net/snmp");
-    std::string names;
-    std::string values;
-    while (std::getline(snmp, names) && names.rfind("Udp:", 0) != 0) {
-    }
-    std::getline(snmp, values);
-    std::istringstream nameWords(names);
-    std::istringstream valueWords(values);
-    std::string name;
-    std::string value;
-    while (nameWords >> name && valueWords >> value) {
-        if (name == "RcvbufErrors") {
-            return std::stoll(value);
-        }
-    }
-    return -1;
 }
 
 std::int64_t ThreadCpuNs() {
@@ -203,7 +184,7 @@ void BM_BurstOfReplies(benchmark::State& state) {
     const std::vector<std::vector<unsigned char>> datagrams = Replies(replies, marked);
     double longestStallMs = 0;
     double longestBusyMs = 0;
-    const long long dropsBefore = ReceiveBufferDrops();
+    const long long dropsBefore = bench::UdpReceiveBufferDrops();
     int listed = 0;
     int registered = 0;
     for (auto _ : state) {
@@ -254,7 +235,7 @@ void BM_BurstOfReplies(benchmark::State& state) {
     state.counters["registered"] = registered;
     state.counters["longest_stall_ms"] = longestStallMs;
     state.counters["longest_busy_ms"] = longestBusyMs;
-    state.counters["kernel_drops"] = static_cast<double>(ReceiveBufferDrops() - dropsBefore);
+    state.counters["kernel_drops"] = static_cast<double>(bench::UdpReceiveBufferDrops() - dropsBefore);
 }
 BENCHMARK(BM_BurstOfReplies)
     ->Args({10000, 0, 0, 0})
