@@ -74,6 +74,8 @@ public:
         return ntohs(bound.sin_port);
     }
     int Probes() const { return probes_.load(); }
+    // Probes whose answers have all been sent: on loopback they are in the receiving socket by then.
+    int Answered() const { return answered_.load(); }
     std::vector<Clock::time_point> ProbeTimes() {
         std::lock_guard<std::mutex> lock(mutex_);
         return probeTimes_;
@@ -105,6 +107,7 @@ private:
                 const std::vector<unsigned char> reply = BuildSearchReply(device);
                 sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), sizeof from);
             }
+            ++answered_;
         }
     }
 
@@ -112,6 +115,7 @@ private:
     const int fd_;
     std::atomic<bool> running_{true};
     std::atomic<int> probes_{0};
+    std::atomic<int> answered_{0};
     std::mutex mutex_;
     std::vector<Clock::time_point> probeTimes_;
     std::thread thread_;
@@ -251,8 +255,7 @@ TEST(SearchSession, RefreshDropsAnswersOfTheEarlierRoundStillWaitingInTheSocket)
         ASSERT_TRUE(changed.wait_for(lock, 3s, [&] { return held; }));
     }
     // the rest of round 1's answers land in the socket meanwhile
-    ASSERT_TRUE(WaitUntil([&] { return device.Probes() >= 1; }, 1s));
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(WaitUntil([&] { return device.Answered() >= 1; }, 3s));
     ASSERT_TRUE(session.Refresh());
     {
         std::lock_guard<std::mutex> lock(mutex);
