@@ -1,4 +1,5 @@
 #include "discovery/udp_broadcast_endpoint.h"
+#include "files/file_read.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>
@@ -173,8 +174,7 @@ void UdpBroadcastEndpoint::Close() {
     if (receiver_.joinable()) {
         stopRequested_.store(true);
         const std::uint64_t one = 1;
-        while (::write(stopEventFd_, &one, sizeof one) < 0 && errno == EINTR) {
-        }
+        WriteAll(stopEventFd_, &one, sizeof one);
         receiver_.join();
     }
     // the descriptors are closed only after the join, so the receiver never sees one reused
