@@ -314,6 +314,20 @@ private:
     // Gives node the attributes collected for it, in an array of exactly their number.
     void CommitAttributes(XmlNode* node) {
         std::size_t count = pendingCount_;
+        // a list taken in place is given back later by its exact size, which the arena keeps only up to
+        // kExactLimit: a longer one moves to a block of its own first
+        if (count > 0 && !pendingOwnBlock_ && count * sizeof(XmlAttribute) > XmlArena::kExactLimit) {
+            std::size_t bytes = XmlArena::RoundUp(count * sizeof(XmlAttribute));
+            auto* own = static_cast<XmlAttribute*>(arena_->Allocate(bytes));
+            if (own == nullptr) {  // the arena notes it: the load reports out of memory
+                pendingCount_ = 0;
+                return;
+            }
+            std::memcpy(static_cast<void*>(own), pending_, count * sizeof(XmlAttribute));
+            pending_ = own;
+            pendingCapacity_ = bytes / sizeof(XmlAttribute);
+            pendingOwnBlock_ = true;
+        }
         if (count > 0) {
             node->attributes = pending_;
             node->attributeCount = static_cast<std::uint32_t>(count);

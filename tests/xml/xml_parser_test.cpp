@@ -125,5 +125,25 @@ TEST(XmlParse, GrowsArraysKeepingOrder) {
     }
 }
 
+// A long attribute list read in place is given back by its exact size: removing its element must not
+// reach into what the parser put after it (the sanitizer run sees the poisoned bytes; without it, the
+// block handed out again would overlap the sibling).
+TEST(XmlParse, LongAttributeListGivenBackLeavesItsNeighboursAlone) {
+    std::string many;
+    for (int i = 0; i < 100; ++i) many += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    const std::string text = "<r><a" + many + "/><b x=\"7\" y=\"8\"/></r>";
+    XmlDocument document;
+    ASSERT_TRUE(document.LoadText(text).Clean());
+    XmlNodeRef r = document.Root().Child(0);
+    r.RemoveChild(0);
+    XmlNodeRef again = r.AppendChild(XmlNodeKind::Element);
+    again.SetName("c");
+    for (int i = 0; i < 100; ++i) again.Attribute(("z" + std::to_string(i)).c_str()).SetUnsigned(9);
+    XmlNodeRef b = r.Child(0);
+    EXPECT_EQ(b.NameView(), "b");
+    EXPECT_EQ(b.Attribute("x").ValueAsUnsigned(), 7u);
+    EXPECT_EQ(b.Attribute("y").ValueAsUnsigned(), 8u);
+}
+
 }  // namespace
 }  // namespace vantrel
