@@ -8,8 +8,6 @@
 #include <stdexcept>
 
 #include "files/file_read.h"
-
-#include "files/file_read.h"
 #include "xml_node.h"
 #include "xml_records.h"
 #include "xml_walk_stack.h"
@@ -18,75 +16,228 @@ namespace vantrel {
 
 namespace {
 
-constexpr std::size_t kBufferSize = 64 * 1024;
+// Large enough that the sink sees few calls, small enough to stay in the second-level cache.
+constexpr std::size_t kBufferSize = 128 * 1024;
 
-// Indentation of one output operation: indentByte (TAB, or 0 for compact) per level.
-struct Indent {
-    char indentByte = '\t';
-    std::string current;
-    void Push() {
-        if (indentByte != 0)
-            current.push_back(indentByte);
-    }
-    void Pop() {
-        if (!current.empty())
-            current.pop_back();
-    }
+// What the writer needs to know of a byte.
+enum ByteClass : unsigned char {
+    kNameStart = 1,    // may begin a name as it stands
+    kNameByte = 2,     // may continue a reference's name
+    kNeedsEscape = 4,  // "<" or "&": escaped in text and element attribute values ("&" unless a reference)
+    kDoubleQuote = 8,  // the two quotes decide the quote character
+    kApostrophe = 16,
+    kBothQuotes = kDoubleQuote | kApostrophe,
 };
 
-// Collects the output in a buffer and hands it to the sink in large pieces.
-class BufferedOutput {
+struct ByteClasses {
+    unsigned char table[256] = {};
+    constexpr ByteClasses() {
+        for (int c = 'a'; c <= 'z'; ++c) table[c] = kNameStart | kNameByte;
+        for (int c = 'A'; c <= 'Z'; ++c) table[c] = kNameStart | kNameByte;
+        for (int c = 0x80; c <= 0xFF; ++c) table[c] = kNameStart | kNameByte;
+        table[static_cast<unsigned char>('_')] = kNameStart | kNameByte;
+        table[static_cast<unsigned char>(':')] = kNameStart | kNameByte;
+        for (int c = '0'; c <= '9'; ++c) table[c] = kNameByte;
+        table[static_cast<unsigned char>('-')] = kNameByte;
+        table[static_cast<unsigned char>('.')] = kNameByte;
+        table[static_cast<unsigned char>('<')] = kNeedsEscape;
+        table[static_cast<unsigned char>('&')] = kNeedsEscape;
+        table[static_cast<unsigned char>('"')] = kDoubleQuote;
+        table[static_cast<unsigned char>('\'')] = kApostrophe;
+    }
+    unsigned Of(char c) const { return table[static_cast<unsigned char>(c)]; }
+};
+
+constexpr ByteClasses kBytes;
+
+// The escape and quote classes of data's bytes, or-ed together.
+unsigned Classify(const char* data, std::uint32_t length) {
+    unsigned seen = 0;
+    for (std::uint32_t i = 0; i < length; ++i) seen |= kBytes.Of(data[i]);
+    return seen & (kNeedsEscape | kBothQuotes);
+}
+
+// Eight bytes at a time: nonzero when one of the word's bytes is c (exact as to whether there is one).
+constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
+inline std::uint64_t Holds(std::uint64_t word, char c) {
+    std::uint64_t match = word ^ (kEveryByte * static_cast<unsigned char>(c));
+    return (match - kEveryByte) & ~match & (kEveryByte << 7);
+}
+
+// Nonzero when the word holds "<", "&", a double quote or an apostrophe ("&" and the apostrophe differ only
+// in the lowest bit). Zero bytes, which pad short pieces, are none of them.
+inline std::uint64_t HoldsSpecial(std::uint64_t word) {
+    return Holds(word | kEveryByte, '\'') | Holds(word, '"') | Holds(word, '<');
+}
+
+inline std::uint64_t Load64(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+inline std::uint32_t Load32(const char* p) {
+    std::uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// Copies size bytes in word moves that may overlap and never read past from's end (short pieces are common:
+// this avoids a call per piece); look sees every byte at least once, in words padded with zero bytes.
+template <typename Look>
+inline char* CopyWords(char* to, const char* from, std::uint32_t size, Look&& look) {
+    if (size >= 8) {
+        std::uint32_t at = 0;
+        for (; at + 8 <= size; at += 8) {
+            std::uint64_t word = Load64(from + at);
+            look(word);
+            std::memcpy(to + at, &word, 8);
+        }
+        if (at < size) {
+            std::uint64_t word = Load64(from + size - 8);
+            look(word);
+            std::memcpy(to + size - 8, &word, 8);
+        }
+    } else if (size >= 4) {
+        std::uint32_t head = Load32(from), tail = Load32(from + size - 4);
+        look(head | std::uint64_t{tail} << 32);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + size - 4, &tail, 4);
+    } else if (size > 0) {
+        char first = from[0], middle = from[size / 2], last = from[size - 1];
+        auto byte = [](char c) { return std::uint64_t{static_cast<unsigned char>(c)}; };
+        look(byte(first) | byte(middle) << 8 | byte(last) << 16);
+        to[0] = first;
+        to[size / 2] = middle;
+        to[size - 1] = last;
+    }
+    return to + size;
+}
+
+inline char* Copy(char* to, const char* from, std::uint32_t size) {
+    return CopyWords(to, from, size, [](std::uint64_t) {});
+}
+
+// A name that begins with a digit, "-" or "." (which the tolerant parser reads from a damaged file, but no
+// XML reader takes) gets a "_" in front.
+bool NeedsNamePrefix(const char* name, std::uint32_t length) {
+    return length > 0 && (kBytes.Of(name[0]) & kNameStart) == 0;
+}
+
+// Whether the bytes after an "&" complete a reference: a name, "#" and digits, or "#x" and hex digits,
+// then ";".
+bool StartsReference(const char* p, const char* end) {
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    auto isHex = [&](char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+    const char* start = p;
+    if (p < end && *p == '#') {
+        bool hex = ++p < end && *p == 'x';
+        start = hex ? ++p : p;
+        while (p < end && (hex ? isHex(*p) : isDigit(*p))) ++p;
+    } else if (p < end && (kBytes.Of(*p) & kNameStart) != 0) {
+        while (p < end && (kBytes.Of(*p) & kNameByte) != 0) ++p;
+    }
+    return p > start && p < end && *p == ';';
+}
+
+// Collects the output in a buffer and hands it to the sink in large pieces. Callers that know the size of
+// a whole piece ask for Room once and copy without further checks.
+class Output {
 public:
-    explicit BufferedOutput(XmlSink& sink) : sink_(sink) {}
-    ~BufferedOutput() { Flush(); }
+    explicit Output(XmlSink& sink)
+        : sink_(sink), buffer_(new char[kBufferSize]), cursor_(buffer_.get()), limit_(cursor_ + kBufferSize) {}
 
     bool Ok() const { return ok_; }
-    // Stops the output: nothing more reaches the sink.
+    // Stops the output: nothing more reaches the sink, not even what is buffered.
     void Fail() {
-        used_ = 0;
+        cursor_ = buffer_.get();
         ok_ = false;
     }
 
-    void Put(const char* data, std::size_t size) {
-        if (!ok_)
-            return;
-        if (size > kBufferSize - used_) {
-            Flush();
-            if (size >= kBufferSize) {
-                if (ok_)
-                    ok_ = sink_.Write(data, size);
-                return;
-            }
-        }
-        std::memcpy(buffer_ + used_, data, size);
-        used_ += size;
+    // Where size bytes can be written before Commit; null when size is larger than the whole buffer.
+    char* Room(std::size_t size) {
+        if (size <= static_cast<std::size_t>(limit_ - cursor_))
+            return cursor_;
+        Flush();
+        return size <= kBufferSize ? cursor_ : nullptr;
     }
-    void Put(const char* text) { Put(text, std::strlen(text)); }
+    void Commit(char* end) { cursor_ = end; }
+
+    void Put(const char* data, std::size_t size) {
+        if (size <= static_cast<std::size_t>(limit_ - cursor_)) {
+            std::memcpy(cursor_, data, size);
+            cursor_ += size;
+        } else {
+            PutLarge(data, size);
+        }
+    }
     void Put(char c) {
-        if (used_ == kBufferSize)
+        if (cursor_ == limit_)
             Flush();
-        buffer_[used_++] = c;
+        *cursor_++ = c;
     }
     void Flush() {
-        if (ok_ && used_ > 0)
-            ok_ = sink_.Write(buffer_, used_);
-        used_ = 0;
+        char* begin = buffer_.get();
+        if (ok_ && cursor_ > begin)
+            ok_ = sink_.Write(begin, static_cast<std::size_t>(cursor_ - begin));
+        cursor_ = begin;
     }
 
 private:
+    void PutLarge(const char* data, std::size_t size) {
+        Flush();
+        if (size < kBufferSize) {
+            std::memcpy(cursor_, data, size);
+            cursor_ += size;
+        } else if (ok_) {
+            ok_ = sink_.Write(data, size);
+        }
+    }
+
     XmlSink& sink_;
-    std::size_t used_ = 0;
+    std::unique_ptr<char[]> buffer_;
+    char* cursor_;
+    char* limit_;
     bool ok_ = true;
-    char buffer_[kBufferSize];
 };
+
+template <std::size_t N>
+char* CopyLiteral(char* to, const char (&literal)[N]) {
+    std::memcpy(to, literal, N - 1);
+    return to + N - 1;
+}
+
+// A name or value: borrowed bytes and their count.
+struct Span {
+    const char* data;
+    std::uint32_t size;
+};
+
+// Tabs for the indentation, handed out as a slice.
+struct TabRun {
+    static constexpr std::uint32_t kLength = 32;
+    char tabs[kLength] = {};
+    constexpr TabRun() {
+        for (char& tab : tabs) tab = '\t';
+    }
+};
+
+constexpr TabRun kTabs;
 
 class Writer {
 public:
-    Writer(BufferedOutput& out, Indent& indent, XmlLayout layout, XmlLineEnd lineEnd)
-        : out_(out),
-          indent_(indent),
+    Writer(XmlSink& sink, XmlLayout layout, XmlLineEnd lineEnd)
+        : out_(sink),
           indented_(layout == XmlLayout::Indented),
-          lineEnd_(lineEnd == XmlLineEnd::CrLf ? "\r\n" : "\n") {}
+          lineEnd_(lineEnd == XmlLineEnd::CrLf ? "\r\n" : "\n\n"),
+          lineEndSize_(lineEnd == XmlLineEnd::CrLf ? 2 : 1) {}
+
+    bool Ok() const { return out_.Ok(); }
+    // Hands what is buffered to the sink; false when the output failed at any point.
+    bool Finish() {
+        out_.Flush();
+        return out_.Ok();
+    }
 
     // Writes node and its subtree without recursion.
     void Write(const XmlNode* node) {
@@ -105,7 +256,7 @@ public:
             }
             const XmlNode* done = frame.node;
             stack.Pop();
-            indent_.Pop();
+            Pop();
             WriteIndent();
             WriteEndTag(done);
             LineEnd();
@@ -113,106 +264,184 @@ public:
     }
 
 private:
+    void Push() {
+        if (indented_)
+            ++depth_;
+    }
+    void Pop() {
+        if (depth_ > 0)
+            --depth_;
+    }
     void WriteIndent() {
-        if (indented_ && !indent_.current.empty())
-            out_.Put(indent_.current.data(), indent_.current.size());
+        if (depth_ <= TabRun::kLength) {
+            // the whole run in one fixed-size move; only depth_ of it counts
+            char* p = out_.Room(TabRun::kLength);
+            std::memcpy(p, kTabs.tabs, TabRun::kLength);
+            out_.Commit(p + depth_);
+            return;
+        }
+        for (std::uint32_t left = depth_; left > 0;) {
+            std::uint32_t slice = left < TabRun::kLength ? left : TabRun::kLength;
+            out_.Put(kTabs.tabs, slice);
+            left -= slice;
+        }
     }
     void LineEnd() {
-        if (indented_)
-            out_.Put(lineEnd_);
+        if (!indented_)
+            return;
+        char* p = out_.Room(2);
+        std::memcpy(p, lineEnd_, 2);
+        out_.Commit(p + lineEndSize_);
+    }
+
+    // "<" (with "?" for a declaration) and the name; a node without one is "anonymous".
+    void WriteOpenTag(const XmlNode* node, bool declaration) {
+        bool named = node->name != nullptr && node->nameLength > 0;
+        const char* name = named ? node->name : "anonymous";
+        std::uint32_t length = named ? node->nameLength : 9;
+        char* p = out_.Room(std::size_t{length} + 3);
+        if (p == nullptr) {
+            out_.Put(declaration ? "<?" : "<", declaration ? 2 : 1);
+            PutName(name, length);
+            return;
+        }
+        *p++ = '<';
+        if (declaration)
+            *p++ = '?';
+        if (NeedsNamePrefix(name, length))
+            *p++ = '_';
+        out_.Commit(Copy(p, name, length));
     }
     void WriteEndTag(const XmlNode* node) {
-        out_.Put("</", 2);
-        if (node->name != nullptr && node->nameLength > 0) {
-            PutName(node->name, node->nameLength);
-        } else {
-            out_.Put("anonymous");
+        bool named = node->name != nullptr && node->nameLength > 0;
+        const char* name = named ? node->name : "anonymous";
+        std::uint32_t length = named ? node->nameLength : 9;
+        char* p = out_.Room(std::size_t{length} + 4);
+        if (p == nullptr) {
+            out_.Put("</", 2);
+            PutName(name, length);
+            out_.Put('>');
+            return;
         }
-        out_.Put('>');
+        p = CopyLiteral(p, "</");
+        if (NeedsNamePrefix(name, length))
+            *p++ = '_';
+        p = Copy(p, name, length);
+        *p++ = '>';
+        out_.Commit(p);
     }
-    // A value between the quote it does not hold; a value holding both cannot be read back the same.
-    void QuotedValue(const char* value, std::uint32_t length, bool escaped) {
-        char quote = '"';
-        if (std::memchr(value, '"', length) != nullptr) {
-            if (std::memchr(value, '\'', length) != nullptr) {
-                out_.Fail();
+    void PutName(const char* name, std::uint32_t length) {
+        if (NeedsNamePrefix(name, length))
+            out_.Put('_');
+        out_.Put(name, length);
+    }
+
+    // The quote a value is written between: the one it does not hold. A value holding both cannot be read
+    // back the same, and fails the output.
+    char QuoteFor(unsigned seen) {
+        if ((seen & kDoubleQuote) == 0)
+            return '"';
+        if ((seen & kApostrophe) != 0)
+            out_.Fail();
+        return '\'';
+    }
+
+    // An element's attribute without a value is written with an empty one: a bare name is not XML. In a
+    // declaration a bare word is what the file held, and is written back as it was.
+    void WriteAttributes(const XmlNode* node, bool element) {
+        const XmlAttribute* end = node->attributes + node->attributeCount;
+        for (const XmlAttribute* attribute = node->attributes; attribute != end; ++attribute) {
+            // locals: the output's stores may alias the records, which would be read again after each one
+            Span name{attribute->name, attribute->nameLength};
+            Span value{attribute->value, attribute->valueLength};
+            // a name that is not there, or empty, would not read back as an attribute
+            if (name.data == nullptr || name.size == 0)
+                continue;
+            // ' ', '_', name, '=', quote, value, quote
+            char* p = out_.Room(std::size_t{name.size} + value.size + 5);
+            if (p != nullptr && CopyAttribute(p, name, value, element))
+                continue;
+            PutAttribute(name, value, element);
+            if (!out_.Ok())
                 return;
+        }
+    }
+    // The attribute copied whole while its value is looked at; false, with nothing committed, when the value
+    // holds a byte that needs more thought (rare).
+    bool CopyAttribute(char* p, Span name, Span value, bool element) {
+        *p++ = ' ';
+        if (NeedsNamePrefix(name.data, name.size))
+            *p++ = '_';
+        p = Copy(p, name.data, name.size);
+        if (value.data != nullptr) {
+            std::uint64_t special = 0;
+            char* end = CopyWords(p + 2, value.data, value.size, [&](std::uint64_t word) { special |= HoldsSpecial(word); });
+            if (special != 0)
+                return false;
+            p[0] = '=';
+            p[1] = '"';
+            *end++ = '"';
+            p = end;
+        } else if (element) {
+            p = CopyLiteral(p, "=\"\"");
+        }
+        out_.Commit(p);
+        return true;
+    }
+    // The same in pieces, for values that need escaping, hold a quote or do not fit the buffer whole.
+    void PutAttribute(Span name, Span value, bool element) {
+        char quote = value.data != nullptr ? QuoteFor(Classify(value.data, value.size)) : '"';
+        if (!out_.Ok())
+            return;
+        out_.Put(' ');
+        PutName(name.data, name.size);
+        if (value.data != nullptr) {
+            out_.Put('=');
+            out_.Put(quote);
+            if (element) {
+                PutCharacterData(value.data, value.size);
+            } else {
+                out_.Put(value.data, value.size);
             }
-            quote = '\'';
+            out_.Put(quote);
+        } else if (element) {
+            out_.Put("=\"\"", 3);
         }
+    }
+    // A quoted DOCTYPE word, as it stands between the quote it does not hold.
+    void PutQuotedWord(const char* value, std::uint32_t length) {
+        char quote = QuoteFor(Classify(value, length));
         out_.Put(quote);
-        if (escaped) {
-            PutCharacterData(value, length);
-        } else {
-            out_.Put(value, length);
-        }
+        out_.Put(value, length);
         out_.Put(quote);
     }
+
     // Values and text as they stand, except what no XML reader takes there, which only a damaged file or a
     // caller of SetValue can bring: "<" becomes "&lt;", and "&" that starts no reference becomes "&amp;".
     void PutCharacterData(const char* data, std::uint32_t length) {
+        if ((Classify(data, length) & kNeedsEscape) == 0) {
+            out_.Put(data, length);
+            return;
+        }
         const char* end = data + length;
         const char* from = data;
         for (const char* p = data; p < end; ++p) {
             if (*p != '<' && (*p != '&' || StartsReference(p + 1, end)))
                 continue;
             out_.Put(from, static_cast<std::size_t>(p - from));
-            out_.Put(*p == '<' ? "&lt;" : "&amp;");
+            if (*p == '<') {
+                out_.Put("&lt;", 4);
+            } else {
+                out_.Put("&amp;", 5);
+            }
             from = p + 1;
         }
         out_.Put(from, static_cast<std::size_t>(end - from));
     }
-    // Whether the bytes after an "&" complete a reference: a name, "#" and digits, or "#x" and hex digits,
-    // then ";".
-    static bool StartsReference(const char* p, const char* end) {
-        auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-        auto isHex = [&](char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
-        const char* start = p;
-        if (p < end && *p == '#') {
-            bool hex = ++p < end && *p == 'x';
-            start = hex ? ++p : p;
-            while (p < end && (hex ? isHex(*p) : isDigit(*p))) ++p;
-        } else if (p < end && IsNameStart(*p)) {
-            while (p < end && IsNameByte(*p)) ++p;
-        }
-        return p > start && p < end && *p == ';';
-    }
-    static bool IsNameByte(char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
-    static bool IsNameStart(char c) {
-        auto byte = static_cast<unsigned char>(c);
-        return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || byte == '_' || byte == ':' ||
-               byte >= 0x80;
-    }
-    // A name as it stands; one that begins with a digit, "-" or "." (which the tolerant parser reads from a
-    // damaged file, but no XML reader takes) gets a "_" in front.
-    void PutName(const char* name, std::uint32_t length) {
-        if (length > 0 && !IsNameStart(name[0]))
-            out_.Put('_');
-        out_.Put(name, length);
-    }
-    // An element's attribute without a value is written with an empty one: a bare name is not XML. In a
-    // declaration a bare word is what the file held, and is written back as it was.
-    void WriteAttributes(const XmlNode* node) {
-        bool element = node->kind == XmlNodeKind::Element;
-        for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
-            const XmlAttribute& attribute = node->attributes[i];
-            // a name that is not there, or empty, would not read back as an attribute
-            if (attribute.name == nullptr || attribute.nameLength == 0)
-                continue;
-            out_.Put(' ');
-            PutName(attribute.name, attribute.nameLength);
-            if (attribute.value != nullptr) {
-                out_.Put('=');
-                QuotedValue(attribute.value, attribute.valueLength, element);
-            } else if (element) {
-                out_.Put("=\"\"", 3);
-            }
-        }
-    }
-    void WriteMarkupDeclaration(const char* keyword, const XmlNode* node) {
-        if (node->name == nullptr)
-            return;
-        out_.Put(keyword);
+
+    template <std::size_t N>
+    void WriteMarkupDeclaration(const char (&keyword)[N], const XmlNode* node) {
+        out_.Put(keyword, N - 1);
         out_.Put(node->name, node->nameLength);
         if (node->value != nullptr) {
             out_.Put(' ');
@@ -220,15 +449,14 @@ private:
         }
         out_.Put('>');
     }
-    void WriteSection(const char* open, const char* close, const XmlNode* node) {
-        if (node->value == nullptr)
-            return;
-        out_.Put(open);
+    template <std::size_t N, std::size_t M>
+    void WriteSection(const char (&open)[N], const char (&close)[M], const XmlNode* node) {
+        out_.Put(open, N - 1);
         out_.Put(node->value, node->valueLength);
-        out_.Put(close);
+        out_.Put(close, M - 1);
     }
     void WriteDoctype(const XmlNode* node) {
-        out_.Put("<!DOCTYPE");
+        out_.Put("<!DOCTYPE", 9);
         for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
             const XmlAttribute& attribute = node->attributes[i];
             if (attribute.name != nullptr) {
@@ -239,38 +467,36 @@ private:
             } else {
                 out_.Put(' ');
                 if (attribute.value != nullptr)
-                    QuotedValue(attribute.value, attribute.valueLength, false);
+                    PutQuotedWord(attribute.value, attribute.valueLength);
             }
         }
         if (node->childCount > 0) {
-            const char* separator = indented_ ? lineEnd_ : " ";
-            out_.Put(separator);
-            out_.Put('[');
-            out_.Put(separator);
-            indent_.Push();
-            for (std::uint32_t i = 0; i < node->childCount; ++i) {
-                const XmlNode* child = node->children[i];
-                if (child == nullptr)
-                    continue;
-                switch (child->kind) {
-                    case XmlNodeKind::EntityDecl:
-                    case XmlNodeKind::AttlistDecl:
-                    case XmlNodeKind::ElementDecl:
-                    case XmlNodeKind::NotationDecl:
-                        WriteStart(child);  // leaves: never pushes
-                        break;
-                    default:
-                        break;
-                }
-            }
-            indent_.Pop();
-            out_.Put(']');
+            WriteInternalSubset(node);
         } else if (node->value != nullptr) {
             out_.Put(" [", 2);
             out_.Put(node->value, node->valueLength);
             out_.Put(']');
         }
         out_.Put('>');
+    }
+    void WriteInternalSubset(const XmlNode* node) {
+        const char* separator = indented_ ? lineEnd_ : " ";
+        std::size_t separatorSize = indented_ ? lineEndSize_ : 1;
+        out_.Put(separator, separatorSize);
+        out_.Put('[');
+        out_.Put(separator, separatorSize);
+        Push();
+        for (std::uint32_t i = 0; i < node->childCount; ++i) {
+            const XmlNode* child = node->children[i];
+            if (child != nullptr && IsMarkupDeclaration(child->kind))
+                WriteStart(child);  // leaves: never pushes
+        }
+        Pop();
+        out_.Put(']');
+    }
+    static bool IsMarkupDeclaration(XmlNodeKind kind) {
+        return kind == XmlNodeKind::EntityDecl || kind == XmlNodeKind::AttlistDecl ||
+               kind == XmlNodeKind::ElementDecl || kind == XmlNodeKind::NotationDecl;
     }
 
     // A node that gives no bytes gets no line either: an empty line would not read back as anything.
@@ -295,6 +521,33 @@ private:
         }
     }
 
+    // The element up to its children; true when its children and end tag are still to come. Children that
+    // give no bytes count as none, so that what is written reads back the same.
+    bool WriteElement(const XmlNode* node) {
+        WriteOpenTag(node, false);
+        WriteAttributes(node, true);
+        const XmlNode* only = nullptr;
+        std::uint32_t shown = 0;
+        for (std::uint32_t i = 0; i < node->childCount && shown < 2; ++i) {
+            const XmlNode* child = node->children[i];
+            if (child != nullptr && !WritesNothing(child) && shown++ == 0)
+                only = child;
+        }
+        if (shown == 0) {
+            out_.Put("/>", 2);
+            return false;
+        }
+        out_.Put('>');
+        if (shown == 1 && only->kind == XmlNodeKind::Text) {
+            PutCharacterData(only->value, only->valueLength);
+            WriteEndTag(node);
+            return false;
+        }
+        LineEnd();
+        Push();
+        return true;
+    }
+
     // Writes the node up to its children; true when its children and end tag are still to come.
     bool WriteStart(const XmlNode* node) {
         if (WritesNothing(node))
@@ -302,40 +555,14 @@ private:
         WriteIndent();
         switch (node->kind) {
             case XmlNodeKind::Element:
-            case XmlNodeKind::Declaration: {
-                bool declaration = node->kind == XmlNodeKind::Declaration;
-                out_.Put(declaration ? "<?" : "<");
-                if (node->name != nullptr && node->nameLength > 0) {
-                    PutName(node->name, node->nameLength);
-                } else {
-                    out_.Put("anonymous");
-                }
-                WriteAttributes(node);
-                // children that give no bytes count as none, so that what is written reads back the same
-                const XmlNode* only = nullptr;
-                std::uint32_t shown = 0;
-                for (std::uint32_t i = 0; i < node->childCount && shown < 2; ++i) {
-                    const XmlNode* child = node->children[i];
-                    if (child != nullptr && !WritesNothing(child) && shown++ == 0)
-                        only = child;
-                }
-                if (declaration) {
-                    out_.Put("?>", 2);
-                } else if (shown == 0) {
-                    out_.Put("/>", 2);
-                } else {
-                    out_.Put('>');
-                    if (shown == 1 && only->kind == XmlNodeKind::Text) {
-                        PutCharacterData(only->value, only->valueLength);
-                        WriteEndTag(node);
-                    } else {
-                        LineEnd();
-                        indent_.Push();
-                        return true;
-                    }
-                }
+                if (WriteElement(node))
+                    return true;
                 break;
-            }
+            case XmlNodeKind::Declaration:
+                WriteOpenTag(node, true);
+                WriteAttributes(node, false);
+                out_.Put("?>", 2);
+                break;
             case XmlNodeKind::Text:
                 PutCharacterData(node->value, node->valueLength);
                 break;
@@ -371,10 +598,11 @@ private:
         return false;
     }
 
-    BufferedOutput& out_;
-    Indent& indent_;
+    Output out_;
     bool indented_;
-    const char* lineEnd_;
+    const char* lineEnd_;  // two bytes, of which lineEndSize_ count
+    std::size_t lineEndSize_;
+    std::uint32_t depth_ = 0;  // nesting level: TABs before a line
 };
 
 }  // namespace
@@ -406,19 +634,15 @@ bool XmlWrite(XmlSink& sink, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineE
     if (record == nullptr)
         return true;
     try {
-        Indent indent;
-        indent.indentByte = layout == XmlLayout::Indented ? '\t' : '\0';
-        auto out = std::make_unique<BufferedOutput>(sink);
-        Writer writer(*out, indent, layout, lineEnd);
+        Writer writer(sink, layout, lineEnd);
         if (record->parent == record && record->kind == XmlNodeKind::Document) {
-            for (std::uint32_t i = 0; i < record->childCount && out->Ok(); ++i) writer.Write(record->children[i]);
+            for (std::uint32_t i = 0; i < record->childCount && writer.Ok(); ++i) writer.Write(record->children[i]);
         } else {
             writer.Write(record);
         }
-        out->Flush();
-        return out->Ok();
+        return writer.Finish();
     } catch (const std::bad_alloc&) {
-        // deep trees keep their walk on the heap
+        // the buffer and deep trees' walks live on the heap
         return false;
     }
 }
