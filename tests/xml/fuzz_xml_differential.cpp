@@ -1,6 +1,7 @@
 // libFuzzer entry point: the parser against the reference copy of the parser it replaced. Both parse the same
 // bytes under options taken from the input; the trees, the bytes written from them and the damage reports
-// must be the same.
+// must be the same. Then the writer against the reference copy of the writer it replaced, on that tree and on
+// the tree edited as the input says.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "reference/reference_parser.h"
+#include "reference/writer_comparison.h"
 #include "xml/xml_writer.h"
 #include "xml_node.h"
 #include "xml_parser.h"
@@ -79,5 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (XmlLayout layout : {XmlLayout::Compact, XmlLayout::Indented}) {
         Require(XmlWriteToString(fastRoot, layout) == XmlWriteToString(referenceRoot, layout), "other bytes written");
     }
+
+    const char* what = "";
+    Require(reference::SameBytesWritten(fastRoot, &what), what);
+    reference::EditAsTold(fastRoot, data, size);
+    Require(reference::SameBytesWritten(fastRoot, &what), what);
+    Require(reference::SameBytesWritten(fastRoot.Child(0), &what), what);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "reference/writer_comparison.h"
 #include "support/xml_database_text.h"
 #include "xml/xml_document.h"
 #include "xml/xml_node_ref.h"
@@ -134,6 +135,122 @@ TEST(XmlWrite, RoundTripsGivesIdenticalBytes) {
             std::string once = Rewrite(input, layout);
             EXPECT_EQ(Rewrite(once, layout), once) << input;
         }
+    }
+}
+
+// Cases a fuzzer reaches only by luck, pinned to their bytes: what each escape and quote rule gives.
+TEST(XmlWrite, EscapesQuotesAndNamesInEveryPlace) {
+    struct Case {
+        const char* name;
+        const char* value;
+        const char* expected;  // compact; nullptr when the write must fail
+    };
+    const Case cases[] = {
+        {"v", "a&amp;b&#60;c&#x3C;d&x;", "<e v=\"a&amp;b&#60;c&#x3C;d&x;\"/>"},
+        {"v", "a & b&c&#;&#x;&#xg;&1;&", "<e v=\"a &amp; b&amp;c&amp;#;&amp;#x;&amp;#xg;&amp;1;&amp;\"/>"},
+        {"v", "1<2", "<e v=\"1&lt;2\"/>"},
+        {"v", "say \"hi\" <now>", "<e v='say \"hi\" &lt;now>'/>"},
+        {"v", "it's", "<e v=\"it's\"/>"},
+        {"v", "it's \"x\"", nullptr},
+        {"1st", "x", "<e _1st=\"x\"/>"},
+        {"-a", "", "<e _-a=\"\"/>"},
+        {".b", "\xC3\xA9", "<e _.b=\"\xC3\xA9\"/>"},
+        {"\xC3\xA9", "x", "<e \xC3\xA9=\"x\"/>"},
+    };
+    for (const Case& c : cases) {
+        XmlDocument document;
+        document.Reset();
+        XmlNodeRef e = document.Root().AppendChild(XmlNodeKind::Element);
+        e.SetName("e");
+        e.AddAttribute(c.name, c.value);
+        std::string out;
+        XmlStringSink sink(out);
+        bool ok = XmlWrite(sink, document.Root(), XmlLayout::Compact);
+        EXPECT_EQ(ok, c.expected != nullptr) << c.value;
+        if (c.expected != nullptr) {
+            EXPECT_EQ(out, c.expected) << c.value;
+        }
+        const char* what = "";
+        EXPECT_TRUE(reference::SameBytesWritten(document.Root(), &what)) << what << ": " << c.value;
+    }
+}
+
+TEST(XmlWrite, TextDeclarationsAndNamesAsTheyMustReadBack) {
+    XmlDocument document;
+    document.Reset();
+    XmlNodeRef root = document.Root();
+    XmlNodeRef declaration = root.AppendChild(XmlNodeKind::Element);
+    declaration.SetName("9lives");  // an element named with a digit first, end tag too
+    declaration.AppendChild(XmlNodeKind::Text).SetValue("a<b & c &lt; \"q\" 'a'");
+    XmlNodeRef empty = root.AppendChild(XmlNodeKind::Element);
+    empty.SetName("empty");
+    empty.AppendChild(XmlNodeKind::Text);  // gives no bytes: the element is written as empty
+    empty.AppendChild(XmlNodeKind::Text).SetValue("");
+    XmlNodeRef mixed = root.AppendChild(XmlNodeKind::Element);
+    mixed.SetName("m");
+    mixed.AppendChild(XmlNodeKind::Text).SetValue("x<y");
+    mixed.AppendChild(XmlNodeKind::Element).SetName("k");
+    EXPECT_EQ(XmlWriteToString(root, XmlLayout::Indented, XmlLineEnd::Lf),
+              "<_9lives>a&lt;b &amp; c &lt; \"q\" 'a'</_9lives>\n<empty/>\n<m>\n\tx&lt;y\n\t<k/>\n</m>\n");
+
+    // a declaration's values and the sections stand as they are; only the quote is chosen
+    EXPECT_EQ(Rewrite("<?pi a='x\"<&' b?><!--<&--><![CDATA[<&]]><r/>", XmlLayout::Compact),
+              "<?pi a='x\"<&' b?><!--<&--><![CDATA[<&]]><r/>");
+    const char* what = "";
+    EXPECT_TRUE(reference::SameBytesWritten(root, &what)) << what;
+}
+
+// Values looked at a word at a time: a special byte is found wherever it stands, in values of every length
+// around the word sizes, among bytes that differ from it only in the high bit.
+TEST(XmlWrite, SpecialBytesAreFoundAtEveryPlaceOfAValue) {
+    for (char special : {'<', '&', '"', '\''}) {
+        for (std::size_t length = 1; length <= 20; ++length) {
+            for (std::size_t at = 0; at < length; ++at) {
+                std::string value(length, 'a');
+                for (std::size_t i = 0; i < length; ++i) value[i] = "\xA2\xA6\xA7\xBC"[i % 4];
+                value[at] = special;
+                XmlDocument document;
+                document.Reset();
+                XmlNodeRef e = document.Root().AppendChild(XmlNodeKind::Element);
+                e.SetName("e");
+                e.AddAttribute("v", value.c_str());
+                e.AppendChild(XmlNodeKind::Text).SetValue(value.c_str());
+                const char* what = "";
+                ASSERT_TRUE(reference::SameBytesWritten(document.Root(), &what))
+                    << what << ": '" << special << "' at " << at << " of " << length;
+            }
+        }
+    }
+}
+
+// The shapes beyond the writer's fast paths: nesting deeper than its run of tabs, values larger than its
+// buffer, failures after some of the output, and a real database.
+TEST(XmlWrite, SameBytesAsThePreviousWriterBeyondTheFastPaths) {
+    XmlDocument deep;
+    deep.Reset();
+    XmlNodeRef node = deep.Root();
+    for (int i = 0; i < 70; ++i) {
+        node = node.AppendChild(XmlNodeKind::Element);
+        node.SetName(i % 2 ? "b" : "a");
+        node.Attribute("i").SetUnsigned(static_cast<std::uint32_t>(i));
+    }
+    node.AppendChild(XmlNodeKind::Comment).SetValue("bottom");
+
+    XmlDocument large;
+    large.LoadText(test::GenerateDatabaseText({40, 16, 2}));
+    XmlNodeRef devinfo = EnsureSection(large.Root(), "DEVINFO");
+    const std::string huge(300 * 1024, 'x');
+    devinfo.Child(3).Attribute("desc").SetValue(huge.c_str());
+    devinfo.Child(5).AppendChild(XmlNodeKind::Text).SetValue((huge + "<").c_str());
+    devinfo.Child(7).SetName(huge.c_str());
+
+    XmlDocument failing;
+    failing.LoadText(test::GenerateDatabaseText({60, 16, 2}));
+    EnsureSection(failing.Root(), "DEVINFO").Child(50).Attribute("name").SetValue("\"'");
+
+    for (XmlDocument* document : {&deep, &large, &failing}) {
+        const char* what = "";
+        EXPECT_TRUE(reference::SameBytesWritten(document->Root(), &what)) << what;
     }
 }
 

@@ -1,0 +1,108 @@
+#include "reference/writer_comparison.h"
+
+#include <string>
+#include <vector>
+
+#include "reference/reference_writer.h"
+#include "xml/xml_writer.h"
+
+namespace vantrel::reference {
+
+bool SameBytesWritten(XmlNodeRef node, const char** what) {
+    for (XmlLayout layout : {XmlLayout::Indented, XmlLayout::Compact}) {
+        for (XmlLineEnd lineEnd : {XmlLineEnd::CrLf, XmlLineEnd::Lf}) {
+            std::string fast, reference;
+            XmlStringSink sink(fast);
+            bool fastOk = XmlWrite(sink, node, layout, lineEnd);
+            bool referenceOk = false;
+            reference = XmlWriteToStringReference(node, layout, lineEnd, &referenceOk);
+            if (fastOk != referenceOk) {
+                *what = "one writer failed, the other did not";
+                return false;
+            }
+            // after a failure only whole buffers reach the sink, and the two buffers differ in size: what
+            // each handed over is the start of the same bytes
+            bool same = fastOk ? fast == reference
+                               : fast.compare(0, reference.size(), reference, 0, fast.size()) == 0;
+            if (!same) {
+                *what = "other bytes written";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// Reads the edits and their texts from the bytes in turn; a NUL ends a text early (the handles take
+// NUL-terminated texts).
+class EditBytes {
+public:
+    EditBytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    bool More() const { return next_ < size_; }
+    std::uint8_t Byte() { return data_[next_++]; }
+    std::string Text(std::size_t length) {
+        std::string text;
+        for (std::size_t i = 0; i < length && More(); ++i) {
+            char c = static_cast<char>(Byte());
+            if (c == '\0')
+                break;
+            text += c;
+        }
+        return text;
+    }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t next_ = 0;
+};
+
+void EditOne(XmlNodeRef node, std::uint8_t op, EditBytes& bytes) {
+    std::size_t length = op >> 4;
+    switch (op & 7) {
+        case 1:
+            node.SetValue(bytes.Text(length).c_str());
+            break;
+        case 2:
+            node.SetName(bytes.Text(length).c_str());
+            break;
+        case 3: {
+            std::string name = bytes.Text(length);
+            node.AddAttribute(name.c_str(), bytes.Text(length).c_str());
+            break;
+        }
+        case 4:
+            node.AppendChild(XmlNodeKind::Text).SetValue(bytes.Text(length).c_str());
+            break;
+        case 5:
+            node.AttributeAt(0).SetValue(bytes.Text(length).c_str());
+            break;
+        case 6:
+            node.AppendChild(op & 8 ? XmlNodeKind::Element : XmlNodeKind::Text);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+void EditAsTold(XmlNodeRef root, const std::uint8_t* data, std::size_t size) {
+    if (size == 0)
+        return;
+    std::vector<XmlNodeRef> nodes{root};
+    root.VisitDescendants([&](XmlNodeRef node) {
+        nodes.push_back(node);
+        return true;
+    });
+    EditBytes bytes(data, size);
+    for (XmlNodeRef node : nodes) {
+        if (!bytes.More())
+            break;
+        EditOne(node, bytes.Byte(), bytes);
+    }
+}
+
+}  // namespace vantrel::reference
