@@ -64,10 +64,11 @@ inline std::uint64_t Holds(std::uint64_t word, char c) {
     return (match - kEveryByte) & ~match & (kEveryByte << 7);
 }
 
-// Nonzero when the word holds "<", "&", a double quote or an apostrophe ("&" and the apostrophe differ only
-// in the lowest bit). Zero bytes, which pad short pieces, are none of them.
+// Nonzero when the word holds "<", "&", a double quote or an apostrophe: with bits 0 and 2 set, the last three
+// (and "#", which only costs a second look) all become an apostrophe. Zero bytes, which pad short pieces, are
+// none of them.
 inline std::uint64_t HoldsSpecial(std::uint64_t word) {
-    return Holds(word | kEveryByte, '\'') | Holds(word, '"') | Holds(word, '<');
+    return Holds(word | kEveryByte * 5, '\'') | Holds(word, '<');
 }
 
 inline std::uint64_t Load64(const char* p) {
@@ -348,47 +349,16 @@ private:
 
     // An element's attribute without a value is written with an empty one: a bare name is not XML. In a
     // declaration a bare word is what the file held, and is written back as it was.
+    // Attributes in pieces, each value looked at for what it needs: the start tags that CopyStartTag leaves,
+    // and declarations. A declaration's bare word is what the file held, and is written back as it was.
     void WriteAttributes(const XmlNode* node, bool element) {
-        const XmlAttribute* end = node->attributes + node->attributeCount;
-        for (const XmlAttribute* attribute = node->attributes; attribute != end; ++attribute) {
-            // locals: the output's stores may alias the records, which would be read again after each one
-            Span name{attribute->name, attribute->nameLength};
-            Span value{attribute->value, attribute->valueLength};
+        for (std::uint32_t i = 0; i < node->attributeCount && out_.Ok(); ++i) {
+            const XmlAttribute& attribute = node->attributes[i];
             // a name that is not there, or empty, would not read back as an attribute
-            if (name.data == nullptr || name.size == 0)
-                continue;
-            // ' ', '_', name, '=', quote, value, quote
-            char* p = out_.Room(std::size_t{name.size} + value.size + 5);
-            if (p != nullptr && CopyAttribute(p, name, value, element))
-                continue;
-            PutAttribute(name, value, element);
-            if (!out_.Ok())
-                return;
+            if (attribute.name != nullptr && attribute.nameLength > 0)
+                PutAttribute({attribute.name, attribute.nameLength}, {attribute.value, attribute.valueLength}, element);
         }
     }
-    // The attribute copied whole while its value is looked at; false, with nothing committed, when the value
-    // holds a byte that needs more thought (rare).
-    bool CopyAttribute(char* p, Span name, Span value, bool element) {
-        *p++ = ' ';
-        if (NeedsNamePrefix(name.data, name.size))
-            *p++ = '_';
-        p = Copy(p, name.data, name.size);
-        if (value.data != nullptr) {
-            std::uint64_t special = 0;
-            char* end = CopyWords(p + 2, value.data, value.size, [&](std::uint64_t word) { special |= HoldsSpecial(word); });
-            if (special != 0)
-                return false;
-            p[0] = '=';
-            p[1] = '"';
-            *end++ = '"';
-            p = end;
-        } else if (element) {
-            p = CopyLiteral(p, "=\"\"");
-        }
-        out_.Commit(p);
-        return true;
-    }
-    // The same in pieces, for values that need escaping, hold a quote or do not fit the buffer whole.
     void PutAttribute(Span name, Span value, bool element) {
         char quote = value.data != nullptr ? QuoteFor(Classify(value.data, value.size)) : '"';
         if (!out_.Ok())
@@ -524,8 +494,11 @@ private:
     // The element up to its children; true when its children and end tag are still to come. Children that
     // give no bytes count as none, so that what is written reads back the same.
     bool WriteElement(const XmlNode* node) {
-        WriteOpenTag(node, false);
-        WriteAttributes(node, true);
+        if (!CopyStartTag(node)) {
+            WriteIndent();
+            WriteOpenTag(node, false);
+            WriteAttributes(node, true);
+        }
         const XmlNode* only = nullptr;
         std::uint32_t shown = 0;
         for (std::uint32_t i = 0; i < node->childCount && shown < 2; ++i) {
@@ -534,30 +507,81 @@ private:
                 only = child;
         }
         if (shown == 0) {
-            out_.Put("/>", 2);
+            char* p = out_.Room(4);
+            p = CopyLiteral(p, "/>");
+            std::memcpy(p, lineEnd_, 2);
+            out_.Commit(indented_ ? p + lineEndSize_ : p);
             return false;
         }
         out_.Put('>');
         if (shown == 1 && only->kind == XmlNodeKind::Text) {
             PutCharacterData(only->value, only->valueLength);
             WriteEndTag(node);
+            LineEnd();
             return false;
         }
         LineEnd();
         Push();
         return true;
     }
+    // The common start tag, indentation to the last attribute, copied in one piece with no check between its
+    // parts; false, with nothing committed, when it is too large or deep, or a value needs a second look.
+    bool CopyStartTag(const XmlNode* node) {
+        const XmlAttribute* first = node->attributes;
+        const XmlAttribute* end = first + node->attributeCount;
+        bool named = node->name != nullptr && node->nameLength > 0;
+        Span name{named ? node->name : "anonymous", named ? node->nameLength : 9u};
+        // the whole tab run, '<', '_', name, then per attribute ' ', '_', name, '=', quote, value, quote
+        std::size_t size = TabRun::kLength + std::size_t{name.size} + 2;
+        for (const XmlAttribute* attribute = first; attribute != end; ++attribute)
+            size += std::size_t{attribute->nameLength} + attribute->valueLength + 5;
+        char* p = depth_ <= TabRun::kLength ? out_.Room(size) : nullptr;
+        if (p == nullptr)
+            return false;
+        std::memcpy(p, kTabs.tabs, TabRun::kLength);
+        p += indented_ ? depth_ : 0;
+        *p++ = '<';
+        if (NeedsNamePrefix(name.data, name.size))
+            *p++ = '_';
+        p = Copy(p, name.data, name.size);
+        std::uint64_t special = 0;
+        for (const XmlAttribute* attribute = first; attribute != end; ++attribute)
+            p = CopyAttribute(p, *attribute, special);
+        if (special != 0)
+            return false;
+        out_.Commit(p);
+        return true;
+    }
+    // One attribute of an element; special gains the bytes of its value that need a second look. An
+    // attribute without a value is written with an empty one: a bare name is not XML.
+    static char* CopyAttribute(char* p, const XmlAttribute& attribute, std::uint64_t& special) {
+        // locals: the stores below may alias the record, which would be read again after each one
+        Span name{attribute.name, attribute.nameLength};
+        Span value{attribute.value, attribute.valueLength};
+        // a name that is not there, or empty, would not read back as an attribute
+        if (name.data == nullptr || name.size == 0)
+            return p;
+        *p++ = ' ';
+        if (NeedsNamePrefix(name.data, name.size))
+            *p++ = '_';
+        p = Copy(p, name.data, name.size);
+        if (value.data == nullptr)
+            return CopyLiteral(p, "=\"\"");
+        p[0] = '=';
+        p[1] = '"';
+        p = CopyWords(p + 2, value.data, value.size, [&](std::uint64_t word) { special |= HoldsSpecial(word); });
+        *p++ = '"';
+        return p;
+    }
 
     // Writes the node up to its children; true when its children and end tag are still to come.
     bool WriteStart(const XmlNode* node) {
         if (WritesNothing(node))
             return false;
+        if (node->kind == XmlNodeKind::Element)
+            return WriteElement(node);
         WriteIndent();
         switch (node->kind) {
-            case XmlNodeKind::Element:
-                if (WriteElement(node))
-                    return true;
-                break;
             case XmlNodeKind::Declaration:
                 WriteOpenTag(node, true);
                 WriteAttributes(node, false);
@@ -590,6 +614,7 @@ private:
             case XmlNodeKind::NotationDecl:
                 WriteMarkupDeclaration("<!NOTATION ", node);
                 break;
+            case XmlNodeKind::Element:  // above
             case XmlNodeKind::Document:
             case XmlNodeKind::None:
                 break;
