@@ -22,8 +22,7 @@ bool SameBytesWritten(XmlNodeRef node, const char** what) {
             }
             // after a failure only whole buffers reach the sink, and the two buffers differ in size: what
             // each handed over is the start of the same bytes
-            bool same = fastOk ? fast == reference
-                               : fast.compare(0, reference.size(), reference, 0, fast.size()) == 0;
+            bool same = fastOk ? fast == reference : fast.compare(0, reference.size(), reference, 0, fast.size()) == 0;
             if (!same) {
                 *what = "other bytes written";
                 return false;
