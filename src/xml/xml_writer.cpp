@@ -1,6 +1,5 @@
 #include "xml/xml_writer.h"
 
-#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 #include <memory>
