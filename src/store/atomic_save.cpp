@@ -1,4 +1,4 @@
-#include "store/atomic_save.h"
+#include "atomic_save.h"
 
 #include <fcntl.h>
 

@@ -1,4 +1,4 @@
-#include "store/database_file.h"
+#include "database_file.h"
 
 #include <cerrno>
 #include <cstring>
