@@ -256,6 +256,9 @@ std::uint32_t XmlDeviceStore::CountDeviceRecords() {
 int XmlDeviceStore::LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) {
     return impl_->LoadDeviceRecords(records, size);
 }
+int XmlDeviceStore::LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record) {
+    return impl_->LoadDeviceRecord(deviceId, record);
+}
 int XmlDeviceStore::SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId) {
     return impl_->SetDeviceOrganization(deviceId, orgId);
 }

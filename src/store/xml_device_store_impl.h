@@ -56,6 +56,7 @@ public:
     std::uint32_t FindOrganizationByName(std::uint32_t parentId, const char* name);
     std::uint32_t CountDeviceRecords();
     int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size);
+    int LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record);
     int SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId);
 
     const StoreCondition& Condition() const { return condition_; }
@@ -98,8 +99,8 @@ private:
     // Appends the device of the record with the given enciphered password, its entries and a new id (written
     // into the record); empty when the name is taken or no id can be given.
     XmlNodeRef AddDeviceElement(XmlNodeRef devices, DeviceRecord& record, const char* cipher);
-    // Fills record from a "DEV" element (zero-filled first), noting a password that cannot be deciphered.
-    void FillDeviceRecord(XmlNodeRef device, DeviceRecord& record);
+    // Fills record from a "DEV" element (zero-filled first); false when its password cannot be deciphered.
+    bool FillDeviceRecord(XmlNodeRef device, DeviceRecord& record);
     // The device whose camera types are asked for; empty for null types, a count past the 8-bit channel
     // numbers, or an unknown device.
     XmlNodeRef CameraTypesDevice(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count);

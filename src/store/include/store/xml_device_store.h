@@ -68,6 +68,7 @@ public:
     void AgreeToNewKey() override;
     std::uint32_t CountDeviceRecords() override;
     int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) override;
+    int LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record) override;
     int SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId) override;
 
     const std::string& KeyPath() const;
