@@ -135,9 +135,11 @@ int OpenSession(const Command& command, bool writing, Session& session) {
     if (!choice.problem.empty()) {
         return Fail(kExitDatabase, choice.problem);
     }
-    std::string problem;
-    if (writing && choice.source == DataFolderSource::kUserData && !CreateDataFolder(choice.folder, problem)) {
-        return Fail(kExitDatabase, problem);
+    if (writing && choice.source == DataFolderSource::kUserData) {
+        DataFolderCreation created = CreateDataFolder(choice.folder);
+        if (!created.Ready()) {
+            return Fail(kExitDatabase, created.problem);
+        }
     }
     session.store = OpenDeviceStore(choice.folder + kDatabaseFileName);
     std::string refusal = session.store->SaveRefusal();

@@ -98,7 +98,8 @@ DataFolderChoice ChooseDataFolder(const DataFolderRequest& request) {
     return choice;
 }
 
-bool CreateDataFolder(const std::string& folder, std::string& problem) {
+DataFolderCreation CreateDataFolder(const std::string& folder) {
+    DataFolderCreation result;
     std::string path;
     std::size_t start = 0;
     while (start < folder.size()) {
@@ -112,15 +113,17 @@ bool CreateDataFolder(const std::string& folder, std::string& problem) {
             continue;
         }
         if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-            problem = "cannot create the data folder " + path + ": " + std::strerror(errno);
-            return false;
+            result.error = errno;
+            result.problem = "cannot create the data folder " + path + ": " + std::strerror(result.error);
+            return result;
         }
         if (!IsFolder(path)) {
-            problem = "cannot create the data folder " + folder + ": " + path + " is not a folder";
-            return false;
+            result.error = ENOTDIR;
+            result.problem = "cannot create the data folder " + folder + ": " + path + " is not a folder";
+            return result;
         }
     }
-    return true;
+    return result;
 }
 
 const char* DescribeSource(DataFolderSource source) {

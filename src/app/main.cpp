@@ -62,13 +62,15 @@ int main(int argc, char* argv[]) {
 
     vantrel::ProgramPaths paths = beside;
     paths.dataFolder = decision.dataFolder.folder;
-    std::string problem;
-    if (decision.dataFolder.source == vantrel::DataFolderSource::kUserData &&
-        !vantrel::CreateDataFolder(paths.dataFolder, problem)) {
-        std::fprintf(stderr, "vantrel: %s\n", problem.c_str());
-        QMessageBox::critical(nullptr, QStringLiteral("Vantrel"),
-                              QStringLiteral("Vantrel cannot start: %1.").arg(QString::fromStdString(problem)));
-        return 1;
+    if (decision.dataFolder.source == vantrel::DataFolderSource::kUserData) {
+        const vantrel::DataFolderCreation created = vantrel::CreateDataFolder(paths.dataFolder);
+        if (!created.Ready()) {
+            std::fprintf(stderr, "vantrel: %s\n", created.problem.c_str());
+            QMessageBox::critical(
+                nullptr, QStringLiteral("Vantrel"),
+                QStringLiteral("Vantrel cannot start: %1.").arg(QString::fromStdString(created.problem)));
+            return 1;
+        }
     }
     vantrel::ProgramContext context(paths);
     vantrel::InstallCatalogueMessages(context);

@@ -237,28 +237,12 @@ void DeviceCatalogue::TellStoreNotices(DeviceStore& store) {
     }
 }
 
-const char* AddRefusalText(AddRefusal refusal) {
-    switch (refusal) {
-        case AddRefusal::DuplicateName:
-            return "The name of this device has existed!";
-        case AddRefusal::DuplicateDdns:
-            return "The settings of DDNS has existed!";
-        case AddRefusal::DuplicateAddress:
-            return "IP or domain name of this device has existed!";
-        case AddRefusal::StoreFailed:
-            return "XML failed!";
-        case AddRefusal::None:
-        case AddRefusal::UnknownOrganization:
-        case AddRefusal::DuplicateOrganization:
-            break;
-    }
-    return nullptr;
-}
-
 std::int32_t DeviceCatalogue::AddDevice(const DeviceRecord& record) {
     AddRefusal refusal = AddRefusal::None;
     std::int32_t id = AddDevice(record, refusal);
-    if (const char* text = AddRefusalText(refusal)) {
+    // an unknown organization is refused silently
+    if (refusal != AddRefusal::None && refusal != AddRefusal::UnknownOrganization) {
+        const char* text = AddOutcomeText(refusal);
         // the store says why it did not take the device, when it knows (identifiers used up, ...)
         DeviceStore* store = refusal == AddRefusal::StoreFailed ? Store() : nullptr;
         const StoreCondition* condition = store != nullptr ? store->Condition() : nullptr;

@@ -24,7 +24,7 @@ std::string RefusalReason(AddOutcome outcome, DeviceStore& store) {
             return condition->refusal;
         }
     }
-    return DescribeAddOutcome(outcome);
+    return AddOutcomeText(outcome);
 }
 
 // The first problem of the texts a record stores; the name's limit is checked by the caller.
@@ -115,7 +115,7 @@ std::int32_t AddOneDevice(DeviceCatalogue& catalogue, DeviceStore& store, const 
         return 0;
     }
     if (record.ddnsFlag == 0 && store.FindDeviceByAddress(record.host, record.port) != 0) {
-        reason = "already registered";
+        reason = AddOutcomeText(AddOutcome::DuplicateAddress);
         return 0;
     }
     AddRefusal refusal = AddRefusal::None;
@@ -187,7 +187,7 @@ bool SaveChanges(DeviceCatalogue* catalogue, DeviceStore& store, std::string& pr
         }
         mergedSkips->push_back(
             SkippedRow{change.name, change.host, change.port,
-                       std::string(DescribeAddOutcome(change.reason)) + " (added by another program meanwhile)"});
+                       std::string(AddOutcomeText(change.reason)) + " (added by another program meanwhile)"});
     }
     return true;
 }
@@ -220,12 +220,11 @@ std::string DeviceChangeProblem(DeviceStore& store, std::uint32_t deviceId, cons
     }
     auto other = [deviceId](std::uint32_t found) { return found != 0 && found != deviceId; };
     if (other(store.FindDeviceByName(record.name))) {
-        return "The name of this device has existed!";
+        return AddOutcomeText(AddOutcome::DuplicateName);
     }
     if (record.ddnsFlag != 0 ? other(store.FindDeviceByDdns(record.host, record.ddnsHost, record.ddnsPort))
                              : other(store.FindDeviceByAddress(record.host, record.port))) {
-        return record.ddnsFlag != 0 ? "The settings of DDNS has existed!"
-                                    : "IP or domain name of this device has existed!";
+        return AddOutcomeText(record.ddnsFlag != 0 ? AddOutcome::DuplicateDdns : AddOutcome::DuplicateAddress);
     }
     return std::string();
 }

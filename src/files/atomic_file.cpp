@@ -56,27 +56,25 @@ std::string TempFilePattern(const std::string& target) {
     return FolderOf(target) + "." + FileNameOf(target) + kTempInfix + "XXXXXX";
 }
 
-bool WriteFileAtomically(const std::string& target, Placement placement, const FileWriter& writer,
-                         const struct stat* like, PlacedFile* placed) {
-    PlacedFile ignored;
-    PlacedFile& result = placed != nullptr ? *placed : ignored;
-    result = PlacedFile{};
+AtomicWriteResult WriteFileAtomically(const std::string& target, Placement placement, const FileWriter& writer,
+                                      const struct stat* like) {
+    AtomicWriteResult result;
     if (target.empty() || FileNameOf(target).empty()) {
         result.error = EINVAL;
-        return false;
+        return result;
     }
     std::string pattern = TempFilePattern(target);
     std::vector<char> tempPath(pattern.begin(), pattern.end());
     tempPath.push_back('\0');
     int fd = mkostemp(tempPath.data(), O_CLOEXEC);
     if (fd < 0) {
-        result.error = errno;
-        return false;
+        result.error = errno != 0 ? errno : EIO;
+        return result;
     }
     auto fail = [&](int error) {
         result.error = error != 0 ? error : EIO;
         unlink(tempPath.data());
-        return false;
+        return result;
     };
     if (fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
         int error = errno;
@@ -114,7 +112,7 @@ bool WriteFileAtomically(const std::string& target, Placement placement, const F
         unlink(tempPath.data());
     }
     SyncFolder(FolderOf(target));
-    return true;
+    return result;
 }
 
 std::size_t RemoveStaleTempFiles(const std::string& target) {

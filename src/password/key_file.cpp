@@ -120,13 +120,11 @@ KeyState KeyFile::Create() {
     }
     PasswordKey fresh;
     randombytes_buf(fresh.data(), fresh.size());
-    PlacedFile placed;
     // linked into place: a key made meanwhile by someone else wins
-    bool made = WriteFileAtomically(
-        path_, Placement::KeepExisting, [&fresh](int fd) { return WriteAll(fd, fresh.data(), fresh.size()); }, &like,
-        &placed);
+    AtomicWriteResult placed = WriteFileAtomically(
+        path_, Placement::KeepExisting, [&fresh](int fd) { return WriteAll(fd, fresh.data(), fresh.size()); }, &like);
     sodium_memzero(fresh.data(), fresh.size());
-    if (!made) {
+    if (!placed.Ok()) {
         return Problem(KeyStatus::NotCreated, placed.error,
                        "the key file " + path_ + " cannot be created: " + std::strerror(placed.error));
     }

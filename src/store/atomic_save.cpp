@@ -1,4 +1,4 @@
-#include "store/atomic_save.h"
+#include "atomic_save.h"
 
 #include <fcntl.h>
 
@@ -51,14 +51,13 @@ bool SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSinkFact
         hash = writeBehind.Hash();
         return ok;
     };
-    PlacedFile placed;
-    bool ok = WriteFileAtomically(path, Placement::Replace, write, like, &placed);
+    AtomicWriteResult placed = WriteFileAtomically(path, Placement::Replace, write, like);
     if (saved != nullptr) {
         saved->error = placed.error;
         saved->info = placed.info;
         saved->hash = hash;
     }
-    return ok;
+    return placed.Ok();
 }
 
 }  // namespace vantrel

@@ -1,4 +1,4 @@
-#include "store/change_replay.h"
+#include "change_replay.h"
 
 #include <string.h>
 

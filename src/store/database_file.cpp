@@ -1,4 +1,4 @@
-#include "store/database_file.h"
+#include "database_file.h"
 
 #include <cerrno>
 #include <cstring>
@@ -188,11 +188,10 @@ std::string DatabaseFile::KeepCopyOfDamaged(std::string& why) const {
             }
             continue;
         }
-        PlacedFile placed;
-        if (WriteFileAtomically(
-                copy, Placement::KeepExisting, [&bytes](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); },
-                nullptr, &placed) &&
-            !placed.keptExisting) {
+        AtomicWriteResult placed = WriteFileAtomically(
+            copy, Placement::KeepExisting, [&bytes](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); },
+            nullptr);
+        if (placed.Ok() && !placed.keptExisting) {
             return copy;
         }
         if (!placed.keptExisting) {

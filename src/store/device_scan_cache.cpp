@@ -1,4 +1,4 @@
-#include "store/device_scan_cache.h"
+#include "device_scan_cache.h"
 
 #include "xml/xml_node_ref.h"
 

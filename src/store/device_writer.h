@@ -8,7 +8,7 @@
 #include <string>
 
 #include "records/records.h"
-#include "store/store_tree.h"
+#include "store_tree.h"
 
 namespace vantrel {
 

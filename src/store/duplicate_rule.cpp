@@ -4,24 +4,24 @@
 
 namespace vantrel {
 
-const char* DescribeAddOutcome(AddOutcome outcome) {
+const char* AddOutcomeText(AddOutcome outcome) {
     switch (outcome) {
         case AddOutcome::None:
-            return "added";
+            return "";
         case AddOutcome::UnknownOrganization:
-            return "organization unknown";
+            return "The organization of this device does not exist!";
         case AddOutcome::DuplicateName:
-            return "duplicate name";
+            return "The name of this device has existed!";
         case AddOutcome::DuplicateAddress:
-            return "duplicate address";
+            return "IP or domain name of this device has existed!";
         case AddOutcome::DuplicateDdns:
-            return "duplicate DDNS settings";
+            return "The settings of DDNS has existed!";
         case AddOutcome::DuplicateOrganization:
-            return "duplicate organization name";
+            return "The name of this organization has existed!";
         case AddOutcome::StoreFailed:
             break;
     }
-    return "the database did not take it";
+    return "XML failed!";
 }
 
 AddOutcome FindDuplicateDevice(DeviceStore& store, const DeviceRecord& record) {

@@ -1,12 +1,12 @@
-#include "store/id_index.h"
+#include "id_index.h"
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <optional>
 
-#include "store/store_schema.h"
 #include "store/store_text.h"
+#include "store_schema.h"
 
 namespace vantrel {
 namespace {

@@ -10,7 +10,7 @@
 #include "device_writer.h"
 #include "password/password.h"
 #include "store/store_text.h"
-#include "store/xml_device_store.h"
+#include "xml_device_store_impl.h"
 
 namespace vantrel {
 namespace {
@@ -44,7 +44,8 @@ void FillAlarmRecord(XmlNodeRef alarm, AlarmRecord& record) {
 
 }  // namespace
 
-XmlNodeRef XmlDeviceStore::CameraTypesDevice(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count) {
+XmlNodeRef XmlDeviceStore::Impl::CameraTypesDevice(std::uint32_t deviceId, const std::int32_t* types,
+                                                   std::int32_t count) {
     // channel 256 would be channel 0 again in 8 bits
     if (types == nullptr || count > static_cast<std::int32_t>(kMaxStoredChannels)) {
         return XmlNodeRef();
@@ -52,7 +53,7 @@ XmlNodeRef XmlDeviceStore::CameraTypesDevice(std::uint32_t deviceId, const std::
     return tree_.FindById(StoreSection::Devices, deviceId);
 }
 
-int XmlDeviceStore::SetCameraTypes(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count) try {
+int XmlDeviceStore::Impl::SetCameraTypes(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count) try {
     XmlNodeRef device = CameraTypesDevice(deviceId, types, count);
     if (!device.IsValid()) {
         return 0;
@@ -69,7 +70,7 @@ int XmlDeviceStore::SetCameraTypes(std::uint32_t deviceId, const std::int32_t* t
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::GetCameraTypes(std::uint32_t deviceId, std::int32_t* types, std::int32_t count) try {
+int XmlDeviceStore::Impl::GetCameraTypes(std::uint32_t deviceId, std::int32_t* types, std::int32_t count) try {
     XmlNodeRef device = CameraTypesDevice(deviceId, types, count);
     if (!device.IsValid()) {
         return 0;
@@ -85,7 +86,8 @@ int XmlDeviceStore::GetCameraTypes(std::uint32_t deviceId, std::int32_t* types, 
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::LoadChannelEntries(std::uint32_t deviceId, ChannelEntry* entries, std::uint32_t capacity) try {
+int XmlDeviceStore::Impl::LoadChannelEntries(std::uint32_t deviceId, ChannelEntry* entries,
+                                             std::uint32_t capacity) try {
     if (entries == nullptr) {
         return 0;
     }
@@ -109,7 +111,7 @@ int XmlDeviceStore::LoadChannelEntries(std::uint32_t deviceId, ChannelEntry* ent
     return MemoryRanOut(0);
 }
 
-std::uint32_t XmlDeviceStore::GetChannelId(std::uint32_t deviceId, std::uint32_t channel) try {
+std::uint32_t XmlDeviceStore::Impl::GetChannelId(std::uint32_t deviceId, std::uint32_t channel) try {
     XmlNodeRef device = tree_.FindById(StoreSection::Devices, deviceId);
     XmlNodeRef video = device.IsValid() ? tree_.FindEntry(device, EntryType::Video, channel & 0xFF) : XmlNodeRef();
     return video.IsValid() ? IdOf(video) : 0;
@@ -117,7 +119,7 @@ std::uint32_t XmlDeviceStore::GetChannelId(std::uint32_t deviceId, std::uint32_t
     return MemoryRanOut(0u);
 }
 
-int XmlDeviceStore::GetEntryIds(std::uint32_t deviceId, std::uint32_t* ids, std::uint32_t count) try {
+int XmlDeviceStore::Impl::GetEntryIds(std::uint32_t deviceId, std::uint32_t* ids, std::uint32_t count) try {
     if (ids == nullptr) {
         return 0;
     }
@@ -136,7 +138,7 @@ int XmlDeviceStore::GetEntryIds(std::uint32_t deviceId, std::uint32_t* ids, std:
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::SetEntryName(std::uint32_t id, const ChannelEntry* entry) try {
+int XmlDeviceStore::Impl::SetEntryName(std::uint32_t id, const ChannelEntry* entry) try {
     if (entry == nullptr || !IsStorableField(entry->name, sizeof entry->name)) {
         return 0;
     }
@@ -151,7 +153,7 @@ int XmlDeviceStore::SetEntryName(std::uint32_t id, const ChannelEntry* entry) tr
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::RemoveDevice(std::uint32_t deviceId, ChangeNotifier* notifier) try {
+int XmlDeviceStore::Impl::RemoveDevice(std::uint32_t deviceId, ChangeNotifier* notifier) try {
     XmlNodeRef device = tree_.FindById(StoreSection::Devices, deviceId);
     if (!device.IsValid()) {
         return 0;
@@ -180,7 +182,7 @@ int XmlDeviceStore::RemoveDevice(std::uint32_t deviceId, ChangeNotifier* notifie
     return MemoryRanOut(0);
 }
 
-bool XmlDeviceStore::StoredPasswordUnreadable(XmlNodeRef device) {
+bool XmlDeviceStore::Impl::StoredPasswordUnreadable(XmlNodeRef device) {
     std::string stored = device.FindAttribute(schema::kPassword).Value();
     if (stored.empty()) {
         return false;
@@ -191,7 +193,7 @@ bool XmlDeviceStore::StoredPasswordUnreadable(XmlNodeRef device) {
     return unreadable;
 }
 
-void XmlDeviceStore::RemoveChannelsFrom(XmlNodeRef device, std::uint32_t first, std::uint32_t last) {
+void XmlDeviceStore::Impl::RemoveChannelsFrom(XmlNodeRef device, std::uint32_t first, std::uint32_t last) {
     // the map section is only looked at: a change that removes no channel creates nothing
     XmlNodeRef map = tree_.ExistingSection(StoreSection::Map);
     for (std::uint32_t n = first; n < last; ++n) {
@@ -207,8 +209,8 @@ void XmlDeviceStore::RemoveChannelsFrom(XmlNodeRef device, std::uint32_t first, 
     }
 }
 
-void XmlDeviceStore::RenameEntries(XmlNodeRef device, const std::string& oldName, const std::string& newName,
-                                   std::uint32_t channels) {
+void XmlDeviceStore::Impl::RenameEntries(XmlNodeRef device, const std::string& oldName, const std::string& newName,
+                                         std::uint32_t channels) {
     for (std::uint32_t number = 1; number <= channels; ++number) {
         for (EntryType type : {EntryType::Video, EntryType::Alarm}) {
             XmlNodeRef entry = tree_.FindEntry(device, type, number - 1);
@@ -221,8 +223,8 @@ void XmlDeviceStore::RenameEntries(XmlNodeRef device, const std::string& oldName
     }
 }
 
-int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* record, std::uint32_t size,
-                                 ChangeNotifier* notifier) try {
+int XmlDeviceStore::Impl::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* record, std::uint32_t size,
+                                       ChangeNotifier* notifier) try {
     condition_.refusal.clear();
     if (record == nullptr || size < kDeviceRecordSize ||
         !tree_.Section(StoreSection::Devices).NameIs(schema::kDevInfo)) {
@@ -266,7 +268,7 @@ int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* rec
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::LoadDeviceTree(DeviceTreeRecord* records, std::uint32_t capacity) try {
+int XmlDeviceStore::Impl::LoadDeviceTree(DeviceTreeRecord* records, std::uint32_t capacity) try {
     XmlNodeRef devices = tree_.Section(StoreSection::Devices);
     if (records == nullptr || !devices.NameIs(schema::kDevInfo) || capacity < devices.ChildCount()) {
         return 0;

@@ -10,7 +10,7 @@
 #include "device_writer.h"
 #include "password/password.h"
 #include "store/store_text.h"
-#include "store/xml_device_store.h"
+#include "xml_device_store_impl.h"
 
 namespace vantrel {
 namespace {
@@ -29,7 +29,7 @@ void Touch(DeviceScanEntry& entry, DeviceScanField field, const char* name) {
 
 }  // namespace
 
-XmlNodeRef XmlDeviceStore::FindDeviceChildByName(XmlNodeRef devices, const char* text) {
+XmlNodeRef XmlDeviceStore::Impl::FindDeviceChildByName(XmlNodeRef devices, const char* text) {
     if (!devices.IsValid() || text == nullptr) {
         return XmlNodeRef();
     }
@@ -43,13 +43,13 @@ XmlNodeRef XmlDeviceStore::FindDeviceChildByName(XmlNodeRef devices, const char*
     return XmlNodeRef();
 }
 
-std::uint32_t XmlDeviceStore::CountDevices() try {
+std::uint32_t XmlDeviceStore::Impl::CountDevices() try {
     return tree_.Section(StoreSection::Devices).ChildCount();
 } catch (const std::bad_alloc&) {
     return MemoryRanOut(0u);
 }
 
-std::uint32_t XmlDeviceStore::FindDeviceByName(const char* name) try {
+std::uint32_t XmlDeviceStore::Impl::FindDeviceByName(const char* name) try {
     if (name == nullptr) {
         return 0;
     }
@@ -59,7 +59,7 @@ std::uint32_t XmlDeviceStore::FindDeviceByName(const char* name) try {
     return MemoryRanOut(0u);
 }
 
-std::uint32_t XmlDeviceStore::FindDeviceByAddress(const char* host, std::uint32_t port) try {
+std::uint32_t XmlDeviceStore::Impl::FindDeviceByAddress(const char* host, std::uint32_t port) try {
     XmlNodeRef devices = tree_.Section(StoreSection::Devices);
     if (host == nullptr || !devices.NameIs(schema::kDevInfo)) {
         return 0;
@@ -77,7 +77,8 @@ std::uint32_t XmlDeviceStore::FindDeviceByAddress(const char* host, std::uint32_
     return MemoryRanOut(0u);
 }
 
-std::uint32_t XmlDeviceStore::FindDeviceByDdns(const char* host, const char* ddnsHost, std::uint32_t ddnsPort) try {
+std::uint32_t XmlDeviceStore::Impl::FindDeviceByDdns(const char* host, const char* ddnsHost,
+                                                     std::uint32_t ddnsPort) try {
     XmlNodeRef devices = tree_.Section(StoreSection::Devices);
     if (host == nullptr || ddnsHost == nullptr || !devices.IsValid()) {
         return 0;
@@ -100,7 +101,7 @@ std::uint32_t XmlDeviceStore::FindDeviceByDdns(const char* host, const char* ddn
     return MemoryRanOut(0u);
 }
 
-bool XmlDeviceStore::FillDeviceRecord(XmlNodeRef device, DeviceRecord& out) {
+bool XmlDeviceStore::Impl::FillDeviceRecord(XmlNodeRef device, DeviceRecord& out) {
     DeviceRecord record{};
     record.id = IdOf(device);
     record.cameras = device.Attribute(schema::kCameras).ValueAsUnsigned() & 0xFFFF;
@@ -126,7 +127,7 @@ bool XmlDeviceStore::FillDeviceRecord(XmlNodeRef device, DeviceRecord& out) {
     return deciphered;
 }
 
-int XmlDeviceStore::LoadDevices(DeviceRecord* records, std::uint32_t size) try {
+int XmlDeviceStore::Impl::LoadDevices(DeviceRecord* records, std::uint32_t size) try {
     XmlNodeRef devices = tree_.Section(StoreSection::Devices);
     if (!devices.NameIs(schema::kDevInfo)) {
         return 0;
@@ -147,7 +148,7 @@ int XmlDeviceStore::LoadDevices(DeviceRecord* records, std::uint32_t size) try {
     return MemoryRanOut(0);
 }
 
-std::uint32_t XmlDeviceStore::CountDeviceRecords() try {
+std::uint32_t XmlDeviceStore::Impl::CountDeviceRecords() try {
     XmlNodeRef devices = tree_.Section(StoreSection::Devices);
     std::uint32_t count = 0;
     for (std::uint32_t i = 0; i < devices.ChildCount(); ++i) {
@@ -158,7 +159,7 @@ std::uint32_t XmlDeviceStore::CountDeviceRecords() try {
     return MemoryRanOut(0u);
 }
 
-int XmlDeviceStore::LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) try {
+int XmlDeviceStore::Impl::LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) try {
     XmlNodeRef devices = tree_.Section(StoreSection::Devices);
     if (!devices.NameIs(schema::kDevInfo)) {
         return 0;
@@ -184,7 +185,7 @@ int XmlDeviceStore::LoadDeviceRecords(DeviceRecord* records, std::uint32_t size)
 }
 
 // One device through the id index; what the whole load found undecipherable stays as it was.
-int XmlDeviceStore::LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record) try {
+int XmlDeviceStore::Impl::LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record) try {
     XmlNodeRef devices = tree_.Section(StoreSection::Devices);
     if (record == nullptr || !devices.NameIs(schema::kDevInfo)) {
         return 0;
@@ -200,7 +201,7 @@ int XmlDeviceStore::LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* recor
     return MemoryRanOut(0);
 }
 
-XmlNodeRef XmlDeviceStore::AddDeviceElement(XmlNodeRef devices, DeviceRecord& record, const char* cipher) {
+XmlNodeRef XmlDeviceStore::Impl::AddDeviceElement(XmlNodeRef devices, DeviceRecord& record, const char* cipher) {
     if (FindDeviceChildByName(devices, record.name).IsValid()) {
         return XmlNodeRef();
     }
@@ -216,7 +217,7 @@ XmlNodeRef XmlDeviceStore::AddDeviceElement(XmlNodeRef devices, DeviceRecord& re
     return device;
 }
 
-int XmlDeviceStore::AddDevices(DeviceRecord* records, std::uint32_t size) try {
+int XmlDeviceStore::Impl::AddDevices(DeviceRecord* records, std::uint32_t size) try {
     condition_.refusal.clear();
     if (records == nullptr || size < kDeviceRecordSize) {
         return 0;

@@ -5,7 +5,7 @@
 
 #include "attribute_copy.h"
 #include "store/store_text.h"
-#include "store/xml_device_store.h"
+#include "xml_device_store_impl.h"
 
 namespace vantrel {
 namespace {
@@ -46,13 +46,13 @@ std::unordered_set<std::string> IdsOnMap(XmlNodeRef map) {
 
 }  // namespace
 
-std::uint32_t XmlDeviceStore::CountImages() try {
+std::uint32_t XmlDeviceStore::Impl::CountImages() try {
     return tree_.Section(StoreSection::Images).ChildCount();
 } catch (const std::bad_alloc&) {
     return MemoryRanOut(0u);
 }
 
-int XmlDeviceStore::LoadImages(ImageRecord* records, std::uint32_t capacity) try {
+int XmlDeviceStore::Impl::LoadImages(ImageRecord* records, std::uint32_t capacity) try {
     if (records == nullptr) {
         return 0;
     }
@@ -78,7 +78,7 @@ int XmlDeviceStore::LoadImages(ImageRecord* records, std::uint32_t capacity) try
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::AddImages(ImageRecord* records, std::uint32_t size) try {
+int XmlDeviceStore::Impl::AddImages(ImageRecord* records, std::uint32_t size) try {
     condition_.refusal.clear();
     if (records == nullptr || size < sizeof(ImageRecord)) {
         return 0;
@@ -109,7 +109,7 @@ int XmlDeviceStore::AddImages(ImageRecord* records, std::uint32_t size) try {
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::RemoveImage(const std::uint32_t* imageId) try {
+int XmlDeviceStore::Impl::RemoveImage(const std::uint32_t* imageId) try {
     if (imageId == nullptr) {
         return 0;
     }
@@ -122,7 +122,7 @@ int XmlDeviceStore::RemoveImage(const std::uint32_t* imageId) try {
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::ModifyImage(std::uint32_t, const ImageRecord* record) try {
+int XmlDeviceStore::Impl::ModifyImage(std::uint32_t, const ImageRecord* record) try {
     if (record == nullptr || !IsWritableImage(*record)) {
         return 0;
     }
@@ -144,7 +144,7 @@ int XmlDeviceStore::ModifyImage(std::uint32_t, const ImageRecord* record) try {
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::LoadMapTree(std::vector<MapItem>& items) try {
+int XmlDeviceStore::Impl::LoadMapTree(std::vector<MapItem>& items) try {
     XmlNodeRef root = tree_.Section(StoreSection::Map).Child(0);
     if (!IsMapItem(root)) {
         return 1;
@@ -178,7 +178,7 @@ int XmlDeviceStore::LoadMapTree(std::vector<MapItem>& items) try {
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::SaveMapTree(const MapEntriesByParent& entries) try {
+int XmlDeviceStore::Impl::SaveMapTree(const MapEntriesByParent& entries) try {
     replay_.ChangedBeyondReplay();
     XmlNodeRef first = tree_.Section(StoreSection::Map).Child(0);
     if (IsMapItem(first)) {

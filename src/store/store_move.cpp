@@ -1,12 +1,12 @@
 // Moving a device to another organization: only its "OrgId" changes.
 #include <new>
 
-#include "store/store_schema.h"
-#include "store/xml_device_store.h"
+#include "store_schema.h"
+#include "xml_device_store_impl.h"
 
 namespace vantrel {
 
-int XmlDeviceStore::SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId) try {
+int XmlDeviceStore::Impl::SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId) try {
     XmlNodeRef devices = tree_.Section(StoreSection::Devices);
     if (!devices.NameIs(schema::kDevInfo)) {
         return 0;

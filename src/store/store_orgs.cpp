@@ -6,11 +6,11 @@
 
 #include "attribute_copy.h"
 #include "store/store_text.h"
-#include "store/xml_device_store.h"
+#include "xml_device_store_impl.h"
 
 namespace vantrel {
 
-std::uint32_t XmlDeviceStore::CountChildOrgs(std::uint32_t parentId) try {
+std::uint32_t XmlDeviceStore::Impl::CountChildOrgs(std::uint32_t parentId) try {
     XmlNodeRef orgs = tree_.Section(StoreSection::Organizations);
     if (!orgs.NameIs(schema::kOrgInfo)) {
         return 0;
@@ -23,7 +23,7 @@ std::uint32_t XmlDeviceStore::CountChildOrgs(std::uint32_t parentId) try {
     return MemoryRanOut(0u);
 }
 
-int XmlDeviceStore::LoadChildOrgs(std::uint32_t parentId, OrgRecord* records, std::uint32_t size) try {
+int XmlDeviceStore::Impl::LoadChildOrgs(std::uint32_t parentId, OrgRecord* records, std::uint32_t size) try {
     if (records == nullptr) {
         return 0;
     }
@@ -52,7 +52,7 @@ int XmlDeviceStore::LoadChildOrgs(std::uint32_t parentId, OrgRecord* records, st
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::RenameOrganization(std::uint32_t orgId, const char* name) try {
+int XmlDeviceStore::Impl::RenameOrganization(std::uint32_t orgId, const char* name) try {
     if (name == nullptr || !IsStorableText(name)) {
         return 0;
     }
@@ -74,7 +74,7 @@ int XmlDeviceStore::RenameOrganization(std::uint32_t orgId, const char* name) tr
     return MemoryRanOut(0);
 }
 
-std::uint32_t XmlDeviceStore::AddOrganization(std::uint32_t parentId, const char* name) try {
+std::uint32_t XmlDeviceStore::Impl::AddOrganization(std::uint32_t parentId, const char* name) try {
     condition_.refusal.clear();
     if (name == nullptr || !IsStorableText(name)) {
         return 0;
@@ -96,7 +96,7 @@ std::uint32_t XmlDeviceStore::AddOrganization(std::uint32_t parentId, const char
     return MemoryRanOut(0u);
 }
 
-int XmlDeviceStore::RemoveOrganization(std::uint32_t orgId) try {
+int XmlDeviceStore::Impl::RemoveOrganization(std::uint32_t orgId) try {
     if (orgId == 0) {
         return 0;
     }
@@ -111,7 +111,7 @@ int XmlDeviceStore::RemoveOrganization(std::uint32_t orgId) try {
     return MemoryRanOut(0);
 }
 
-int XmlDeviceStore::GetOrganizationItemIds(std::uint32_t orgId, std::uint32_t* ids, std::uint32_t capacity) try {
+int XmlDeviceStore::Impl::GetOrganizationItemIds(std::uint32_t orgId, std::uint32_t* ids, std::uint32_t capacity) try {
     if (ids == nullptr) {
         return 0;
     }
@@ -130,7 +130,7 @@ int XmlDeviceStore::GetOrganizationItemIds(std::uint32_t orgId, std::uint32_t* i
     return MemoryRanOut(0);
 }
 
-std::uint32_t XmlDeviceStore::FindOrganizationByName(std::uint32_t parentId, const char* name) try {
+std::uint32_t XmlDeviceStore::Impl::FindOrganizationByName(std::uint32_t parentId, const char* name) try {
     if (name == nullptr) {
         return 0;
     }

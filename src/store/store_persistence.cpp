@@ -4,11 +4,11 @@
 #include <new>
 
 #include "files/file_lock.h"
-#include "store/xml_device_store.h"
+#include "xml_device_store_impl.h"
 
 namespace vantrel {
 
-std::string XmlDeviceStore::KeepCopyOfDamaged() {
+std::string XmlDeviceStore::Impl::KeepCopyOfDamaged() {
     if (!condition_.file.damaged || condition_.backupMade) {
         return std::string();
     }
@@ -22,7 +22,7 @@ std::string XmlDeviceStore::KeepCopyOfDamaged() {
     return std::string();
 }
 
-std::string XmlDeviceStore::ReloadAndReapply() {
+std::string XmlDeviceStore::Impl::ReloadAndReapply() {
     if (!replay_.Replayable()) {
         return file_.Path() +
                " was changed by another program since it was opened; the changes made here since cannot be "
@@ -52,7 +52,7 @@ std::string XmlDeviceStore::ReloadAndReapply() {
     return DescribeSaveRefusal(condition_);
 }
 
-int XmlDeviceStore::Save() try {
+int XmlDeviceStore::Impl::Save() try {
     condition_.reloaded = false;
     condition_.skipped.clear();
     condition_.saveProblem.clear();

@@ -1,4 +1,4 @@
-#include "store/store_tree.h"
+#include "store_tree.h"
 
 #include <algorithm>
 #include <optional>

@@ -8,7 +8,8 @@
 #include "files/file_lock.h"
 #include "files/file_paths.h"
 #include "password/password.h"
-#include "store/store_schema.h"
+#include "store_schema.h"
+#include "xml_device_store_impl.h"
 
 namespace vantrel {
 namespace {
@@ -36,10 +37,10 @@ std::uint32_t CountEncipheredPasswords(XmlNodeRef devices) {
 }  // namespace
 
 // What the replay of our changes needs of this store.
-class XmlDeviceStore::Replayer : public ReplayTarget {
+class XmlDeviceStore::Impl::Replayer : public ReplayTarget {
 public:
-    explicit Replayer(XmlDeviceStore& store) : store_(store) {}
-    DeviceStore& Store() override { return store_; }
+    explicit Replayer(Impl& store) : store_(store) {}
+    DeviceStore& Store() override { return store_.facade_; }
     bool OrganizationExists(std::uint32_t orgId) override {
         return store_.tree_.FindById(StoreSection::Organizations, orgId).IsValid();
     }
@@ -52,11 +53,11 @@ public:
     }
 
 private:
-    XmlDeviceStore& store_;
+    Impl& store_;
 };
 
-XmlDeviceStore::XmlDeviceStore(const std::string& databasePath, XmlStoreOptions options)
-    : file_(databasePath, std::move(options)), key_(KeyFile::ForDatabase(databasePath)) {
+XmlDeviceStore::Impl::Impl(DeviceStore& facade, const std::string& databasePath, XmlStoreOptions options)
+    : facade_(facade), file_(databasePath, std::move(options)), key_(KeyFile::ForDatabase(databasePath)) {
     condition_.path = databasePath;
     condition_.keyPath = key_.Path();
     if (databasePath.empty()) {
@@ -67,9 +68,7 @@ XmlDeviceStore::XmlDeviceStore(const std::string& databasePath, XmlStoreOptions 
     Adopt(file_.Read());
 }
 
-XmlDeviceStore::~XmlDeviceStore() = default;
-
-void XmlDeviceStore::Adopt(LoadedDatabase loaded) {
+void XmlDeviceStore::Impl::Adopt(LoadedDatabase loaded) {
     if (loaded.document == nullptr) {
         loaded.document = std::make_unique<XmlDocument>();
         loaded.document->Reset();
@@ -91,12 +90,12 @@ void XmlDeviceStore::Adopt(LoadedDatabase loaded) {
     condition_.keyWarning = key.warning;
 }
 
-void XmlDeviceStore::ApplyPendingAgain() {
+void XmlDeviceStore::Impl::ApplyPendingAgain() {
     Replayer replayer(*this);
     replay_.Replay(replayer, condition_.skipped);
 }
 
-std::string XmlDeviceStore::NoIdentifierReason() {
+std::string XmlDeviceStore::Impl::NoIdentifierReason() {
     if (tree_.IdentifiersUsedUp()) {
         return file_.Path() +
                " has given all its identifiers (its GLOBAL index is at 4294967295): nothing more "
@@ -105,7 +104,7 @@ std::string XmlDeviceStore::NoIdentifierReason() {
     return file_.Path() + " has no usable GLOBAL element to give identifiers from";
 }
 
-bool XmlDeviceStore::Encrypt(const char* plain, char* cipher) {
+bool XmlDeviceStore::Impl::Encrypt(const char* plain, char* cipher) {
     if (key_.Path().empty()) {
         return false;
     }
@@ -128,7 +127,7 @@ bool XmlDeviceStore::Encrypt(const char* plain, char* cipher) {
     return EncipherWithKey(plain, cipher);
 }
 
-bool XmlDeviceStore::EncipherWithKey(const char* plain, char* cipher) {
+bool XmlDeviceStore::Impl::EncipherWithKey(const char* plain, char* cipher) {
     if (EncryptStringEX(plain, cipher, 1, key_) == 1) {
         condition_.keyProblem.clear();
         return true;
@@ -139,12 +138,132 @@ bool XmlDeviceStore::EncipherWithKey(const char* plain, char* cipher) {
     return false;
 }
 
+XmlDeviceStore::XmlDeviceStore(const std::string& databasePath, XmlStoreOptions options)
+    : impl_(std::make_unique<Impl>(*this, databasePath, std::move(options))) {}
+
+XmlDeviceStore::~XmlDeviceStore() = default;
+
+int XmlDeviceStore::Save() {
+    return impl_->Save();
+}
+std::uint32_t XmlDeviceStore::FindDeviceByAddress(const char* host, std::uint32_t port) {
+    return impl_->FindDeviceByAddress(host, port);
+}
+std::uint32_t XmlDeviceStore::CountDevices() {
+    return impl_->CountDevices();
+}
+std::uint32_t XmlDeviceStore::FindDeviceByName(const char* name) {
+    return impl_->FindDeviceByName(name);
+}
+int XmlDeviceStore::LoadDevices(DeviceRecord* records, std::uint32_t size) {
+    return impl_->LoadDevices(records, size);
+}
+int XmlDeviceStore::LoadChannelEntries(std::uint32_t deviceId, ChannelEntry* entries, std::uint32_t capacity) {
+    return impl_->LoadChannelEntries(deviceId, entries, capacity);
+}
+int XmlDeviceStore::AddDevices(DeviceRecord* records, std::uint32_t size) {
+    return impl_->AddDevices(records, size);
+}
 int XmlDeviceStore::PlaceholderA(std::uint32_t, std::uint32_t, std::uint32_t) {
     return 1;
 }
-
+int XmlDeviceStore::RemoveDevice(std::uint32_t deviceId, ChangeNotifier* notifier) {
+    return impl_->RemoveDevice(deviceId, notifier);
+}
 int XmlDeviceStore::PlaceholderB(std::uint32_t, std::uint32_t, std::uint32_t) {
     return 1;
+}
+int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* record, std::uint32_t size,
+                                 ChangeNotifier* notifier) {
+    return impl_->ModifyDevice(deviceId, record, size, notifier);
+}
+std::uint32_t XmlDeviceStore::GetChannelId(std::uint32_t deviceId, std::uint32_t channel) {
+    return impl_->GetChannelId(deviceId, channel);
+}
+std::uint32_t XmlDeviceStore::FindDeviceByDdns(const char* host, const char* ddnsHost, std::uint32_t ddnsPort) {
+    return impl_->FindDeviceByDdns(host, ddnsHost, ddnsPort);
+}
+int XmlDeviceStore::GetEntryIds(std::uint32_t deviceId, std::uint32_t* ids, std::uint32_t count) {
+    return impl_->GetEntryIds(deviceId, ids, count);
+}
+int XmlDeviceStore::SetEntryName(std::uint32_t id, const ChannelEntry* entry) {
+    return impl_->SetEntryName(id, entry);
+}
+int XmlDeviceStore::SetCameraTypes(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count) {
+    return impl_->SetCameraTypes(deviceId, types, count);
+}
+int XmlDeviceStore::GetCameraTypes(std::uint32_t deviceId, std::int32_t* types, std::int32_t count) {
+    return impl_->GetCameraTypes(deviceId, types, count);
+}
+std::uint32_t XmlDeviceStore::CountImages() {
+    return impl_->CountImages();
+}
+int XmlDeviceStore::LoadImages(ImageRecord* records, std::uint32_t capacity) {
+    return impl_->LoadImages(records, capacity);
+}
+int XmlDeviceStore::AddImages(ImageRecord* records, std::uint32_t size) {
+    return impl_->AddImages(records, size);
+}
+int XmlDeviceStore::RemoveImage(const std::uint32_t* imageId) {
+    return impl_->RemoveImage(imageId);
+}
+int XmlDeviceStore::ModifyImage(std::uint32_t unused, const ImageRecord* record) {
+    return impl_->ModifyImage(unused, record);
+}
+int XmlDeviceStore::LoadMapTree(std::vector<MapItem>& items) {
+    return impl_->LoadMapTree(items);
+}
+int XmlDeviceStore::SaveMapTree(const MapEntriesByParent& entries) {
+    return impl_->SaveMapTree(entries);
+}
+int XmlDeviceStore::LoadDeviceTree(DeviceTreeRecord* records, std::uint32_t capacity) {
+    return impl_->LoadDeviceTree(records, capacity);
+}
+std::uint32_t XmlDeviceStore::CountChildOrgs(std::uint32_t parentId) {
+    return impl_->CountChildOrgs(parentId);
+}
+int XmlDeviceStore::LoadChildOrgs(std::uint32_t parentId, OrgRecord* records, std::uint32_t size) {
+    return impl_->LoadChildOrgs(parentId, records, size);
+}
+int XmlDeviceStore::RenameOrganization(std::uint32_t orgId, const char* name) {
+    return impl_->RenameOrganization(orgId, name);
+}
+std::uint32_t XmlDeviceStore::AddOrganization(std::uint32_t parentId, const char* name) {
+    return impl_->AddOrganization(parentId, name);
+}
+int XmlDeviceStore::RemoveOrganization(std::uint32_t orgId) {
+    return impl_->RemoveOrganization(orgId);
+}
+int XmlDeviceStore::GetOrganizationItemIds(std::uint32_t orgId, std::uint32_t* ids, std::uint32_t capacity) {
+    return impl_->GetOrganizationItemIds(orgId, ids, capacity);
+}
+std::uint32_t XmlDeviceStore::FindOrganizationByName(std::uint32_t parentId, const char* name) {
+    return impl_->FindOrganizationByName(parentId, name);
+}
+
+const StoreCondition* XmlDeviceStore::Condition() const {
+    return &impl_->Condition();
+}
+std::string XmlDeviceStore::SaveRefusal() const {
+    return DescribeSaveRefusal(impl_->Condition());
+}
+void XmlDeviceStore::AgreeToNewKey() {
+    impl_->AgreeToNewKey();
+}
+std::uint32_t XmlDeviceStore::CountDeviceRecords() {
+    return impl_->CountDeviceRecords();
+}
+int XmlDeviceStore::LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) {
+    return impl_->LoadDeviceRecords(records, size);
+}
+int XmlDeviceStore::LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record) {
+    return impl_->LoadDeviceRecord(deviceId, record);
+}
+int XmlDeviceStore::SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId) {
+    return impl_->SetDeviceOrganization(deviceId, orgId);
+}
+const std::string& XmlDeviceStore::KeyPath() const {
+    return impl_->KeyPath();
 }
 
 }  // namespace vantrel

@@ -122,16 +122,20 @@ TEST(DataFolder, CreateMakesMissingFoldersPrivate) {
     std::filesystem::create_directories(temp.Path() + "home");
     ::chmod((temp.Path() + "home").c_str(), 0755);
     const std::string folder = temp.Path() + "home/.local/share/vantrel/";
-    std::string problem;
-    ASSERT_TRUE(CreateDataFolder(folder, problem)) << problem;
+    DataFolderCreation created = CreateDataFolder(folder);
+    ASSERT_TRUE(created.Ready()) << created.problem;
+    EXPECT_EQ(created.error, 0);
     EXPECT_EQ(ModeOf(folder), 0700u);
     EXPECT_EQ(ModeOf(temp.Path() + "home/.local"), 0700u);
     EXPECT_EQ(ModeOf(temp.Path() + "home"), 0755u);  // existing folders keep their mode
 
     // again: already there, nothing to do
-    EXPECT_TRUE(CreateDataFolder(folder, problem)) << problem;
+    created = CreateDataFolder(folder);
+    EXPECT_TRUE(created.Ready()) << created.problem;
 
     WriteWholeFile(temp.Path() + "blocked", "");
-    EXPECT_FALSE(CreateDataFolder(temp.Path() + "blocked/vantrel/", problem));
-    EXPECT_NE(problem.find(temp.Path() + "blocked"), std::string::npos) << problem;
+    created = CreateDataFolder(temp.Path() + "blocked/vantrel/");
+    EXPECT_FALSE(created.Ready());
+    EXPECT_EQ(created.error, ENOTDIR);
+    EXPECT_NE(created.problem.find(temp.Path() + "blocked"), std::string::npos) << created.problem;
 }

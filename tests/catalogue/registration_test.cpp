@@ -100,8 +100,8 @@ TEST_F(Registration, RunningNumbersAreUsedUpByRefusedRowsAndRegisteredRowsAreSki
     EXPECT_TRUE(report.saved);
     EXPECT_EQ(report.registered, 2);
     ASSERT_EQ(report.skipped.size(), 2u);
-    EXPECT_EQ(SkippedText(report.skipped[0]), "Cam2 (10.0.0.2:8000): duplicate name");
-    EXPECT_EQ(SkippedText(report.skipped[1]), "Cam3 (10.0.0.50:8000): already registered");
+    EXPECT_EQ(SkippedText(report.skipped[0]), "Cam2 (10.0.0.2:8000): The name of this device has existed!");
+    EXPECT_EQ(SkippedText(report.skipped[1]), "Cam3 (10.0.0.50:8000): IP or domain name of this device has existed!");
     EXPECT_EQ(SummaryText(report), "2 devices were registered, 2 were skipped.");
 
     Open();  // what the file holds
@@ -172,6 +172,76 @@ TEST_F(Registration, ChangeRefusesWhatAddWouldRefuse) {
         record.cameras = c.cameras;
         EXPECT_EQ(DeviceChangeProblem(*store, gate, record), c.problem) << c.name;
     }
+}
+
+// The message box, the Add summary and vantrel-devices show a refusal in the same words.
+TEST_F(Registration, RefusalReadsTheSameInTheMessageBoxAndTheSummary) {
+    DeviceRecord ddnsDevice{};
+    std::strcpy(ddnsDevice.name, "Yard");
+    std::strcpy(ddnsDevice.host, "10.0.0.2");
+    std::strcpy(ddnsDevice.ddnsHost, "yard.example");
+    ddnsDevice.ddnsFlag = 1;
+    ddnsDevice.ddnsPort = 7000;
+    ddnsDevice.cameras = 1;
+    std::string reason;
+    ASSERT_NE(AddOneDevice(*catalogue, *store, ddnsDevice, nullptr, reason), 0) << reason;
+    Add("Gate", "10.0.0.1", 80);
+    std::vector<std::string> told;
+    DeviceCatalogue telling(StoreAccess{[this] { return store.get(); }, nullptr},
+                            [&told](const char* text) { told.emplace_back(text); });
+    telling.LoadAll();
+    struct Case {
+        const char* name;
+        const char* host;
+        bool ddns;
+        AddOutcome outcome;
+        const char* text;
+    } cases[] = {
+        {"Gate", "10.0.0.9", false, AddOutcome::DuplicateName, "The name of this device has existed!"},
+        {"Door", "10.0.0.1", false, AddOutcome::DuplicateAddress, "IP or domain name of this device has existed!"},
+        {"Door", "10.0.0.2", true, AddOutcome::DuplicateDdns, "The settings of DDNS has existed!"},
+    };
+    for (const Case& c : cases) {
+        DeviceRecord record = ddnsDevice;
+        std::strcpy(record.name, c.name);
+        std::strcpy(record.host, c.host);
+        record.port = c.ddns ? 1 : 80;
+        record.ddnsFlag = c.ddns ? 1 : 0;
+        told.clear();
+        AddRefusal refusal = AddRefusal::None;
+        EXPECT_EQ(telling.AddDevice(record), 0) << c.name;
+        EXPECT_EQ(telling.AddDevice(record, refusal), 0) << c.name;
+        EXPECT_EQ(refusal, c.outcome) << c.name;
+        EXPECT_EQ(told, std::vector<std::string>{c.text}) << c.name;
+        EXPECT_EQ(AddOneDevice(*catalogue, *store, record, nullptr, reason), 0) << c.name;
+        EXPECT_EQ(reason, c.text) << c.name;
+        EXPECT_STREQ(AddOutcomeText(c.outcome), c.text);
+    }
+    EXPECT_STREQ(AddOutcomeText(AddOutcome::StoreFailed), "XML failed!");
+    EXPECT_STREQ(AddOutcomeText(AddOutcome::None), "");
+}
+
+TEST_F(Registration, RowTakenByAnotherWriterMeanwhileIsListedWithTheRefusalText) {
+    std::string reason;
+    DeviceRecord record{};
+    std::strcpy(record.name, "Cam1");
+    std::strcpy(record.host, "10.0.0.1");
+    record.port = 8000;
+    record.cameras = 1;
+    ASSERT_NE(AddOneDevice(*catalogue, *store, record, nullptr, reason), 0) << reason;
+    {
+        XmlDeviceStore other(path);
+        DeviceRecord theirs = record;
+        std::strcpy(theirs.host, "10.0.0.9");
+        ASSERT_EQ(other.AddDevices(&theirs, sizeof theirs), 1);
+        ASSERT_EQ(other.Save(), 1);
+    }
+    std::string problem;
+    std::vector<SkippedRow> merged;
+    ASSERT_TRUE(SaveChanges(catalogue.get(), *store, problem, &merged)) << problem;
+    ASSERT_EQ(merged.size(), 1u);
+    EXPECT_EQ(SkippedText(merged[0]),
+              "Cam1 (10.0.0.1:8000): The name of this device has existed! (added by another program meanwhile)");
 }
 
 TEST_F(Registration, DeviceMovesToAnExistingOrganizationOnly) {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -76,12 +77,15 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
     std::string target = folder.Path() + "Data.xml";
     WriteWholeFile(target, "old");
     EXPECT_FALSE(WriteFileAtomically(
-        target, Placement::Replace, [](int fd) { return WriteAll(fd, "ne", 2) && false; }, nullptr));
+                     target, Placement::Replace, [](int fd) { return WriteAll(fd, "ne", 2) && false; }, nullptr)
+                     .Ok());
     EXPECT_EQ(ReadWholeFile(target), "old");
     EXPECT_EQ(Entries(folder.Path()), std::set<std::string>{"Data.xml"}) << "the temporary file is gone";
 
-    PlacedFile placed;
-    ASSERT_TRUE(WriteFileAtomically(target, Placement::Replace, Bytes("new"), nullptr, &placed));
+    AtomicWriteResult placed = WriteFileAtomically(target, Placement::Replace, Bytes("new"), nullptr);
+    ASSERT_TRUE(placed.Ok());
+    EXPECT_EQ(placed.error, 0);
+    EXPECT_FALSE(placed.keptExisting);
     EXPECT_EQ(ReadWholeFile(target), "new");
     struct stat info {};
     ASSERT_EQ(stat(target.c_str(), &info), 0);
@@ -89,18 +93,49 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
     EXPECT_EQ(info.st_ino, placed.info.st_ino);
     EXPECT_EQ(Entries(folder.Path()), std::set<std::string>{"Data.xml"});
 
-    EXPECT_FALSE(WriteFileAtomically(folder.Path() + "absent/Data.xml", Placement::Replace, Bytes("x"), nullptr));
+    EXPECT_FALSE(WriteFileAtomically(folder.Path() + "absent/Data.xml", Placement::Replace, Bytes("x"), nullptr).Ok());
     EXPECT_FALSE(std::filesystem::exists(folder.Path() + "absent"));
+}
+
+// The callers put the error number in the operator's message: a failure never reads as errno 0 ("Success").
+TEST(AtomicFile, FailureCarriesTheErrorOfTheStepThatFailed) {
+    TempFolder folder;
+    struct Case {
+        const char* what;
+        std::string target;
+        FileWriter writer;
+        int error;
+    };
+    const Case cases[] = {
+        {"writer fails without errno", folder.Path() + "Data.xml", [](int) { return false; }, EIO},
+        {"writer fails with errno", folder.Path() + "Data.xml",
+         [](int) {
+             errno = ENOSPC;
+             return false;
+         },
+         ENOSPC},
+        {"missing folder", folder.Path() + "absent/Data.xml", Bytes("x"), ENOENT},
+        {"no file name", folder.Path(), Bytes("x"), EINVAL},
+        {"empty target", "", Bytes("x"), EINVAL},
+    };
+    for (const Case& c : cases) {
+        AtomicWriteResult result = WriteFileAtomically(c.target, Placement::Replace, c.writer, nullptr);
+        EXPECT_FALSE(result.Ok()) << c.what;
+        EXPECT_EQ(result.error, c.error) << c.what;
+        EXPECT_FALSE(result.keptExisting) << c.what;
+    }
+    EXPECT_TRUE(Entries(folder.Path()).empty()) << "no temporary file is left";
 }
 
 TEST(AtomicFile, KeepExistingNeverReplaces) {
     TempFolder folder;
     std::string target = folder.Path() + "Data.key";
-    PlacedFile placed;
-    ASSERT_TRUE(WriteFileAtomically(target, Placement::KeepExisting, Bytes("first"), nullptr, &placed));
-    EXPECT_FALSE(placed.keptExisting);
-    ASSERT_TRUE(WriteFileAtomically(target, Placement::KeepExisting, Bytes("second"), nullptr, &placed));
-    EXPECT_TRUE(placed.keptExisting);
+    AtomicWriteResult first = WriteFileAtomically(target, Placement::KeepExisting, Bytes("first"), nullptr);
+    ASSERT_TRUE(first.Ok());
+    EXPECT_FALSE(first.keptExisting);
+    AtomicWriteResult second = WriteFileAtomically(target, Placement::KeepExisting, Bytes("second"), nullptr);
+    ASSERT_TRUE(second.Ok()) << "finding the target there is no failure";
+    EXPECT_TRUE(second.keptExisting);
     EXPECT_EQ(ReadWholeFile(target), "first");
     EXPECT_EQ(Entries(folder.Path()), std::set<std::string>{"Data.key"});
 }
@@ -116,7 +151,7 @@ TEST(AtomicFile, TakesOwnerGroupAndModeOfTheFileItReplaces) {
     ASSERT_EQ(chmod(target.c_str(), 0640), 0);
     struct stat like {};
     ASSERT_EQ(stat(target.c_str(), &like), 0);
-    ASSERT_TRUE(WriteFileAtomically(target, Placement::Replace, Bytes("new"), &like));
+    ASSERT_TRUE(WriteFileAtomically(target, Placement::Replace, Bytes("new"), &like).Ok());
     struct stat info {};
     ASSERT_EQ(stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, 65534u);

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "database_file.h"
 #include "store_fixture.h"
 
 using namespace vantrel;

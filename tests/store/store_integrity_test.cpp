@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "as_nobody.h"
+#include "database_file.h"
 #include "files/file_lock.h"
 #include "store/instance_lock.h"
 #include "store_fixture.h"

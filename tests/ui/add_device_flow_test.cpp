@@ -237,7 +237,7 @@ private slots:
         AnswerDialog(Details{});
         Run(Rows({{"10.0.0.2", "8000"}, {"10.0.0.5", "8000"}, {"10.0.0.7", ""}}));
         QCOMPARE(log.Texts(), QStringList{QStringLiteral("2 devices were registered, 1 was skipped.")});
-        QCOMPARE(log.messages[0].details, QStringLiteral("Cam2 (10.0.0.5:8000): duplicate name"));
+        QCOMPARE(log.messages[0].details, QStringLiteral("Cam2 (10.0.0.5:8000): The name of this device has existed!"));
         QCOMPARE(log.messages[0].caption, QStringLiteral("Vantrel"));
         QCOMPARE(saves.Count(), 1);
         const DeviceRecord* first = Stored("Cam1");

@@ -43,9 +43,18 @@ DataFolderRequest RequestFromEnvironment(const std::string& programFolder, const
 // Chooses by the rules above; looks at the disk but changes nothing.
 DataFolderChoice ChooseDataFolder(const DataFolderRequest& request);
 
-// Creates folder and its missing parents with mode 0700; existing folders keep their mode. false with a
-// message naming the folder when it cannot be made or is not a folder.
-bool CreateDataFolder(const std::string& folder, std::string& problem);
+// How making the data folder went.
+struct DataFolderCreation {
+    int error = 0;  // errno of the mkdir that failed; ENOTDIR when a part of the path is not a folder
+    // Names the folder and says why it cannot be used ("cannot create the data folder /d/x: Permission
+    // denied"); empty when it is there.
+    std::string problem;
+
+    bool Ready() const { return problem.empty(); }
+};
+
+// Creates folder and its missing parents with mode 0700; existing folders keep their mode.
+DataFolderCreation CreateDataFolder(const std::string& folder);
 
 // Why the folder is the one in use, as --help and the about box say it: "given by --data-dir", ...
 const char* DescribeSource(DataFolderSource source);

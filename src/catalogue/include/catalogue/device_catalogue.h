@@ -38,11 +38,8 @@ struct StoreAccess {
 // shows a modal message box; without a receiver the text goes to standard error.
 using CatalogueMessageSink = std::function<void(const char* text)>;
 
-// Why AddDevice refused a device: the store's outcome of an addition.
+// Why AddDevice refused a device: the store's outcome of an addition (its text: AddOutcomeText).
 using AddRefusal = AddOutcome;
-// The operator's text of a refusal ("The name of this device has existed!", ...); nullptr for None and for an
-// unknown organization, which is refused silently.
-const char* AddRefusalText(AddRefusal refusal);
 
 class DeviceCatalogue {
 public:

@@ -54,7 +54,7 @@ struct RegistrationRow {
     std::uint32_t port = 0;
 };
 
-// A row that was not registered, and why ("duplicate name", "already registered", ...).
+// A row that was not registered, and why ("The name of this device has existed!", "name too long", ...).
 struct SkippedRow {
     std::string name;
     std::string address;
@@ -92,7 +92,7 @@ bool SaveChanges(DeviceCatalogue* catalogue, DeviceStore& store, std::string& pr
 
 // "3 devices were registered." or "2 devices were registered, 3 were skipped."
 std::string SummaryText(const RegistrationReport& report);
-// "Cam2 (10.0.0.5:8000): duplicate name"
+// "Cam2 (10.0.0.5:8000): The name of this device has existed!"
 std::string SkippedText(const SkippedRow& row);
 
 // Why the device deviceId cannot be changed to record: the same text rules as adding (the name without a running

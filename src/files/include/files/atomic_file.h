@@ -17,10 +17,13 @@ enum class Placement {
     KeepExisting,  // link into place; an existing target wins and the new file is dropped
 };
 
-struct PlacedFile {
+// How one atomic write went.
+struct AtomicWriteResult {
     int error = 0;              // errno of the step that failed (EIO when the writer failed); 0 on success
-    bool keptExisting = false;  // KeepExisting found a target already there
+    bool keptExisting = false;  // KeepExisting found a target already there (still a success)
     struct stat info {};        // fstat of the new file as put in place
+
+    bool Ok() const { return error == 0; }
 };
 
 // Writes the bytes of the new file into the open descriptor; false when that failed.
@@ -30,10 +33,10 @@ using FileWriter = std::function<bool(int fd)>;
 std::string TempFilePattern(const std::string& target);
 
 // Makes the temporary file (mode 0600; with like, the owner, group and permission bits of like where the
-// process may set them), lets writer fill it, syncs it and places it. False, with the target untouched and
+// process may set them), lets writer fill it, syncs it and places it. Not Ok, with the target untouched and
 // no temporary file left, when any step fails; a missing folder creates nothing.
-bool WriteFileAtomically(const std::string& target, Placement placement, const FileWriter& writer,
-                         const struct stat* like, PlacedFile* placed = nullptr);
+AtomicWriteResult WriteFileAtomically(const std::string& target, Placement placement, const FileWriter& writer,
+                                      const struct stat* like);
 
 // Removes the temporary files of target that interrupted writers left behind. Only safe while holding the
 // lock that every writer of target holds. Gives the number removed.

@@ -22,8 +22,10 @@ enum class AddOutcome {
     StoreFailed,            // the database did not take it (no store, unusable counter, out of memory...)
 };
 
-// The outcome in a few words for a list of what was left out: "duplicate name", "duplicate address", ...
-const char* DescribeAddOutcome(AddOutcome outcome);
+// The operator's text of the outcome, the same in a message box, the Add summary and vantrel-devices:
+// "The name of this device has existed!", "IP or domain name of this device has existed!", "The settings of
+// DDNS has existed!", "XML failed!", ...; empty for None.
+const char* AddOutcomeText(AddOutcome outcome);
 
 // DuplicateName, DuplicateDdns or DuplicateAddress when the store already holds such a device, None otherwise.
 AddOutcome FindDuplicateDevice(DeviceStore& store, const DeviceRecord& record);

@@ -7,10 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "store/change_replay.h"
+#include "store/duplicate_rule.h"
 #include "xml/xml_load_result.h"
 
 namespace vantrel {
+
+// What a Save that applied our changes again over another program's file left out.
+struct SkippedChange {
+    AddOutcome reason = AddOutcome::StoreFailed;
+    std::string name;  // device or organization name
+    std::string host;  // devices only
+    std::uint32_t port = 0;
+};
 
 // Deeper documents are not written over: real databases nest a few levels (organizations a few more), and
 // the indented writer spends one TAB per level on every line.

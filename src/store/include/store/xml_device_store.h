@@ -7,21 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "password/key_file.h"
-#include "store/change_replay.h"
-#include "store/database_file.h"
 #include "store/device_store.h"
-#include "store/store_tree.h"
-#include "xml/xml_document.h"
+#include "store/store_options.h"
 
 namespace vantrel {
 
 // How a store reaches its file; the defaults are the program's.
 using XmlStoreOptions = DatabaseFileOptions;
 
-// The operations over the tree of the database file. The file itself (lock, load, copies, save) is
-// DatabaseFile's job, the document's structure StoreTree's, and applying our changes again over another
-// program's file ChangeReplay's. No operation lets an exception out: memory running out is a failure.
+// The operations over the tree of the database file; the units that load, keep and write it are its own.
+// No operation lets an exception out: memory running out is a failure.
 class XmlDeviceStore : public DeviceStore {
 public:
     // Loads databasePath, holding the lock file ".<name>.lock" beside it, and removes the temporary files that
@@ -30,6 +25,9 @@ public:
     // Save refuses to write (Condition() says why). The password key lives beside it (Data.key).
     explicit XmlDeviceStore(const std::string& databasePath, XmlStoreOptions options = {});
     ~XmlDeviceStore() override;
+
+    XmlDeviceStore(const XmlDeviceStore&) = delete;
+    XmlDeviceStore& operator=(const XmlDeviceStore&) = delete;
 
     int Save() override;
     std::uint32_t FindDeviceByAddress(const char* host, std::uint32_t port) override;
@@ -65,69 +63,19 @@ public:
     int GetOrganizationItemIds(std::uint32_t orgId, std::uint32_t* ids, std::uint32_t capacity) override;
     std::uint32_t FindOrganizationByName(std::uint32_t parentId, const char* name) override;
 
-    const StoreCondition* Condition() const override { return &condition_; }
-    std::string SaveRefusal() const override { return DescribeSaveRefusal(condition_); }
-    void AgreeToNewKey() override { condition_.newKeyAgreed = true; }
+    const StoreCondition* Condition() const override;
+    std::string SaveRefusal() const override;
+    void AgreeToNewKey() override;
     std::uint32_t CountDeviceRecords() override;
     int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) override;
     int LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record) override;
     int SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId) override;
 
-    const std::string& KeyPath() const { return key_.Path(); }
+    const std::string& KeyPath() const;
 
 private:
-    class Replayer;
-
-    // The store works on this load of the file from now on; caches start anew.
-    void Adopt(LoadedDatabase loaded);
-    // Loads the file again and applies the pending changes to it; empty, or why Save must not write.
-    std::string ReloadAndReapply();
-    void ApplyPendingAgain();
-    // Keeps the copy of a damaged original before it is first written over; empty, or why not.
-    std::string KeepCopyOfDamaged();
-    // Counts the refusal of an operation whose reason lies beyond its arguments, and gives result.
-    template <typename Result>
-    Result Refused(Result result, std::string why) {
-        condition_.refusal = std::move(why);
-        return result;
-    }
-    template <typename Result>
-    Result MemoryRanOut(Result result) {
-        return Refused(result, "memory ran out while working on " + file_.Path());
-    }
-    // Refusal of an addition that got no identifier: the counter's end, or an unusable GLOBAL.
-    std::string NoIdentifierReason();
-
-    // First direct child of devices whose "name" is text, adding an empty "name" to each child examined
-    // before it that had none.
-    XmlNodeRef FindDeviceChildByName(XmlNodeRef devices, const char* text);
-    // Enciphers under the key beside the database. Refuses (false) to make a new key while enciphered passwords
-    // exist without their key file, unless the operator agreed.
-    bool Encrypt(const char* plain, char* cipher);
-    // EncryptStringEX under the key; a key that cannot be used is noted in the condition.
-    bool EncipherWithKey(const char* plain, char* cipher);
-    // True when the stored password of device cannot be deciphered (it is then kept as stored); reads only.
-    bool StoredPasswordUnreadable(XmlNodeRef device);
-    // Appends the device of the record with the given enciphered password, its entries and a new id (written
-    // into the record); empty when the name is taken or no id can be given.
-    XmlNodeRef AddDeviceElement(XmlNodeRef devices, DeviceRecord& record, const char* cipher);
-    // Fills record from a "DEV" element (zero-filled first); false when its password cannot be deciphered.
-    bool FillDeviceRecord(XmlNodeRef device, DeviceRecord& record);
-    // The device whose camera types are asked for; empty for null types, a count past the 8-bit channel
-    // numbers, or an unknown device.
-    XmlNodeRef CameraTypesDevice(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count);
-    // The channel entries of channels from first on go, with their map items.
-    void RemoveChannelsFrom(XmlNodeRef device, std::uint32_t first, std::uint32_t last);
-    // Entries still named after the old device name follow the new one.
-    void RenameEntries(XmlNodeRef device, const std::string& oldName, const std::string& newName,
-                       std::uint32_t channels);
-
-    DatabaseFile file_;
-    KeyFile key_;
-    std::unique_ptr<XmlDocument> document_;
-    StoreTree tree_;
-    ChangeReplay replay_;
-    StoreCondition condition_;
+    class Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace vantrel

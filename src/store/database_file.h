@@ -12,23 +12,12 @@
 #include <memory>
 #include <string>
 
+#include "atomic_save.h"
 #include "files/file_lock.h"
-#include "store/atomic_save.h"
+#include "store/store_options.h"
 #include "xml/xml_document.h"
 
 namespace vantrel {
-
-// Waits the given time; the store is given one so that tests drive the wait instead of sleeping.
-using Sleeper = std::function<void(std::chrono::milliseconds)>;
-
-struct DatabaseFileOptions {
-    // How Save writes its bytes into the open temporary file; null writes straight to the descriptor.
-    SaveSinkFactory saveSink;
-    // How long load and Save wait for another holder of the lock file.
-    std::chrono::milliseconds lockTimeout{5000};
-    // How the wait for another writer passes time; null sleeps.
-    Sleeper sleep;
-};
 
 // Copies of damaged originals: Data.xml.bak, then Data.xml.bak.1 to .bak.<kMaxDamagedCopies - 1>. The first
 // is never replaced; when all are taken, a damaged file is not saved over (nothing is lost, the operator is

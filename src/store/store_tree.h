@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "store/device_scan_cache.h"
-#include "store/id_index.h"
-#include "store/store_schema.h"
+#include "device_scan_cache.h"
+#include "id_index.h"
+#include "store_schema.h"
 #include "xml/xml_node_ref.h"
 
 namespace vantrel {

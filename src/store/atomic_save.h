@@ -7,13 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "store/store_options.h"
 #include "xml/xml_node_ref.h"
 #include "xml/xml_writer.h"
 
 namespace vantrel {
-
-// Makes the sink that writes the file's bytes into an open descriptor (tests wrap it to fail part-way).
-using SaveSinkFactory = std::function<std::unique_ptr<XmlSink>(int fd)>;
 
 struct SavedFile {
     int error = 0;           // errno of the failed step; 0 on success

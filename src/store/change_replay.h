@@ -11,19 +11,11 @@
 #include <vector>
 
 #include "records/records.h"
-#include "store/duplicate_rule.h"
+#include "store/store_condition.h"
 
 namespace vantrel {
 
 class DeviceStore;
-
-// What a replay left out.
-struct SkippedChange {
-    AddOutcome reason = AddOutcome::StoreFailed;
-    std::string name;  // device or organization name
-    std::string host;  // devices only
-    std::uint32_t port = 0;
-};
 
 // What the replay needs of the store beyond its operations.
 class ReplayTarget {
