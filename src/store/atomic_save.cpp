@@ -38,8 +38,8 @@ private:
 
 }  // namespace
 
-bool SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSinkFactory& factory, const struct stat* like,
-                    SavedFile* saved) {
+SavedFile SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSinkFactory& factory,
+                         const struct stat* like) {
     std::uint64_t hash = 0;
     auto write = [&](int fd) {
         std::unique_ptr<XmlSink> sink = factory ? factory(fd) : std::make_unique<XmlFdSink>(fd);
@@ -52,12 +52,11 @@ bool SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSinkFact
         return ok;
     };
     AtomicWriteResult placed = WriteFileAtomically(path, Placement::Replace, write, like);
-    if (saved != nullptr) {
-        saved->error = placed.error;
-        saved->info = placed.info;
-        saved->hash = hash;
-    }
-    return placed.Ok();
+    SavedFile saved;
+    saved.error = placed.error;
+    saved.info = placed.info;
+    saved.hash = hash;
+    return saved;
 }
 
 }  // namespace vantrel

@@ -17,13 +17,15 @@ struct SavedFile {
     int error = 0;           // errno of the failed step; 0 on success
     struct stat info {};     // fstat of the new file
     std::uint64_t hash = 0;  // ContentHash of the bytes written
+
+    bool Ok() const { return error == 0; }
 };
 
 // Writes node (indented, CR LF) to a new file ".<name>.tmp-XXXXXX" beside path (mode 0600, or the owner,
-// group and mode of like where it can), syncs it and renames it over path. False, with path untouched and
+// group and mode of like where it can), syncs it and renames it over path. Not Ok, with path untouched and
 // the temporary file removed, when any step fails; a missing folder creates nothing. A null factory writes
 // straight to the descriptor.
-bool SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSinkFactory& factory,
-                    const struct stat* like = nullptr, SavedFile* saved = nullptr);
+SavedFile SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSinkFactory& factory,
+                         const struct stat* like = nullptr);
 
 }  // namespace vantrel

@@ -204,15 +204,14 @@ std::string DatabaseFile::KeepCopyOfDamaged(std::string& why) const {
     return std::string();
 }
 
-bool DatabaseFile::Write(XmlNodeRef root, int& error) {
+std::string DatabaseFile::Write(XmlNodeRef root) {
     struct stat existing {};
     bool replacing = lstat(path_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
     // a new file goes to the folder's owner: a `sudo` run must not leave a database its user cannot read
     bool owned = replacing || NewFileLike(FolderOf(path_), S_IRUSR | S_IWUSR, existing);
-    SavedFile saved;
-    if (!SaveAtomically(path_, root, options_.saveSink, owned ? &existing : nullptr, &saved)) {
-        error = saved.error;
-        return false;
+    SavedFile saved = SaveAtomically(path_, root, options_.saveSink, owned ? &existing : nullptr);
+    if (!saved.Ok()) {
+        return path_ + " cannot be written: " + std::strerror(saved.error);
     }
     loaded_ = IdentityOf(saved.info);
     struct stat placed {};
@@ -221,7 +220,7 @@ bool DatabaseFile::Write(XmlNodeRef root, int& error) {
     }
     loaded_.hash = saved.hash;
     loaded_.hashKnown = true;
-    return true;
+    return std::string();
 }
 
 }  // namespace vantrel

@@ -84,9 +84,8 @@ int XmlDeviceStore::Impl::Save() try {
     if (std::string why = KeepCopyOfDamaged(); !why.empty()) {
         return refuse(why);
     }
-    int error = 0;
-    if (!file_.Write(document_->Root(), error)) {
-        return refuse(file_.Path() + " cannot be written: " + std::strerror(error));
+    if (std::string why = file_.Write(document_->Root()); !why.empty()) {
+        return refuse(why);
     }
     replay_.Saved();
     return 1;
