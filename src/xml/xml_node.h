@@ -7,17 +7,20 @@
 #include <cstdint>
 
 #include "xml/xml_node_kind.h"
+#include "xml_arena.h"
 
 namespace vantrel {
 
-class XmlArena;
+// An attribute span starts at a 32-bit place: an offset into the text the tree was parsed from (the arena's
+// text) when borrowed, the slot of an owned copy in the arena when not; kXmlNoSpan when there is no span.
+// Lengths are 31 bits wide so that each flag shares its length's word: the record takes 16 bytes.
+inline constexpr std::uint32_t kXmlNoSpan = 0xFFFFFFFFu;
 
-// Span lengths are 31 bits wide so that each flag shares its length's word (keeps records small).
 struct XmlAttribute {
-    char* name = nullptr;   // null for a quoted DOCTYPE word
-    char* value = nullptr;  // null for an attribute written without "="
+    std::uint32_t nameAt = kXmlNoSpan;   // none for a quoted DOCTYPE word
+    std::uint32_t valueAt = kXmlNoSpan;  // none for an attribute written without "="
     std::uint32_t nameLength : 31;
-    std::uint32_t nameBorrowed : 1;  // 1: points into text the record does not own (or is null)
+    std::uint32_t nameBorrowed : 1;  // 1: points into text the record does not own (or is none)
     std::uint32_t valueLength : 31;
     std::uint32_t valueBorrowed : 1;
 
@@ -45,6 +48,19 @@ struct XmlNode {
 
     XmlNode() : nameLength(0), nameBorrowed(1), valueLength(0), valueBorrowed(1) {}
 };
+
+// The first byte of an attribute's name or value (of a node in the tree of arena), or null when it has none.
+inline const char* XmlSpanStart(const XmlArena* arena, std::uint32_t at, bool borrowed) {
+    if (!borrowed)
+        return arena->CopyInSlot(at);
+    return at != kXmlNoSpan ? arena->text + at : nullptr;
+}
+inline const char* XmlAttributeName(const XmlNode* node, const XmlAttribute& attribute) {
+    return XmlSpanStart(node->arena, attribute.nameAt, attribute.nameBorrowed);
+}
+inline const char* XmlAttributeValue(const XmlNode* node, const XmlAttribute& attribute) {
+    return XmlSpanStart(node->arena, attribute.valueAt, attribute.valueBorrowed);
+}
 
 // A new node with zero counts and null spans, parent null (the caller sets it); null when out of memory.
 // Attribute array of capacity 1 except for Document, Text, CData, Comment and IncludeSection; child array of

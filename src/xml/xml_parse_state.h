@@ -145,9 +145,6 @@ inline void SetValue(XmlNode* node, char* start, const char* end, bool trim) {
 inline std::string_view NameOf(const XmlNode* node) {
     return node->name != nullptr ? std::string_view(node->name, node->nameLength) : std::string_view();
 }
-inline std::string_view NameOf(const XmlAttribute* attribute) {
-    return std::string_view(attribute->name, attribute->nameLength);
-}
 
 inline bool IsMarkupDeclaration(XmlNodeKind kind) {
     return kind == XmlNodeKind::EntityDecl || kind == XmlNodeKind::AttlistDecl || kind == XmlNodeKind::ElementDecl ||
@@ -162,6 +159,7 @@ public:
            XmlParseResult& result)
         : current_(parent),
           arena_(parent->arena),
+          base_(parent->arena->text),
           step_(growthStep),
           options_(options),
           doctypeDepth_(doctypeDepth),
@@ -179,6 +177,11 @@ private:
     enum class State { Scan, Tag, Content, Stop, Pending };
 
     bool Has(std::uint32_t option) const { return (options_ & option) != 0; }
+    // Where a borrowed attribute span starts, and back.
+    std::uint32_t At(const char* p) const { return static_cast<std::uint32_t>(p - base_); }
+    std::string_view AttributeName(const XmlAttribute* attribute) const {
+        return std::string_view(base_ + attribute->nameAt, attribute->nameLength);
+    }
     // Position of c at or after p, or null when the text ends first.
     static char* Find(char* p, char c) { return std::strchr(p, c); }
     // Ends the parse at the end of the text, after noting what the text ended inside.
@@ -387,6 +390,7 @@ private:
 
     XmlNode* current_;
     XmlArena* arena_;
+    const char* base_;  // the text attribute spans are offsets into
     std::uint32_t step_;
     std::uint32_t options_;
     int doctypeDepth_;

@@ -184,7 +184,7 @@ Parser::State Parser::Attributes(char*& p, const TagInfo& tag) {
         if (attribute == nullptr)
             return State::Pending;
         char* attributeEnd = SkipName(p);
-        attribute->name = p;
+        attribute->nameAt = At(p);
         attribute->nameLength = SpanLength(p, attributeEnd);
         char byteAfter = *attributeEnd;
         if (byteAfter == '\0') {
@@ -200,7 +200,7 @@ Parser::State Parser::Attributes(char*& p, const TagInfo& tag) {
         if (byteAfter != '=' && *p != '=') {
             // no value; the byte after the name was stepped over unexamined
             if (!tag.declaration) {
-                Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", NameOf(attribute));
+                Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", AttributeName(attribute));
             } else if (!IsSpace(byteAfter) && !closesDeclaration) {
                 Damage(attributeEnd, XmlDamage::BadMarkup, tag.what);
             }
@@ -211,7 +211,7 @@ Parser::State Parser::Attributes(char*& p, const TagInfo& tag) {
         p = SkipSpace(p);
         if (*p != '"' && *p != '\'') {
             Damage(attributeStart, tag.declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
-                   tag.declaration ? tag.what : "has no quoted value", NameOf(attribute));
+                   tag.declaration ? tag.what : "has no quoted value", AttributeName(attribute));
             continue;
         }
         char* close = QuotedValue(p, attribute);
@@ -229,21 +229,23 @@ Parser::State Parser::Attributes(char*& p, const TagInfo& tag) {
 // text when there is none.
 char* Parser::QuotedValue(char* p, XmlAttribute* attribute) {
     char* valueStart = p + 1;
-    attribute->value = valueStart;
+    attribute->valueAt = At(valueStart);
     char* close = valueStart;
     for (;;) {
         close = FindValueStop(close, *p);
         if (*close != '<')
             break;
         // "<" inside a value: a quote is missing, and the value swallowed markup
-        Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", NameOf(attribute));
+        Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", AttributeName(attribute));
         ++close;
     }
     if (*close == '\0')
         return close;
     std::uint32_t length = SpanLength(valueStart, close);
-    if (Has(XmlParseOptions::TrimAttributeValues))
-        Trim(attribute->value, length);
+    if (Has(XmlParseOptions::TrimAttributeValues)) {
+        Trim(valueStart, length);
+        attribute->valueAt = At(valueStart);
+    }
     attribute->valueLength = length;
     return close;
 }
@@ -395,6 +397,12 @@ XmlParseResult XmlParse(char* text, XmlNode* parent, std::int32_t growthStep, st
     XmlParseResult result;
     result.stop = text;
     if (text == nullptr || parent == nullptr || parent->arena == nullptr)
+        return result;
+    // attribute spans are offsets into the one text a tree is parsed from
+    XmlArena* arena = parent->arena;
+    if (arena->text == nullptr)
+        arena->text = text;
+    if (text != arena->text)
         return result;
     parsing::Parser parser(parent, growthStep < 1 ? 1u : static_cast<std::uint32_t>(growthStep), options, 0, 0, result);
     char* stop = parser.Run(text);
