@@ -287,6 +287,16 @@ private:
             return nullptr;
         return new (&pending_[pendingCount_++]) XmlAttribute();
     }
+    // A slot for the caller to fill in whole (not initialised).
+#if defined(__GNUC__)
+    __attribute__((always_inline))
+#endif
+    XmlAttribute*
+    AddAttributeSlot() {
+        if (pendingCount_ == pendingCapacity_ && !GrowAttributes())
+            return nullptr;
+        return &pending_[pendingCount_++];
+    }
     bool GrowAttributes() {
         std::size_t wanted = (pendingCount_ * 2 + 16) * sizeof(XmlAttribute);
         if (pendingCount_ * sizeof(XmlAttribute) >= XmlArena::kExactLimit) {
@@ -375,7 +385,8 @@ private:
     State Tag(char*& p);
     State TagBody(char*& p, XmlNode* node);
     // the steps of a start tag run once per attribute of the file: kept inline in TagBody
-    VANTREL_XML_INLINE State Attributes(char*& p, const TagInfo& tag);
+    VANTREL_XML_INLINE State Attributes(char*& cursor, const TagInfo& tag);
+    VANTREL_XML_INLINE State Attribute(char*& p, const TagInfo& tag, XmlAttribute& attribute);
     VANTREL_XML_INLINE char* QuotedValue(char* p, XmlAttribute* attribute);
     VANTREL_XML_INLINE State AfterValue(char*& p, const TagInfo& tag);
     State ElementTagEnd(char*& p, const TagInfo& tag);

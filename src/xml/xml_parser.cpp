@@ -14,6 +14,13 @@ char* Parser::Run(char* p) {
     for (;;) {
         switch (state) {
             case State::Scan: {
+                // mostly a line end and indentation before the next tag
+                char* next = SkipSpace(p);
+                if (*next == '<') {
+                    p = next + 1;
+                    state = State::Tag;
+                    break;
+                }
                 if (*p == '\0')
                     return p;
                 char* open = Find(p, '<');
@@ -176,55 +183,6 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
     return tag.declaration ? DeclarationEnd(p, tag) : ElementTagEnd(p, tag);
 }
 
-// p is on the first byte after the white space that follows a tag's name. Reads attributes up to the end of
-// the tag; gives Pending when the tag goes on at p with its end (TAG-END).
-Parser::State Parser::Attributes(char*& p, const TagInfo& tag) {
-    while (IsName(*p)) {
-        XmlAttribute* attribute = AddAttribute();
-        if (attribute == nullptr)
-            return State::Pending;
-        char* attributeEnd = SkipName(p);
-        attribute->nameAt = At(p);
-        attribute->nameLength = SpanLength(p, attributeEnd);
-        char byteAfter = *attributeEnd;
-        if (byteAfter == '\0') {
-            p = attributeEnd;
-            return CutOff(p, tag.start, tag.what);
-        }
-        char* attributeStart = p;
-        // a word that ends a declaration ("<?pi b?>") leaves its "?" to close it
-        bool closesDeclaration = tag.declaration && byteAfter == '?';
-        p = closesDeclaration ? attributeEnd : attributeEnd + 1;
-        if (IsSpace(byteAfter))
-            p = SkipSpace(p);
-        if (byteAfter != '=' && *p != '=') {
-            // no value; the byte after the name was stepped over unexamined
-            if (!tag.declaration) {
-                Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", AttributeName(attribute));
-            } else if (!IsSpace(byteAfter) && !closesDeclaration) {
-                Damage(attributeEnd, XmlDamage::BadMarkup, tag.what);
-            }
-            continue;
-        }
-        if (byteAfter != '=')
-            ++p;
-        p = SkipSpace(p);
-        if (*p != '"' && *p != '\'') {
-            Damage(attributeStart, tag.declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
-                   tag.declaration ? tag.what : "has no quoted value", AttributeName(attribute));
-            continue;
-        }
-        char* close = QuotedValue(p, attribute);
-        if (*close == '\0')
-            return CutOff(p, tag.start, "an attribute value");
-        p = close + 1;
-        State done = AfterValue(p, tag);
-        if (done != State::Pending)
-            return done;
-    }
-    return State::Pending;
-}
-
 // p is on the opening quote of attribute's value: sets the value and gives its closing quote, or the end of the
 // text when there is none.
 char* Parser::QuotedValue(char* p, XmlAttribute* attribute) {
@@ -248,6 +206,66 @@ char* Parser::QuotedValue(char* p, XmlAttribute* attribute) {
     }
     attribute->valueLength = length;
     return close;
+}
+
+// p is on the first byte after the white space that follows a tag's name. Reads attributes up to the end of
+// the tag; gives Pending when the tag goes on at p with its end (TAG-END).
+Parser::State Parser::Attributes(char*& cursor, const TagInfo& tag) {
+    // a local cursor stays in a register: the caller's lives in memory
+    char* p = cursor;
+    State done = State::Pending;
+    while (done == State::Pending && IsName(*p)) {
+        XmlAttribute* slot = AddAttributeSlot();
+        if (slot == nullptr)
+            break;
+        // built here and stored whole once it is complete or the tag ends
+        XmlAttribute attribute;
+        done = Attribute(p, tag, attribute);
+        *slot = attribute;
+    }
+    cursor = p;
+    return done;
+}
+
+// p is on the first byte of an attribute's name: reads the attribute into record and anything up to the next
+// attribute; Pending while the tag goes on.
+Parser::State Parser::Attribute(char*& p, const TagInfo& tag, XmlAttribute& attribute) {
+    char* attributeEnd = SkipName(p);
+    attribute.nameAt = At(p);
+    attribute.nameLength = SpanLength(p, attributeEnd);
+    char byteAfter = *attributeEnd;
+    if (byteAfter == '\0') {
+        p = attributeEnd;
+        return CutOff(p, tag.start, tag.what);
+    }
+    char* attributeStart = p;
+    // a word that ends a declaration ("<?pi b?>") leaves its "?" to close it
+    bool closesDeclaration = tag.declaration && byteAfter == '?';
+    p = closesDeclaration ? attributeEnd : attributeEnd + 1;
+    if (IsSpace(byteAfter))
+        p = SkipSpace(p);
+    if (byteAfter != '=' && *p != '=') {
+        // no value; the byte after the name was stepped over unexamined
+        if (!tag.declaration) {
+            Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", AttributeName(&attribute));
+        } else if (!IsSpace(byteAfter) && !closesDeclaration) {
+            Damage(attributeEnd, XmlDamage::BadMarkup, tag.what);
+        }
+        return State::Pending;
+    }
+    if (byteAfter != '=')
+        ++p;
+    p = SkipSpace(p);
+    if (*p != '"' && *p != '\'') {
+        Damage(attributeStart, tag.declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
+               tag.declaration ? tag.what : "has no quoted value", AttributeName(&attribute));
+        return State::Pending;
+    }
+    char* close = QuotedValue(p, &attribute);
+    if (*close == '\0')
+        return CutOff(p, tag.start, "an attribute value");
+    p = close + 1;
+    return AfterValue(p, tag);
 }
 
 // p is just past a value's closing quote: ">" and "/" end the tag (the state to go on in); white space is
