@@ -277,17 +277,8 @@ private:
         pendingCount_ = 0;
         pendingCapacity_ = available / sizeof(XmlAttribute);
     }
-    // Null only when out of memory. Runs once per attribute of the whole file: kept inline.
-#if defined(__GNUC__)
-    __attribute__((always_inline))
-#endif
-    XmlAttribute*
-    AddAttribute() {
-        if (pendingCount_ == pendingCapacity_ && !GrowAttributes())
-            return nullptr;
-        return new (&pending_[pendingCount_++]) XmlAttribute();
-    }
-    // A slot for the caller to fill in whole (not initialised).
+    // A slot for the caller to fill in whole (not initialised); null only when out of memory. Runs once per
+    // attribute of the whole file: kept inline.
 #if defined(__GNUC__)
     __attribute__((always_inline))
 #endif
@@ -296,6 +287,11 @@ private:
         if (pendingCount_ == pendingCapacity_ && !GrowAttributes())
             return nullptr;
         return &pending_[pendingCount_++];
+    }
+    // An attribute with no spans yet.
+    XmlAttribute* AddAttribute() {
+        XmlAttribute* slot = AddAttributeSlot();
+        return slot != nullptr ? new (slot) XmlAttribute() : nullptr;
     }
     bool GrowAttributes() {
         std::size_t wanted = (pendingCount_ * 2 + 16) * sizeof(XmlAttribute);
