@@ -57,14 +57,15 @@ public:
     // Records can be written in place at the start of the current chunk's free space and taken afterwards,
     // as long as nothing else is allocated meanwhile. FreeSpace gives that space and its size in bytes;
     // FreshSpace starts a new chunk with at least size free bytes (null when out of memory; the old tail
-    // stays unused); TakeSpace takes size bytes, a multiple of 8 of at most kExactLimit, from its start.
+    // stays unused); TakeSpace takes size bytes of at most kExactLimit (rounded up to 8, as Release rounds) from its
+    // start.
     char* FreeSpace(std::size_t* available) const {
         *available = static_cast<std::size_t>(limit_ - cursor_);
         return cursor_;
     }
     // When the current chunk has room the free space grows in place and keeps its start.
     char* FreshSpace(std::size_t size) { return Extend(size) || AddChunk(size) ? cursor_ : nullptr; }
-    void TakeSpace(std::size_t size) { cursor_ += size; }
+    void TakeSpace(std::size_t size) { cursor_ += (size + kSmallStep - 1) & ~(kSmallStep - 1); }
     // Sizes up to here are kept exactly (in steps of 8) when blocks are given back.
     static constexpr std::size_t kExactLimit = 1024;
 

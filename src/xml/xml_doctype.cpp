@@ -13,8 +13,9 @@ namespace vantrel::parsing {
 Parser::State Parser::DoctypeWords(char*& p, bool keep, bool& closed) {
     auto addWord = [&](char* start, char* end) {
         if (XmlAttribute* attribute = keep ? AddAttribute() : nullptr) {
+            // the word is a run of name bytes: its name is the span up to end
             attribute->nameAt = attribute->valueAt = At(start);
-            attribute->nameLength = attribute->valueLength = SpanLength(start, end);
+            attribute->valueLength = SpanLength(start, end);
         }
     };
     const char* start = p;

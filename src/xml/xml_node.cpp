@@ -61,6 +61,14 @@ void ReleaseOwnedSpan(XmlArena* arena, std::uint32_t at, std::uint32_t length, b
     arena->ReleaseSlot(at);
 }
 
+// An owned name is NUL-terminated and holds no NUL: its length is found again.
+void ReleaseOwnedName(XmlArena* arena, const XmlAttribute& attribute) {
+    if (!attribute.nameBorrowed) {
+        char* copy = arena->CopyInSlot(attribute.nameAt);
+        ReleaseOwnedSpan(arena, attribute.nameAt, static_cast<std::uint32_t>(std::strlen(copy)), false);
+    }
+}
+
 void FreeNodeRecord(XmlArena* arena, XmlNode* node) {
     for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
         XmlReleaseAttributeCopies(arena, node->attributes[i]);
@@ -135,9 +143,8 @@ bool XmlSetAttributeCopy(XmlArena* arena, XmlAttribute& attribute, bool name, co
     }
     // the old span goes only now: text may point into it
     if (name) {
-        ReleaseOwnedSpan(arena, attribute.nameAt, attribute.nameLength, attribute.nameBorrowed);
-        attribute.nameAt = copy != nullptr ? slot : kXmlNoSpan;
-        attribute.nameLength = copy != nullptr ? static_cast<std::uint32_t>(length) : 0;
+        ReleaseOwnedName(arena, attribute);
+        attribute.nameAt = copy != nullptr ? slot : kXmlNoName;
         attribute.nameBorrowed = copy != nullptr ? 0 : 1;
     } else {
         ReleaseOwnedSpan(arena, attribute.valueAt, attribute.valueLength, attribute.valueBorrowed);
@@ -149,7 +156,7 @@ bool XmlSetAttributeCopy(XmlArena* arena, XmlAttribute& attribute, bool name, co
 }
 
 void XmlReleaseAttributeCopies(XmlArena* arena, XmlAttribute& attribute) {
-    ReleaseOwnedSpan(arena, attribute.nameAt, attribute.nameLength, attribute.nameBorrowed);
+    ReleaseOwnedName(arena, attribute);
     ReleaseOwnedSpan(arena, attribute.valueAt, attribute.valueLength, attribute.valueBorrowed);
     attribute = XmlAttribute();
 }

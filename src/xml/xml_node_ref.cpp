@@ -51,7 +51,7 @@ XmlAttribute* XmlAttributeRef::Record() const {
 std::string_view XmlAttributeRef::NameView() const {
     const XmlAttribute* record = Record();
     const char* name = record != nullptr ? XmlAttributeName(node_, *record) : nullptr;
-    return name != nullptr ? std::string_view(name, record->nameLength) : std::string_view();
+    return name != nullptr ? std::string_view(name, XmlAttributeNameLength(*record, name)) : std::string_view();
 }
 
 std::string_view XmlAttributeRef::ValueView() const {
@@ -288,8 +288,9 @@ XmlAttributeRef XmlNodeRef::FindAttribute(const char* name) const {
     std::size_t length = std::strlen(name);
     for (std::uint32_t i = 0; i < node_->attributeCount; ++i) {
         const XmlAttribute& attribute = node_->attributes[i];
-        if (attribute.nameLength == length && attribute.nameAt != kXmlNoSpan &&
-            std::memcmp(XmlAttributeName(node_, attribute), name, length) == 0) {
+        const char* candidate = XmlAttributeName(node_, attribute);
+        if (candidate != nullptr && std::strncmp(candidate, name, length) == 0 &&
+            XmlAttributeNameLength(attribute, candidate) == length) {
             return XmlAttributeRef(node_, i);
         }
     }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "xml_arena.h"
+#include "xml_byte_classes.h"
 #include "xml_parser.h"
 #include "xml_tree_ops.h"
 
@@ -24,25 +25,6 @@
 #endif
 
 namespace vantrel::parsing {
-
-enum ByteClass : unsigned char { kSpace = 1, kName = 2 };
-
-struct ByteClasses {
-    unsigned char table[256] = {};
-    constexpr ByteClasses() {
-        for (int c = 1; c <= 0x20; ++c) table[c] = kSpace;
-        for (int c = '0'; c <= '9'; ++c) table[c] = kName;
-        for (int c = 'A'; c <= 'Z'; ++c) table[c] = kName;
-        for (int c = 'a'; c <= 'z'; ++c) table[c] = kName;
-        table[static_cast<unsigned char>('_')] = kName;
-        table[static_cast<unsigned char>(':')] = kName;
-        table[static_cast<unsigned char>('-')] = kName;
-        table[static_cast<unsigned char>('.')] = kName;
-        for (int c = 0x80; c <= 0xFF; ++c) table[c] = kName;
-    }
-};
-
-inline constexpr ByteClasses kClasses;
 
 // Bytes that end the scan of a quoted value: its quote, the end of the text, and "<" (noted as damage).
 struct ValueStops {
@@ -84,30 +66,6 @@ inline char* FindValueStop(char* p, char quote) {
 }
 #endif
 
-inline bool IsSpace(char c) {
-    return kClasses.table[static_cast<unsigned char>(c)] == kSpace;
-}
-inline bool IsName(char c) {
-    return kClasses.table[static_cast<unsigned char>(c)] == kName;
-}
-inline char* SkipSpace(char* p) {
-    while (IsSpace(*p)) ++p;
-    return p;
-}
-inline char* SkipName(char* p) {
-    // names and values are short but many: four bytes a round
-    for (;;) {
-        if (!IsName(p[0]))
-            return p;
-        if (!IsName(p[1]))
-            return p + 1;
-        if (!IsName(p[2]))
-            return p + 2;
-        if (!IsName(p[3]))
-            return p + 3;
-        p += 4;
-    }
-}
 // Position of what at or after p, or null when the text ends first.
 inline char* FindText(char* p, const char* what) {
     return std::strstr(p, what);
@@ -180,7 +138,10 @@ private:
     // Where a borrowed attribute span starts, and back.
     std::uint32_t At(const char* p) const { return static_cast<std::uint32_t>(p - base_); }
     std::string_view AttributeName(const XmlAttribute* attribute) const {
-        return std::string_view(base_ + attribute->nameAt, attribute->nameLength);
+        return Span(base_ + attribute->nameAt, SkipName(base_ + attribute->nameAt));
+    }
+    static std::string_view Span(const char* start, const char* end) {
+        return std::string_view(start, static_cast<std::size_t>(end - start));
     }
     // Position of c at or after p, or null when the text ends first.
     static char* Find(char* p, char c) { return std::strchr(p, c); }

@@ -232,7 +232,6 @@ Parser::State Parser::Attributes(char*& cursor, const TagInfo& tag) {
 Parser::State Parser::Attribute(char*& p, const TagInfo& tag, XmlAttribute& attribute) {
     char* attributeEnd = SkipName(p);
     attribute.nameAt = At(p);
-    attribute.nameLength = SpanLength(p, attributeEnd);
     char byteAfter = *attributeEnd;
     if (byteAfter == '\0') {
         p = attributeEnd;
@@ -247,7 +246,7 @@ Parser::State Parser::Attribute(char*& p, const TagInfo& tag, XmlAttribute& attr
     if (byteAfter != '=' && *p != '=') {
         // no value; the byte after the name was stepped over unexamined
         if (!tag.declaration) {
-            Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", AttributeName(&attribute));
+            Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", Span(attributeStart, attributeEnd));
         } else if (!IsSpace(byteAfter) && !closesDeclaration) {
             Damage(attributeEnd, XmlDamage::BadMarkup, tag.what);
         }
@@ -258,7 +257,7 @@ Parser::State Parser::Attribute(char*& p, const TagInfo& tag, XmlAttribute& attr
     p = SkipSpace(p);
     if (*p != '"' && *p != '\'') {
         Damage(attributeStart, tag.declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
-               tag.declaration ? tag.what : "has no quoted value", AttributeName(&attribute));
+               tag.declaration ? tag.what : "has no quoted value", Span(attributeStart, attributeEnd));
         return State::Pending;
     }
     char* close = QuotedValue(p, &attribute);

@@ -26,8 +26,8 @@ struct XmlParseResult {
     bool outOfMemory = false;  // the tree's arena could not give what the text needed: the tree is incomplete
 };
 
-// The longest text a tree can be parsed from: attribute spans are 32-bit offsets into it.
-inline constexpr std::size_t kXmlMaxText = 0xFFFFFFFEu;
+// The longest text a tree can be parsed from: attribute names are 31-bit offsets into it.
+inline constexpr std::size_t kXmlMaxText = 0x7FFFFFFEu;
 
 // Parses text into children of parent, whose tree's arena supplies the memory; names and values point into
 // text, which must outlive the tree. The text ends at its first NUL byte. growthStep is the least number of

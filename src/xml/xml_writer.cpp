@@ -198,11 +198,12 @@ private:
             const XmlAttribute& attribute = node->attributes[i];
             const char* name = XmlAttributeName(node, attribute);
             const char* value = XmlAttributeValue(node, attribute);
+            std::uint32_t nameLength = XmlAttributeNameLength(attribute, name);
             // a name that is not there, or empty, would not read back as an attribute
-            if (name == nullptr || attribute.nameLength == 0)
+            if (name == nullptr || nameLength == 0)
                 continue;
             out_.Put(' ');
-            PutName(name, attribute.nameLength);
+            PutName(name, nameLength);
             if (value != nullptr) {
                 out_.Put('=');
                 QuotedValue(value, attribute.valueLength, element);
@@ -236,10 +237,11 @@ private:
             const char* name = XmlAttributeName(node, attribute);
             const char* value = XmlAttributeValue(node, attribute);
             if (name != nullptr) {
-                if (attribute.nameLength == 0)
+                std::uint32_t nameLength = XmlAttributeNameLength(attribute, name);
+                if (nameLength == 0)
                     continue;  // an empty word: nothing would read back
                 out_.Put(' ');
-                out_.Put(name, attribute.nameLength);
+                out_.Put(name, nameLength);
             } else {
                 out_.Put(' ');
                 if (value != nullptr)

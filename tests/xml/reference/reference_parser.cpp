@@ -320,7 +320,8 @@ private:
         return static_cast<std::uint32_t>(p - arena_->text);
     }
     std::string_view AttributeName(const XmlAttribute* attribute) const {
-        return std::string_view(arena_->text + attribute->nameAt, attribute->nameLength);
+        const char* name = arena_->text + attribute->nameAt;
+        return std::string_view(name, static_cast<std::size_t>(SkipName(const_cast<char*>(name)) - name));
     }
     std::uint32_t step_;
     std::uint32_t options_;
@@ -511,7 +512,6 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
             }
             char* attributeEnd = SkipName(p);
             attribute->nameAt = At(p);
-            attribute->nameLength = SpanLength(p, attributeEnd);
             char byteAfter = *attributeEnd;
             if (byteAfter == '\0') {
                 p = attributeEnd;
@@ -735,7 +735,7 @@ Parser::State Parser::DoctypeWords(char*& p, bool keep, bool& closed) {
     auto addWord = [&](char* start, char* end) {
         if (XmlAttribute* attribute = keep ? AddAttribute() : nullptr) {
             attribute->nameAt = attribute->valueAt = At(start);
-            attribute->nameLength = attribute->valueLength = SpanLength(start, end);
+            attribute->valueLength = SpanLength(start, end);
         }
     };
     const char* start = p;
