@@ -23,7 +23,7 @@ constexpr std::size_t kMaxHeapChunkSize = 64 * 1024;
 constexpr std::size_t kMaxChunkSize = 8 * 1024 * 1024;
 constexpr std::size_t kPage = 4096;
 constexpr std::size_t kHugePage = 2 * 1024 * 1024;
-constexpr std::size_t kPopulateStep = 1024 * 1024;
+constexpr std::size_t kPopulateStep = 256 * 1024;
 #ifdef MADV_POPULATE_WRITE
 constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
 #else
