@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -31,6 +32,14 @@ void CopyName(char (&target)[kTextFieldSize], const char* name) {
 // The catalogue needs no password to add devices: none stays in its memory.
 void WipePassword(DeviceRecord& record) {
     explicit_bzero(record.password, sizeof record.password);
+}
+
+// The texts a file gave can fill their fields: each ends within its field.
+void TerminateTexts(DeviceRecord& record) {
+    record.name[kTextFieldSize - 1] = '\0';
+    record.host[kTextFieldSize - 1] = '\0';
+    record.username[kTextFieldSize - 1] = '\0';
+    record.ddnsHost[kTextFieldSize - 1] = '\0';
 }
 
 // Reads the children of pending.id; false when the organization must get no entry.
@@ -152,6 +161,43 @@ void DeviceCatalogue::Remember(const DeviceRecord& record) {
     list.deviceIds.push_back(id);
 }
 
+void DeviceCatalogue::Forget(std::int32_t deviceId, std::int32_t orgId) {
+    auto list = devicesByOrganization_.find(orgId);
+    if (list == devicesByOrganization_.end()) {
+        return;
+    }
+    std::vector<std::int32_t>& ids = list->second.deviceIds;
+    ids.erase(std::remove(ids.begin(), ids.end(), deviceId), ids.end());
+    if (ids.empty()) {
+        devicesByOrganization_.erase(list);
+    }
+}
+
+void DeviceCatalogue::RefreshDevices(const std::vector<std::int32_t>& deviceIds) {
+    DeviceStore* store = Store();
+    if (store == nullptr) {
+        return;
+    }
+    for (std::int32_t id : deviceIds) {
+        DeviceRecord record{};
+        bool held = store->LoadDeviceRecord(static_cast<std::uint32_t>(id), &record) != 0;
+        WipePassword(record);
+        TerminateTexts(record);
+        auto kept = devicesById_.find(id);
+        if (kept != devicesById_.end() && held && kept->second->orgId == record.orgId) {
+            *kept->second = record;  // keeps its place in its organization's list
+            continue;
+        }
+        if (kept != devicesById_.end()) {
+            Forget(id, static_cast<std::int32_t>(kept->second->orgId));
+            devicesById_.erase(kept);
+        }
+        if (held) {
+            Remember(record);
+        }
+    }
+}
+
 void DeviceCatalogue::LoadAll() {
     DeviceStore* store = Store();
     if (store == nullptr) {
@@ -172,10 +218,7 @@ void DeviceCatalogue::LoadAll() {
             store->LoadDeviceRecords(records.data(), count * static_cast<std::uint32_t>(sizeof(DeviceRecord)));
             for (DeviceRecord& record : records) {
                 WipePassword(record);
-                record.name[kTextFieldSize - 1] = '\0';
-                record.host[kTextFieldSize - 1] = '\0';
-                record.username[kTextFieldSize - 1] = '\0';
-                record.ddnsHost[kTextFieldSize - 1] = '\0';
+                TerminateTexts(record);
                 Remember(record);
             }
         }

@@ -230,24 +230,6 @@ std::string DeviceChangeProblem(DeviceStore& store, std::uint32_t deviceId, cons
     return std::string();
 }
 
-bool LoadDeviceRecord(DeviceStore& store, std::uint32_t deviceId, DeviceRecord& record) {
-    std::uint32_t count = store.CountDeviceRecords();
-    std::vector<DeviceRecord> records(count);
-    if (count == 0 ||
-        store.LoadDeviceRecords(records.data(), count * static_cast<std::uint32_t>(sizeof(DeviceRecord))) == 0) {
-        return false;
-    }
-    bool found = false;
-    for (DeviceRecord& candidate : records) {
-        if (!found && candidate.id == deviceId) {
-            record = candidate;
-            found = true;
-        }
-        explicit_bzero(candidate.password, sizeof candidate.password);
-    }
-    return found;
-}
-
 std::string ChangeDevice(DeviceStore& store, std::uint32_t deviceId, DeviceRecord record,
                          const std::int32_t* cameraTypes) {
     std::string problem = DeviceChangeProblem(store, deviceId, record);
@@ -256,7 +238,7 @@ std::string ChangeDevice(DeviceStore& store, std::uint32_t deviceId, DeviceRecor
     }
     if (record.password[0] == '\0') {
         DeviceRecord stored{};
-        if (!LoadDeviceRecord(store, deviceId, stored)) {
+        if (store.LoadDeviceRecord(deviceId, &stored) == 0) {
             return "The device is no longer in the database!";
         }
         std::memcpy(record.password, stored.password, sizeof record.password);

@@ -100,7 +100,7 @@ std::uint32_t XmlDeviceStore::FindDeviceByDdns(const char* host, const char* ddn
     return MemoryRanOut(0u);
 }
 
-void XmlDeviceStore::FillDeviceRecord(XmlNodeRef device, DeviceRecord& out) {
+bool XmlDeviceStore::FillDeviceRecord(XmlNodeRef device, DeviceRecord& out) {
     DeviceRecord record{};
     record.id = IdOf(device);
     record.cameras = device.Attribute(schema::kCameras).ValueAsUnsigned() & 0xFFFF;
@@ -118,14 +118,12 @@ void XmlDeviceStore::FillDeviceRecord(XmlNodeRef device, DeviceRecord& out) {
     // without the key file nothing can be deciphered: no need to look for it once per device
     bool deciphered =
         cipher[0] == '\0' || (!condition_.keyMissing && DecryptStringEX(cipher, record.password, 1, key_) == 1);
-    if (!deciphered) {
-        condition_.undecipherable.push_back(record.id);
-        if (!condition_.keyMissing && !key_.State().Ready()) {
-            condition_.keyProblem = key_.State().problem;
-        }
+    if (!deciphered && !condition_.keyMissing && !key_.State().Ready()) {
+        condition_.keyProblem = key_.State().problem;
     }
     std::memcpy(&out, &record, sizeof record);
     explicit_bzero(record.password, sizeof record.password);
+    return deciphered;
 }
 
 int XmlDeviceStore::LoadDevices(DeviceRecord* records, std::uint32_t size) try {
@@ -140,8 +138,8 @@ int XmlDeviceStore::LoadDevices(DeviceRecord* records, std::uint32_t size) try {
     condition_.undecipherable.clear();
     for (std::uint32_t i = 0; i < count; ++i) {
         XmlNodeRef device = devices.Child(i);
-        if (device.NameIs(schema::kDev)) {
-            FillDeviceRecord(device, records[i]);
+        if (device.NameIs(schema::kDev) && !FillDeviceRecord(device, records[i])) {
+            condition_.undecipherable.push_back(records[i].id);
         }
     }
     return 1;
@@ -174,9 +172,29 @@ int XmlDeviceStore::LoadDeviceRecords(DeviceRecord* records, std::uint32_t size)
     for (std::uint32_t i = 0; i < devices.ChildCount(); ++i) {
         XmlNodeRef device = devices.Child(i);
         if (device.NameIs(schema::kDev)) {
-            FillDeviceRecord(device, records[filled++]);
+            DeviceRecord& record = records[filled++];
+            if (!FillDeviceRecord(device, record)) {
+                condition_.undecipherable.push_back(record.id);
+            }
         }
     }
+    return 1;
+} catch (const std::bad_alloc&) {
+    return MemoryRanOut(0);
+}
+
+// One device through the id index; what the whole load found undecipherable stays as it was.
+int XmlDeviceStore::LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record) try {
+    XmlNodeRef devices = tree_.Section(StoreSection::Devices);
+    if (record == nullptr || !devices.NameIs(schema::kDevInfo)) {
+        return 0;
+    }
+    // a channel entry shares the element name and the id space: only a direct child is a device
+    XmlNodeRef device = tree_.FindById(StoreSection::Devices, deviceId);
+    if (!device.NameIs(schema::kDev) || !(device.Parent() == devices)) {
+        return 0;
+    }
+    FillDeviceRecord(device, *record);
     return 1;
 } catch (const std::bad_alloc&) {
     return MemoryRanOut(0);

@@ -36,8 +36,7 @@ std::string AnswerKey(const std::string& host, std::uint32_t port) {
     return host + ':' + std::to_string(port & 0xFFFFu);
 }
 
-QTreeWidgetItem* DeviceItem(const DeviceRecord& device, const std::map<std::int32_t, std::string>& paths) {
-    auto* item = new QTreeWidgetItem;
+void ShowDevice(QTreeWidgetItem* item, const DeviceRecord& device, const std::map<std::int32_t, std::string>& paths) {
     item->setText(DevicesWindow::kName, QString::fromUtf8(device.name));
     item->setText(DevicesWindow::kAddress, QString::fromUtf8(device.host));
     item->setText(DevicesWindow::kPort, QString::number(device.port & 0xFFFFu));
@@ -45,6 +44,11 @@ QTreeWidgetItem* DeviceItem(const DeviceRecord& device, const std::map<std::int3
     item->setText(DevicesWindow::kUser, QString::fromUtf8(device.username));
     item->setText(DevicesWindow::kOrganization, QString::fromStdString(OrganizationPathOf(paths, device.orgId)));
     item->setData(DevicesWindow::kName, DevicesWindow::kDeviceIdRole, device.id);
+}
+
+QTreeWidgetItem* DeviceItem(const DeviceRecord& device, const std::map<std::int32_t, std::string>& paths) {
+    auto* item = new QTreeWidgetItem;
+    ShowDevice(item, device, paths);
     return item;
 }
 
@@ -154,7 +158,8 @@ void DevicesWindow::Fill() {
     auto* root = new QTreeWidgetItem(QStringList{QStringLiteral("Organization")});
     root->setData(0, kOrgIdRole, 0);
     auto* orphans = new QTreeWidgetItem(QStringList{QStringLiteral("Without organization")});
-    std::map<std::int32_t, QTreeWidgetItem*> orgItems;
+    std::map<std::int32_t, QTreeWidgetItem*>& orgItems = orgItems_;
+    orgItems.clear();
     if (catalogue != nullptr) {
         AddOrganizationItems(*catalogue, root, orgItems);
         const std::map<std::int32_t, std::string> paths = OrganizationPaths(*catalogue);
@@ -188,6 +193,53 @@ void DevicesWindow::Fill() {
     UpdateActions();
 }
 
+bool DevicesWindow::RefreshItems(const std::vector<std::uint32_t>& deviceIds) {
+    const DeviceCatalogue* catalogue = context_.Catalogue();
+    if (catalogue == nullptr) {
+        return false;
+    }
+    std::map<std::uint32_t, QTreeWidgetItem*> items;
+    for (QTreeWidgetItemIterator it(tree_); *it != nullptr; ++it) {
+        QVariant id = (*it)->data(kName, kDeviceIdRole);
+        if (id.isValid()) {
+            items.emplace(id.toUInt(), *it);
+        }
+    }
+    const std::map<std::int32_t, std::string> paths = OrganizationPaths(*catalogue);
+    // the group of devices without organization goes once it is empty; organizations stay
+    auto leave = [](QTreeWidgetItem* item) {
+        QTreeWidgetItem* group = item->parent();
+        group->removeChild(item);
+        if (group->childCount() == 0 && !group->data(0, kOrgIdRole).isValid()) {
+            delete group;
+        }
+    };
+    for (std::uint32_t id : deviceIds) {
+        auto item = items.find(id);
+        const DeviceRecord* device = catalogue->FindDevice(static_cast<std::int32_t>(id));
+        if (device == nullptr) {
+            if (item != items.end()) {
+                leave(item->second);
+                delete item->second;
+                items.erase(item);
+            }
+            continue;
+        }
+        // a device new to the window, or one whose organization has no item here, needs the whole tree
+        auto parent = orgItems_.find(static_cast<std::int32_t>(device->orgId));
+        if (item == items.end() || parent == orgItems_.end()) {
+            return false;
+        }
+        if (item->second->parent() != parent->second) {
+            leave(item->second);
+            parent->second->addChild(item->second);
+        }
+        ShowDevice(item->second, *device, paths);
+        MarkAnswer(item->second);
+    }
+    return true;
+}
+
 void DevicesWindow::ShowAnswers(const std::vector<FoundRow>& rows) {
     answering_.clear();
     for (const FoundRow& row : rows) {
@@ -199,19 +251,20 @@ void DevicesWindow::ShowAnswers(const std::vector<FoundRow>& rows) {
 
 void DevicesWindow::UpdateAnswerMarks() {
     for (QTreeWidgetItemIterator it(tree_); *it != nullptr; ++it) {
-        QTreeWidgetItem* item = *it;
-        if (!item->data(kName, kDeviceIdRole).isValid()) {
-            continue;
+        if ((*it)->data(kName, kDeviceIdRole).isValid()) {
+            MarkAnswer(*it);
         }
-        QString mark;
-        if (answersKnown_) {
-            bool answers =
-                answering_.count(AnswerKey(item->text(kAddress).toStdString(), item->text(kPort).toUInt())) > 0;
-            mark = answers ? QStringLiteral("answering") : QStringLiteral("not answering");
-        }
-        if (item->text(kAnswering) != mark) {
-            item->setText(kAnswering, mark);
-        }
+    }
+}
+
+void DevicesWindow::MarkAnswer(QTreeWidgetItem* item) {
+    QString mark;
+    if (answersKnown_) {
+        bool answers = answering_.count(AnswerKey(item->text(kAddress).toStdString(), item->text(kPort).toUInt())) > 0;
+        mark = answers ? QStringLiteral("answering") : QStringLiteral("not answering");
+    }
+    if (item->text(kAnswering) != mark) {
+        item->setText(kAnswering, mark);
     }
 }
 
@@ -245,7 +298,8 @@ void DevicesWindow::UpdateActions() {
     webAction_->setEnabled(selected == 1);
 }
 
-void DevicesWindow::Commit(const std::function<std::string(DeviceStore&)>& change, const QString& undone) {
+void DevicesWindow::Commit(const std::vector<std::uint32_t>& deviceIds,
+                           const std::function<std::string(DeviceStore&)>& change, const QString& undone) {
     DeviceStore* store = context_.Store();
     DeviceCatalogue* catalogue = context_.Catalogue();
     if (store == nullptr || catalogue == nullptr) {
@@ -256,11 +310,17 @@ void DevicesWindow::Commit(const std::function<std::string(DeviceStore&)>& chang
         problem = change(*store);
     }
     if (problem.empty() && SaveChanges(catalogue, *store, problem, nullptr)) {
+        // a save that took in another program's changes has reloaded the catalogue: the whole tree is new
         const StoreCondition* condition = store->Condition();
-        if (condition == nullptr || !condition->reloaded) {
-            catalogue->Reload();
+        bool reloaded = condition != nullptr && condition->reloaded;
+        if (!reloaded) {
+            catalogue->RefreshDevices(std::vector<std::int32_t>(deviceIds.begin(), deviceIds.end()));
         }
         emit DevicesChanged();
+        if (!reloaded && RefreshItems(deviceIds)) {
+            UpdateActions();
+            return;
+        }
     } else {
         ShowMessage(this, QStringLiteral("Nothing was %1: %2").arg(undone, QString::fromStdString(problem)),
                     QStringLiteral("ERROR"));
@@ -290,8 +350,9 @@ void DevicesWindow::Edit() {
     }
     DeviceEdit edit = dialog.Result();
     std::uint32_t id = ids[0];
-    Commit([id, &edit](DeviceStore& s) { return ChangeDevice(s, id, edit.record, edit.cameraTypes.data()); },
-           QStringLiteral("changed"));
+    Commit(
+        {id}, [id, &edit](DeviceStore& s) { return ChangeDevice(s, id, edit.record, edit.cameraTypes.data()); },
+        QStringLiteral("changed"));
     explicit_bzero(edit.record.password, sizeof edit.record.password);
 }
 
@@ -315,6 +376,7 @@ void DevicesWindow::Remove() {
         return;
     }
     Commit(
+        ids,
         [ids](DeviceStore& store) {
             for (std::uint32_t id : ids) {
                 if (store.RemoveDevice(id, nullptr) == 0) {
@@ -334,6 +396,7 @@ void DevicesWindow::Move() {
         return;
     }
     Commit(
+        ids,
         [ids, orgId](DeviceStore& store) {
             for (std::uint32_t id : ids) {
                 if (store.SetDeviceOrganization(id, static_cast<std::uint32_t>(orgId)) == 0) {

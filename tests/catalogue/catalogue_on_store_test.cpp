@@ -6,7 +6,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -106,6 +108,46 @@ TEST_F(CatalogueOnStore, TellsOnceWhatTheStoreFound) {
     catalogue = Load();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("the key file " + folder.Path() + "XML/Data.key is missing"), std::string::npos);
+}
+
+// After an edit, a removal and a move, refreshing only those devices leaves the catalogue as a fresh load of the
+// same store would: the same records, and each organization listing the same devices.
+TEST_F(CatalogueOnStore, RefreshOfChangedDevicesMatchesAFreshLoad) {
+    auto catalogue = Load();
+    std::uint32_t orgId = store->AddOrganization(0, "Yard");
+    ASSERT_GT(orgId, 0u);
+    catalogue->ReloadOrganizations();
+    std::vector<std::int32_t> ids;
+    for (const char* name : {"Gate", "Door", "Hall", "Dock"}) {
+        std::string host = std::string("10.0.0.") + std::to_string(ids.size() + 1);
+        ids.push_back(catalogue->AddDevice(Device(name, host.c_str())));
+        ASSERT_GT(ids.back(), 0);
+    }
+    DeviceRecord changed = Device("Gate 2", "10.0.1.1");
+    changed.cameras = 4;
+    ASSERT_EQ(store->ModifyDevice(static_cast<std::uint32_t>(ids[0]), &changed, sizeof changed, nullptr), 1);
+    ASSERT_EQ(store->RemoveDevice(static_cast<std::uint32_t>(ids[1]), nullptr), 1);
+    ASSERT_EQ(store->SetDeviceOrganization(static_cast<std::uint32_t>(ids[2]), orgId), 1);
+    catalogue->RefreshDevices({ids[0], ids[1], ids[2], 999});
+
+    DeviceCatalogue fresh(StoreAccess{[this] { return store.get(); }, nullptr}, [](const char*) {});
+    fresh.LoadAll();
+    ASSERT_EQ(catalogue->DevicesById().size(), fresh.DevicesById().size());
+    for (const auto& [id, record] : fresh.DevicesById()) {
+        const DeviceRecord* kept = catalogue->FindDevice(id);
+        ASSERT_NE(kept, nullptr) << id;
+        EXPECT_EQ(std::memcmp(kept, record.get(), sizeof *kept), 0) << record->name;
+    }
+    auto members = [](const DeviceCatalogue& c) {
+        std::map<std::int32_t, std::set<std::int32_t>> byOrg;
+        for (const auto& [org, list] : c.DevicesByOrganization()) {
+            byOrg[org].insert(list.deviceIds.begin(), list.deviceIds.end());
+        }
+        return byOrg;
+    };
+    EXPECT_EQ(members(*catalogue), members(fresh));
+    EXPECT_STREQ(catalogue->FindDevice(ids[0])->name, "Gate 2");
+    EXPECT_STREQ(catalogue->FindDevice(ids[0])->password, "") << "no password kept";
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ protected:
 
     DeviceRecord Stored(std::uint32_t id) {
         DeviceRecord record{};
-        EXPECT_TRUE(LoadDeviceRecord(*store, id, record));
+        EXPECT_EQ(store->LoadDeviceRecord(id, &record), 1);
         return record;
     }
 

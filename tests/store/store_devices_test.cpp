@@ -70,6 +70,32 @@ TEST_F(StoreDevices, LoadGivesBackWhatWasAddedWithThePassword) {
     EXPECT_STREQ(loaded.password, std::string(63, 'p').c_str());
 }
 
+// The one-device load used by an edit: the same record as the whole load gives, and nothing for an id that is
+// not a device of the device section (a channel entry shares the element name and the id space).
+TEST_F(StoreDevices, LoadOfOneDeviceMatchesTheWholeLoad) {
+    XmlDeviceStore& store = Open();
+    DeviceRecord added[2] = {MakeDevice("Gate", 2, "10.0.0.1", 8000, 0), MakeDevice("Yard", 3, "10.0.0.2", 9000, 0)};
+    std::strcpy(added[1].password, "yard-secret");
+    ASSERT_EQ(store.AddDevices(added, sizeof added), 1);
+    ASSERT_EQ(store.Save(), 1);
+
+    XmlDeviceStore& reopened = Open();
+    DeviceRecord all[2];
+    ASSERT_EQ(reopened.LoadDeviceRecords(all, sizeof all), 1);
+    DeviceRecord one;
+    std::memset(&one, 0xEE, sizeof one);
+    ASSERT_EQ(reopened.LoadDeviceRecord(added[1].id, &one), 1);
+    EXPECT_EQ(std::memcmp(&one, &all[1], sizeof one), 0);
+    EXPECT_STREQ(one.password, "yard-secret");
+
+    std::memset(&one, 0xEE, sizeof one);
+    for (std::uint32_t notADevice : {reopened.GetChannelId(added[0].id, 1), added[1].id + 1000, 0u}) {
+        EXPECT_EQ(reopened.LoadDeviceRecord(notADevice, &one), 0) << notADevice;
+    }
+    EXPECT_EQ(one.id, 0xEEEEEEEEu);
+    EXPECT_EQ(reopened.LoadDeviceRecord(added[0].id, nullptr), 0);
+}
+
 TEST_F(StoreDevices, LoadMasksNumbersAndSkipsOtherChildren) {
     XmlDeviceStore& store = OpenWith(
         "<DATAROOT><DEVINFO>"

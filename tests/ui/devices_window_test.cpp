@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QtTest>
 #include <fstream>
 
@@ -102,13 +103,32 @@ private:
         }
     }
     void Click(const char* button) { window->findChild<QPushButton*>(QString::fromLatin1(button))->click(); }
+    // Every item with its place and texts, children sorted: what the operator can see of a tree.
+    static QStringList Shown(QTreeWidget* tree) {
+        QStringList lines;
+        for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
+            QStringList texts;
+            for (int c = 0; c < DevicesWindow::kAnswering; ++c) {
+                texts << (*it)->text(c);
+            }
+            QString parent = (*it)->parent() != nullptr ? (*it)->parent()->text(0) : QString();
+            lines << parent + QStringLiteral(" > ") + texts.join(QLatin1Char('|'));
+        }
+        lines.sort();
+        return lines;
+    }
+    // A change updates the items it touched in place: the tree must read as a window opened afresh would show it.
+    void VerifyAsReopened() {
+        DevicesWindow reopened(folder->Context());
+        QCOMPARE(Shown(Tree()), Shown(reopened.findChild<QTreeWidget*>(QStringLiteral("deviceTree"))));
+    }
     // The device as a fresh start of the program reads it, password deciphered.
     DeviceRecord Stored(const char* name) {
         XmlDeviceStore store(folder->DatabasePath().toStdString());
         DeviceRecord record{};
         std::uint32_t id = store.FindDeviceByName(name);
         if (id != 0) {
-            LoadDeviceRecord(store, id, record);
+            store.LoadDeviceRecord(id, &record);
         }
         return record;
     }
@@ -168,6 +188,7 @@ private slots:
         QVERIFY(text.find("<IDEV id=\"13\"") == std::string::npos);  // the removed channel's map item
         QVERIFY(text.find("<IDEV id=\"10\"") != std::string::npos);
         QCOMPARE(Item(QStringLiteral("Door"))->text(DevicesWindow::kChannels), QStringLiteral("1"));
+        VerifyAsReopened();
 
         Select({QStringLiteral("Door")});
         edit(QStringLiteral("Door"), QStringLiteral("3"), QStringLiteral("n3w"));
@@ -209,6 +230,7 @@ private slots:
         QVERIFY(text.find("IDEV") == std::string::npos);
         QVERIFY(Item(QStringLiteral("Gate")) == nullptr);
         QVERIFY(Item(QStringLiteral("Lost")) != nullptr);
+        VerifyAsReopened();
     }
 
     void move_orphanGoesToTheChosenOrganization() {
@@ -224,6 +246,7 @@ private slots:
         QCOMPARE(Item(QStringLiteral("Lost"))->parent()->text(0), QStringLiteral("Harbour"));
         QVERIFY(Item(QStringLiteral("Without organization")) == nullptr);
         QCOMPARE(changed.count(), 1);
+        VerifyAsReopened();
     }
 
     void saveFails_toldAndTheWindowShowsTheFile() {

@@ -106,9 +106,6 @@ std::string DeviceChangeProblem(DeviceStore& store, std::uint32_t deviceId, cons
 std::string ChangeDevice(DeviceStore& store, std::uint32_t deviceId, DeviceRecord record,
                          const std::int32_t* cameraTypes);
 
-// The stored record of the device with its password deciphered (empty when it cannot be); false when unknown.
-bool LoadDeviceRecord(DeviceStore& store, std::uint32_t deviceId, DeviceRecord& record);
-
 // Every organization of the catalogue by id, as the path of names below the root joined by "/" (the root: "").
 std::map<std::int32_t, std::string> OrganizationPaths(const DeviceCatalogue& catalogue);
 // The path of orgId from those paths; "[id]" when it names no organization.

@@ -114,6 +114,9 @@ public:
     // order (other children take no record); 0 and nothing written when size is too small.
     virtual std::uint32_t CountDeviceRecords() { return CountDevices(); }
     virtual int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) { return LoadDevices(records, size); }
+    // The record of one "DEV" child of the device section, its password deciphered as LoadDeviceRecords does;
+    // 0 and nothing written when no device has that id. The default loads them all and picks the one.
+    virtual int LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record);
     // Puts the device (a "DEV" child of the device section) into the organization: 0 for the top level, else an
     // existing organization's id. 0 and nothing changed when either is unknown.
     virtual int SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId) {

@@ -70,6 +70,7 @@ public:
     void AgreeToNewKey() override { condition_.newKeyAgreed = true; }
     std::uint32_t CountDeviceRecords() override;
     int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) override;
+    int LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record) override;
     int SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId) override;
 
     const std::string& KeyPath() const { return key_.Path(); }
@@ -110,8 +111,8 @@ private:
     // Appends the device of the record with the given enciphered password, its entries and a new id (written
     // into the record); empty when the name is taken or no id can be given.
     XmlNodeRef AddDeviceElement(XmlNodeRef devices, DeviceRecord& record, const char* cipher);
-    // Fills record from a "DEV" element (zero-filled first), noting a password that cannot be deciphered.
-    void FillDeviceRecord(XmlNodeRef device, DeviceRecord& record);
+    // Fills record from a "DEV" element (zero-filled first); false when its password cannot be deciphered.
+    bool FillDeviceRecord(XmlNodeRef device, DeviceRecord& record);
     // The device whose camera types are asked for; empty for null types, a count past the 8-bit channel
     // numbers, or an unknown device.
     XmlNodeRef CameraTypesDevice(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count);

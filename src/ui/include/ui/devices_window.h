@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -54,13 +55,18 @@ protected:
 
 private:
     void Fill();
+    // Updates, moves or removes the items of these devices after a change that touched only them; false when
+    // one of them has no place in the tree as it stands (the caller fills it again).
+    bool RefreshItems(const std::vector<std::uint32_t>& deviceIds);
     void UpdateAnswerMarks();
+    void MarkAnswer(QTreeWidgetItem* item);
     std::vector<std::uint32_t> SelectedDevices() const;
     QTreeWidgetItem* ItemOf(std::uint32_t deviceId) const;
     void UpdateActions();
     // Applies change to the store and saves; on a refusal or a failed save tells the operator and goes back to
     // what the file holds. Either way the tree follows.
-    void Commit(const std::function<std::string(DeviceStore&)>& change, const QString& undone);
+    void Commit(const std::vector<std::uint32_t>& deviceIds, const std::function<std::string(DeviceStore&)>& change,
+                const QString& undone);
 
     void Edit();
     void Remove();
@@ -72,6 +78,7 @@ private:
 
     ProgramContext& context_;
     QTreeWidget* tree_ = nullptr;
+    std::map<std::int32_t, QTreeWidgetItem*> orgItems_;  // by organization id, as the last Fill made them
     QAction* editAction_ = nullptr;
     QAction* removeAction_ = nullptr;
     QAction* moveAction_ = nullptr;
