@@ -2,8 +2,10 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -21,6 +23,7 @@ constexpr std::size_t kMaxHeapChunkSize = 64 * 1024;
 constexpr std::size_t kMaxChunkSize = 8 * 1024 * 1024;
 constexpr std::size_t kPage = 4096;
 constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+constexpr std::size_t kPopulateStep = 256 * 1024;
 #ifdef MADV_POPULATE_WRITE
 constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
 #else
@@ -45,7 +48,13 @@ KeptBlock& Kept() {
 
 }  // namespace
 
-void* XmlMapBlock(std::size_t size, std::size_t* mapped) {
+void XmlPopulate(char* from, char* to) {
+    auto start = reinterpret_cast<std::uintptr_t>(from) & ~std::uintptr_t{kPage - 1};
+    if (reinterpret_cast<std::uintptr_t>(to) > start)
+        ::madvise(reinterpret_cast<void*>(start), reinterpret_cast<std::uintptr_t>(to) - start, kPopulateWrite);
+}
+
+void* XmlMapBlock(std::size_t size, std::size_t* mapped, bool populate) {
     *mapped = 0;
     if (size == 0 || size > SIZE_MAX - 2 * kHugePage)
         return nullptr;
@@ -78,7 +87,8 @@ void* XmlMapBlock(std::size_t size, std::size_t* mapped) {
         ::munmap(reinterpret_cast<void*>(aligned + length), tail);
     // Every byte of the block is about to be written: one call makes its pages present, far cheaper than a
     // page fault for each. Kernels before 5.14 refuse the advice, and the pages then fault in one by one.
-    ::madvise(reinterpret_cast<void*>(aligned), length, kPopulateWrite);
+    if (populate)
+        XmlPopulate(reinterpret_cast<char*>(aligned), reinterpret_cast<char*>(aligned) + length);
     *mapped = length;
     return reinterpret_cast<void*>(aligned);
 }
@@ -100,6 +110,7 @@ void XmlUnmapBlock(void* block, std::size_t mapped) {
 struct XmlArena::Chunk {
     Chunk* next;
     std::size_t size;
+    std::size_t present;  // bytes from the chunk's start whose pages are known to be present
     bool mapped;
 };
 
@@ -114,13 +125,13 @@ struct XmlArena::LargeBlock {
 
 XmlArena::XmlArena(std::uint64_t budget) : nextChunkSize_(kFirstChunkSize), budget_(budget) {}
 
-void* XmlArena::TakeFromSystem(std::size_t size, bool* mapped, std::size_t* taken) {
+void* XmlArena::TakeFromSystem(std::size_t size, bool* mapped, std::size_t* taken, bool populate) {
     *mapped = false;
     void* block = nullptr;
     *taken = size;
     if (!exhausted_ && size <= budget_ - reserved_ && reserved_ <= budget_) {
         if (size > kMaxHeapChunkSize) {
-            block = XmlMapBlock(size, taken);
+            block = XmlMapBlock(size, taken, populate);
             *mapped = block != nullptr;
         } else {
             block = std::malloc(size);
@@ -175,8 +186,12 @@ void XmlArena::Recycle(std::uint64_t budget) {
         spare_ = chunks_;
         chunks_ = next;
     }
-    cursor_ = limit_ = nullptr;
+    cursor_ = limit_ = chunkEnd_ = nullptr;
     for (FreeBlock*& list : free_) list = nullptr;
+    text = nullptr;
+    slots_ = nullptr;
+    slotCount_ = slotCapacity_ = 0;
+    freeSlot_ = kNoSlot;
     budget_ = budget;
     exhausted_ = false;
     nextChunkSize_ = kFirstChunkSize;
@@ -224,30 +239,49 @@ int XmlArena::ClassOf(std::size_t roundedSize) {
 
 bool XmlArena::AddChunk(std::size_t size) {
     // The unused tail of the old chunk is not lost for good: it stays reserved until the arena dies.
+    static_assert(sizeof(Chunk) <= kChunkHeader, "a chunk's record fits before its first block");
     std::size_t chunkSize = nextChunkSize_;
-    while (chunkSize < size + sizeof(Chunk)) chunkSize *= 2;
-    Chunk* chunk = TakeSpare(size + sizeof(Chunk));
+    while (chunkSize < size + kChunkHeader) chunkSize *= 2;
+    Chunk* chunk = TakeSpare(size + kChunkHeader);
     if (chunk != nullptr) {
         chunkSize = chunk->size;
     } else {
         bool mapped = false;
-        chunk = static_cast<Chunk*>(TakeFromSystem(chunkSize, &mapped, &chunkSize));
+        chunk = static_cast<Chunk*>(TakeFromSystem(chunkSize, &mapped, &chunkSize, false));
         if (chunk == nullptr)
             return false;
         chunk->size = chunkSize;
+        chunk->present = mapped ? 0 : chunkSize;
         chunk->mapped = mapped;
     }
     chunk->next = chunks_;
     chunks_ = chunk;
-    cursor_ = reinterpret_cast<char*>(chunk) + ((sizeof(Chunk) + 15) & ~std::size_t{15});
-    limit_ = reinterpret_cast<char*>(chunk) + chunkSize;
+    cursor_ = reinterpret_cast<char*>(chunk) + kChunkHeader;
+    chunkEnd_ = reinterpret_cast<char*>(chunk) + chunkSize;
+    // a chunk kept from an earlier tree is present as far as that tree took it
+    limit_ = std::max(cursor_, reinterpret_cast<char*>(chunk) + chunk->present);
+    if (static_cast<std::size_t>(limit_ - cursor_) < size)
+        Extend(size);  // the chunk was made large enough
     if (nextChunkSize_ < kMaxChunkSize)
         nextChunkSize_ *= 2;
     return true;
 }
 
+bool XmlArena::Extend(std::size_t size) {
+    if (static_cast<std::size_t>(chunkEnd_ - cursor_) < size)
+        return false;
+    // A step at a time, so that the last chunk of a tree costs only what it uses; large steps keep the calls few.
+    auto limit = reinterpret_cast<std::uintptr_t>(limit_);
+    std::uintptr_t target = std::max(reinterpret_cast<std::uintptr_t>(cursor_) + size, limit + kPopulateStep);
+    target = std::min(RoundUpTo(target, kPage), reinterpret_cast<std::uintptr_t>(chunkEnd_));
+    XmlPopulate(limit_, reinterpret_cast<char*>(target));
+    limit_ = reinterpret_cast<char*>(target);
+    chunks_->present = static_cast<std::size_t>(limit_ - reinterpret_cast<char*>(chunks_));
+    return true;
+}
+
 void* XmlArena::AllocateFromChunk(std::size_t size) {
-    if (static_cast<std::size_t>(limit_ - cursor_) < size && !AddChunk(size))
+    if (static_cast<std::size_t>(limit_ - cursor_) < size && !Extend(size) && !AddChunk(size))
         return nullptr;
     void* block = cursor_;
     cursor_ += size;
@@ -259,7 +293,7 @@ void* XmlArena::AllocateSlow(std::size_t size) {
     if (rounded > kLargeLimit) {
         bool mapped = false;
         std::size_t taken = 0;
-        auto* block = static_cast<LargeBlock*>(TakeFromSystem(sizeof(LargeBlock) + rounded, &mapped, &taken));
+        auto* block = static_cast<LargeBlock*>(TakeFromSystem(sizeof(LargeBlock) + rounded, &mapped, &taken, true));
         if (block == nullptr)
             return nullptr;
         block->mapped = mapped;
@@ -279,6 +313,36 @@ void* XmlArena::AllocateSlow(std::size_t size) {
         return block;
     }
     return AllocateFromChunk(rounded);
+}
+
+std::uint32_t XmlArena::AdoptCopy(char* copy) {
+    if (freeSlot_ == kNoSlot) {
+        if (slotCount_ == slotCapacity_) {
+            if (slotCapacity_ >= kNoSlot / 2)
+                return kNoSlot;
+            std::uint32_t capacity = slotCapacity_ < 8 ? 8 : slotCapacity_ * 2;
+            auto* grown = static_cast<char**>(Allocate(std::size_t{capacity} * sizeof(char*)));
+            if (grown == nullptr)
+                return kNoSlot;
+            if (slotCount_ > 0)
+                std::memcpy(grown, slots_, std::size_t{slotCount_} * sizeof(char*));
+            Release(slots_, std::size_t{slotCapacity_} * sizeof(char*));
+            slots_ = grown;
+            slotCapacity_ = capacity;
+        }
+        // the new slot is the whole free chain
+        freeSlot_ = slotCount_;
+        slots_[slotCount_++] = reinterpret_cast<char*>(std::uintptr_t{kNoSlot});
+    }
+    std::uint32_t slot = freeSlot_;
+    freeSlot_ = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(slots_[slot]));
+    slots_[slot] = copy;
+    return slot;
+}
+
+void XmlArena::ReleaseSlot(std::uint32_t slot) {
+    slots_[slot] = reinterpret_cast<char*>(std::uintptr_t{freeSlot_});
+    freeSlot_ = slot;
 }
 
 void XmlArena::Release(void* block, std::size_t size) {

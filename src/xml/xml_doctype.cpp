@@ -13,8 +13,9 @@ namespace vantrel::parsing {
 Parser::State Parser::DoctypeWords(char*& p, bool keep, bool& closed) {
     auto addWord = [&](char* start, char* end) {
         if (XmlAttribute* attribute = keep ? AddAttribute() : nullptr) {
-            attribute->name = attribute->value = start;
-            attribute->nameLength = attribute->valueLength = SpanLength(start, end);
+            // the word is a run of name bytes: its name is the span up to end
+            attribute->nameAt = attribute->valueAt = At(start);
+            attribute->valueLength = SpanLength(start, end);
         }
     };
     const char* start = p;
@@ -54,7 +55,7 @@ Parser::State Parser::DoctypeWords(char*& p, bool keep, bool& closed) {
             char* valueStart = p + 1;
             XmlAttribute* attribute = keep ? AddAttribute() : nullptr;
             if (attribute != nullptr)
-                attribute->value = valueStart;
+                attribute->valueAt = At(valueStart);
             char* close = Find(valueStart, *p);
             if (close == nullptr)
                 return CutOff(p, start, "the document type declaration");

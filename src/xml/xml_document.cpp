@@ -104,6 +104,11 @@ void XmlDocument::ParseText(XmlTextBuffer& text, XmlLoadResult& result) {
         result.problem = XmlDescribeDamage(utf16);
         return;
     }
+    if (text.size > kXmlMaxText) {
+        Reset();
+        RefuseForMemory(result);
+        return;
+    }
     text_ = text.data;
     textMapped_ = text.mapped;
     textCapacity_ = text.capacity;

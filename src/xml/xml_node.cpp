@@ -54,13 +54,24 @@ bool GrowArray(XmlArena* arena, Element*& array, std::uint32_t count, std::uint3
     return true;
 }
 
+void ReleaseOwnedSpan(XmlArena* arena, std::uint32_t at, std::uint32_t length, bool borrowed) {
+    if (borrowed)
+        return;
+    XmlReleaseText(arena, arena->CopyInSlot(at), length);
+    arena->ReleaseSlot(at);
+}
+
+// An owned name is NUL-terminated and holds no NUL: its length is found again.
+void ReleaseOwnedName(XmlArena* arena, const XmlAttribute& attribute) {
+    if (!attribute.nameBorrowed) {
+        char* copy = arena->CopyInSlot(attribute.nameAt);
+        ReleaseOwnedSpan(arena, attribute.nameAt, static_cast<std::uint32_t>(std::strlen(copy)), false);
+    }
+}
+
 void FreeNodeRecord(XmlArena* arena, XmlNode* node) {
     for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
-        XmlAttribute& attribute = node->attributes[i];
-        if (!attribute.nameBorrowed)
-            XmlReleaseText(arena, attribute.name, attribute.nameLength);
-        if (!attribute.valueBorrowed)
-            XmlReleaseText(arena, attribute.value, attribute.valueLength);
+        XmlReleaseAttributeCopies(arena, node->attributes[i]);
     }
     arena->Release(node->attributes, std::size_t{node->attributeCapacity} * sizeof(XmlAttribute));
     arena->Release(node->children, std::size_t{node->childCapacity} * sizeof(XmlNode*));
@@ -121,6 +132,33 @@ char* XmlCopyText(XmlArena* arena, const char* text, std::size_t length) {
         std::memcpy(copy, text, length);
     copy[length] = '\0';
     return copy;
+}
+
+bool XmlSetAttributeCopy(XmlArena* arena, XmlAttribute& attribute, bool name, const char* text, std::size_t length) {
+    char* copy = length <= 0x7FFFFFFFu ? XmlCopyText(arena, text, length) : nullptr;
+    std::uint32_t slot = copy != nullptr ? arena->AdoptCopy(copy) : XmlArena::kNoSlot;
+    if (slot == XmlArena::kNoSlot) {
+        XmlReleaseText(arena, copy, static_cast<std::uint32_t>(length));
+        copy = nullptr;
+    }
+    // the old span goes only now: text may point into it
+    if (name) {
+        ReleaseOwnedName(arena, attribute);
+        attribute.nameAt = copy != nullptr ? slot : kXmlNoName;
+        attribute.nameBorrowed = copy != nullptr ? 0 : 1;
+    } else {
+        ReleaseOwnedSpan(arena, attribute.valueAt, attribute.valueLength, attribute.valueBorrowed);
+        attribute.valueAt = copy != nullptr ? slot : kXmlNoSpan;
+        attribute.valueLength = copy != nullptr ? static_cast<std::uint32_t>(length) : 0;
+        attribute.valueBorrowed = copy != nullptr ? 0 : 1;
+    }
+    return copy != nullptr;
+}
+
+void XmlReleaseAttributeCopies(XmlArena* arena, XmlAttribute& attribute) {
+    ReleaseOwnedName(arena, attribute);
+    ReleaseOwnedSpan(arena, attribute.valueAt, attribute.valueLength, attribute.valueBorrowed);
+    attribute = XmlAttribute();
 }
 
 void XmlReleaseText(XmlArena* arena, char* text, std::uint32_t length) {

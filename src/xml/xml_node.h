@@ -5,24 +5,31 @@
 // buffer, and only what is set later through the handles is an owned, NUL-terminated copy.
 
 #include <cstdint>
+#include <cstring>
 
 #include "xml/xml_node_kind.h"
+#include "xml_arena.h"
+#include "xml_byte_classes.h"
 
 namespace vantrel {
 
-class XmlArena;
+// An attribute span starts at a 32-bit place: an offset into the text the tree was parsed from (the arena's
+// text) when borrowed, the slot of an owned copy in the arena when not. A borrowed name is a whole run of name
+// bytes in the text and an owned one is NUL-terminated, so a name needs no length of its own: the record takes
+// 12 bytes.
+inline constexpr std::uint32_t kXmlNoSpan = 0xFFFFFFFFu;  // no value
+inline constexpr std::uint32_t kXmlNoName = 0x7FFFFFFFu;  // no name
 
-// Span lengths are 31 bits wide so that each flag shares its length's word (keeps records small).
 struct XmlAttribute {
-    char* name = nullptr;   // null for a quoted DOCTYPE word
-    char* value = nullptr;  // null for an attribute written without "="
-    std::uint32_t nameLength : 31;
-    std::uint32_t nameBorrowed : 1;  // 1: points into text the record does not own (or is null)
+    std::uint32_t nameAt : 31;           // kXmlNoName for a quoted DOCTYPE word
+    std::uint32_t nameBorrowed : 1;      // 1: points into text the record does not own (or is none)
+    std::uint32_t valueAt = kXmlNoSpan;  // none for an attribute written without "="
     std::uint32_t valueLength : 31;
     std::uint32_t valueBorrowed : 1;
 
-    XmlAttribute() : nameLength(0), nameBorrowed(1), valueLength(0), valueBorrowed(1) {}
+    XmlAttribute() : nameAt(kXmlNoName), nameBorrowed(1), valueLength(0), valueBorrowed(1) {}
 };
+static_assert(sizeof(XmlAttribute) == 12, "one attribute record in 12 bytes");
 
 struct XmlNode {
     XmlNode* parent = nullptr;  // a root is its own parent
@@ -45,6 +52,26 @@ struct XmlNode {
 
     XmlNode() : nameLength(0), nameBorrowed(1), valueLength(0), valueBorrowed(1) {}
 };
+
+// The first byte of an attribute's name or value (of a node in the tree of arena), or null when it has none.
+inline const char* XmlAttributeName(const XmlNode* node, const XmlAttribute& attribute) {
+    if (!attribute.nameBorrowed)
+        return node->arena->CopyInSlot(attribute.nameAt);
+    return attribute.nameAt != kXmlNoName ? node->arena->text + attribute.nameAt : nullptr;
+}
+inline const char* XmlAttributeValue(const XmlNode* node, const XmlAttribute& attribute) {
+    if (!attribute.valueBorrowed)
+        return node->arena->CopyInSlot(attribute.valueAt);
+    return attribute.valueAt != kXmlNoSpan ? node->arena->text + attribute.valueAt : nullptr;
+}
+// The bytes of the name that starts at name (XmlAttributeName): an owned copy up to its terminator, a borrowed
+// span up to the end of its run of name bytes.
+inline std::uint32_t XmlAttributeNameLength(const XmlAttribute& attribute, const char* name) {
+    if (name == nullptr)
+        return 0;
+    const char* end = attribute.nameBorrowed ? parsing::SkipName(name) : name + std::strlen(name);
+    return static_cast<std::uint32_t>(end - name);
+}
 
 // A new node with zero counts and null spans, parent null (the caller sets it); null when out of memory.
 // Attribute array of capacity 1 except for Document, Text, CData, Comment and IncludeSection; child array of

@@ -50,21 +50,19 @@ XmlAttribute* XmlAttributeRef::Record() const {
 
 std::string_view XmlAttributeRef::NameView() const {
     const XmlAttribute* record = Record();
-    if (record == nullptr || record->name == nullptr)
-        return std::string_view();
-    return std::string_view(record->name, record->nameLength);
+    const char* name = record != nullptr ? XmlAttributeName(node_, *record) : nullptr;
+    return name != nullptr ? std::string_view(name, XmlAttributeNameLength(*record, name)) : std::string_view();
 }
 
 std::string_view XmlAttributeRef::ValueView() const {
     const XmlAttribute* record = Record();
-    if (record == nullptr || record->value == nullptr)
-        return std::string_view();
-    return std::string_view(record->value, record->valueLength);
+    const char* value = record != nullptr ? XmlAttributeValue(node_, *record) : nullptr;
+    return value != nullptr ? std::string_view(value, record->valueLength) : std::string_view();
 }
 
 bool XmlAttributeRef::HasValue() const {
     const XmlAttribute* record = Record();
-    return record != nullptr && record->value != nullptr;
+    return record != nullptr && XmlAttributeValue(node_, *record) != nullptr;
 }
 
 bool XmlAttributeRef::ValueIs(std::string_view text) const {
@@ -73,10 +71,10 @@ bool XmlAttributeRef::ValueIs(std::string_view text) const {
 
 std::uint32_t XmlAttributeRef::ValueAsUnsigned() const {
     const XmlAttribute* record = Record();
-    if (record == nullptr || record->value == nullptr)
+    const char* p = record != nullptr ? XmlAttributeValue(node_, *record) : nullptr;
+    if (p == nullptr)
         return 0;
     std::size_t length = record->valueLength < kNumberTextLimit ? record->valueLength : kNumberTextLimit;
-    const char* p = record->value;
     const char* end = p + length;
     // a stored value may hold a NUL only as an owned copy's terminator; stop there like the C library
     const void* nul = std::memchr(p, '\0', length);
@@ -111,7 +109,7 @@ bool XmlAttributeRef::SetValue(const char* text) const {
     XmlAttribute* record = Record();
     if (record == nullptr || node_->arena == nullptr || text == nullptr)
         return false;
-    return ReplaceSpan(node_->arena, record->value, *record, false, text);
+    return XmlSetAttributeCopy(node_->arena, *record, false, text, std::strlen(text));
 }
 
 XmlAttributeRef XmlAttributeRef::SetUnsigned(std::uint32_t number) const {
@@ -290,8 +288,9 @@ XmlAttributeRef XmlNodeRef::FindAttribute(const char* name) const {
     std::size_t length = std::strlen(name);
     for (std::uint32_t i = 0; i < node_->attributeCount; ++i) {
         const XmlAttribute& attribute = node_->attributes[i];
-        if (attribute.name != nullptr && attribute.nameLength == length &&
-            std::memcmp(attribute.name, name, length) == 0) {
+        const char* candidate = XmlAttributeName(node_, attribute);
+        if (candidate != nullptr && std::strncmp(candidate, name, length) == 0 &&
+            XmlAttributeNameLength(attribute, candidate) == length) {
             return XmlAttributeRef(node_, i);
         }
     }
@@ -311,22 +310,18 @@ XmlAttributeRef XmlNodeRef::AddAttribute(const char* name, const char* value) co
     if (!IsValid() || node_->arena == nullptr || name == nullptr || value == nullptr)
         return XmlAttributeRef();
     XmlArena* arena = node_->arena;
-    std::size_t nameLength = std::strlen(name);
-    std::size_t valueLength = std::strlen(value);
-    char* nameCopy = nameLength <= 0x7FFFFFFFu ? XmlCopyText(arena, name, nameLength) : nullptr;
-    char* valueCopy = valueLength <= 0x7FFFFFFFu ? XmlCopyText(arena, value, valueLength) : nullptr;
-    XmlAttribute* attribute = nameCopy != nullptr && valueCopy != nullptr ? XmlAppendAttribute(node_, 1) : nullptr;
-    if (attribute == nullptr) {
-        XmlReleaseText(arena, nameCopy, static_cast<std::uint32_t>(nameLength));
-        XmlReleaseText(arena, valueCopy, static_cast<std::uint32_t>(valueLength));
+    XmlAttribute copies;
+    if (!XmlSetAttributeCopy(arena, copies, true, name, std::strlen(name)) ||
+        !XmlSetAttributeCopy(arena, copies, false, value, std::strlen(value))) {
+        XmlReleaseAttributeCopies(arena, copies);
         return XmlAttributeRef();
     }
-    attribute->name = nameCopy;
-    attribute->nameLength = static_cast<std::uint32_t>(nameLength);
-    attribute->nameBorrowed = 0;
-    attribute->value = valueCopy;
-    attribute->valueLength = static_cast<std::uint32_t>(valueLength);
-    attribute->valueBorrowed = 0;
+    XmlAttribute* attribute = XmlAppendAttribute(node_, 1);
+    if (attribute == nullptr) {
+        XmlReleaseAttributeCopies(arena, copies);
+        return XmlAttributeRef();
+    }
+    *attribute = copies;
     return XmlAttributeRef(node_, node_->attributeCount - 1);
 }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "xml_arena.h"
+#include "xml_byte_classes.h"
 #include "xml_parser.h"
 #include "xml_tree_ops.h"
 
@@ -24,25 +25,6 @@
 #endif
 
 namespace vantrel::parsing {
-
-enum ByteClass : unsigned char { kSpace = 1, kName = 2 };
-
-struct ByteClasses {
-    unsigned char table[256] = {};
-    constexpr ByteClasses() {
-        for (int c = 1; c <= 0x20; ++c) table[c] = kSpace;
-        for (int c = '0'; c <= '9'; ++c) table[c] = kName;
-        for (int c = 'A'; c <= 'Z'; ++c) table[c] = kName;
-        for (int c = 'a'; c <= 'z'; ++c) table[c] = kName;
-        table[static_cast<unsigned char>('_')] = kName;
-        table[static_cast<unsigned char>(':')] = kName;
-        table[static_cast<unsigned char>('-')] = kName;
-        table[static_cast<unsigned char>('.')] = kName;
-        for (int c = 0x80; c <= 0xFF; ++c) table[c] = kName;
-    }
-};
-
-inline constexpr ByteClasses kClasses;
 
 // Bytes that end the scan of a quoted value: its quote, the end of the text, and "<" (noted as damage).
 struct ValueStops {
@@ -84,30 +66,6 @@ inline char* FindValueStop(char* p, char quote) {
 }
 #endif
 
-inline bool IsSpace(char c) {
-    return kClasses.table[static_cast<unsigned char>(c)] == kSpace;
-}
-inline bool IsName(char c) {
-    return kClasses.table[static_cast<unsigned char>(c)] == kName;
-}
-inline char* SkipSpace(char* p) {
-    while (IsSpace(*p)) ++p;
-    return p;
-}
-inline char* SkipName(char* p) {
-    // names and values are short but many: four bytes a round
-    for (;;) {
-        if (!IsName(p[0]))
-            return p;
-        if (!IsName(p[1]))
-            return p + 1;
-        if (!IsName(p[2]))
-            return p + 2;
-        if (!IsName(p[3]))
-            return p + 3;
-        p += 4;
-    }
-}
 // Position of what at or after p, or null when the text ends first.
 inline char* FindText(char* p, const char* what) {
     return std::strstr(p, what);
@@ -145,9 +103,6 @@ inline void SetValue(XmlNode* node, char* start, const char* end, bool trim) {
 inline std::string_view NameOf(const XmlNode* node) {
     return node->name != nullptr ? std::string_view(node->name, node->nameLength) : std::string_view();
 }
-inline std::string_view NameOf(const XmlAttribute* attribute) {
-    return std::string_view(attribute->name, attribute->nameLength);
-}
 
 inline bool IsMarkupDeclaration(XmlNodeKind kind) {
     return kind == XmlNodeKind::EntityDecl || kind == XmlNodeKind::AttlistDecl || kind == XmlNodeKind::ElementDecl ||
@@ -162,6 +117,7 @@ public:
            XmlParseResult& result)
         : current_(parent),
           arena_(parent->arena),
+          base_(parent->arena->text),
           step_(growthStep),
           options_(options),
           doctypeDepth_(doctypeDepth),
@@ -179,6 +135,14 @@ private:
     enum class State { Scan, Tag, Content, Stop, Pending };
 
     bool Has(std::uint32_t option) const { return (options_ & option) != 0; }
+    // Where a borrowed attribute span starts, and back.
+    std::uint32_t At(const char* p) const { return static_cast<std::uint32_t>(p - base_); }
+    std::string_view AttributeName(const XmlAttribute* attribute) const {
+        return Span(base_ + attribute->nameAt, SkipName(base_ + attribute->nameAt));
+    }
+    static std::string_view Span(const char* start, const char* end) {
+        return std::string_view(start, static_cast<std::size_t>(end - start));
+    }
     // Position of c at or after p, or null when the text ends first.
     static char* Find(char* p, char c) { return std::strchr(p, c); }
     // Ends the parse at the end of the text, after noting what the text ended inside.
@@ -274,15 +238,21 @@ private:
         pendingCount_ = 0;
         pendingCapacity_ = available / sizeof(XmlAttribute);
     }
-    // Null only when out of memory. Runs once per attribute of the whole file: kept inline.
+    // A slot for the caller to fill in whole (not initialised); null only when out of memory. Runs once per
+    // attribute of the whole file: kept inline.
 #if defined(__GNUC__)
     __attribute__((always_inline))
 #endif
     XmlAttribute*
-    AddAttribute() {
+    AddAttributeSlot() {
         if (pendingCount_ == pendingCapacity_ && !GrowAttributes())
             return nullptr;
-        return new (&pending_[pendingCount_++]) XmlAttribute();
+        return &pending_[pendingCount_++];
+    }
+    // An attribute with no spans yet.
+    XmlAttribute* AddAttribute() {
+        XmlAttribute* slot = AddAttributeSlot();
+        return slot != nullptr ? new (slot) XmlAttribute() : nullptr;
     }
     bool GrowAttributes() {
         std::size_t wanted = (pendingCount_ * 2 + 16) * sizeof(XmlAttribute);
@@ -372,7 +342,8 @@ private:
     State Tag(char*& p);
     State TagBody(char*& p, XmlNode* node);
     // the steps of a start tag run once per attribute of the file: kept inline in TagBody
-    VANTREL_XML_INLINE State Attributes(char*& p, const TagInfo& tag);
+    VANTREL_XML_INLINE State Attributes(char*& cursor, const TagInfo& tag);
+    VANTREL_XML_INLINE State Attribute(char*& p, const TagInfo& tag, XmlAttribute& attribute);
     VANTREL_XML_INLINE char* QuotedValue(char* p, XmlAttribute* attribute);
     VANTREL_XML_INLINE State AfterValue(char*& p, const TagInfo& tag);
     State ElementTagEnd(char*& p, const TagInfo& tag);
@@ -387,6 +358,7 @@ private:
 
     XmlNode* current_;
     XmlArena* arena_;
+    const char* base_;  // the text attribute spans are offsets into
     std::uint32_t step_;
     std::uint32_t options_;
     int doctypeDepth_;

@@ -14,6 +14,13 @@ char* Parser::Run(char* p) {
     for (;;) {
         switch (state) {
             case State::Scan: {
+                // mostly a line end and indentation before the next tag
+                char* next = SkipSpace(p);
+                if (*next == '<') {
+                    p = next + 1;
+                    state = State::Tag;
+                    break;
+                }
                 if (*p == '\0')
                     return p;
                 char* open = Find(p, '<');
@@ -176,76 +183,88 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
     return tag.declaration ? DeclarationEnd(p, tag) : ElementTagEnd(p, tag);
 }
 
-// p is on the first byte after the white space that follows a tag's name. Reads attributes up to the end of
-// the tag; gives Pending when the tag goes on at p with its end (TAG-END).
-Parser::State Parser::Attributes(char*& p, const TagInfo& tag) {
-    while (IsName(*p)) {
-        XmlAttribute* attribute = AddAttribute();
-        if (attribute == nullptr)
-            return State::Pending;
-        char* attributeEnd = SkipName(p);
-        attribute->name = p;
-        attribute->nameLength = SpanLength(p, attributeEnd);
-        char byteAfter = *attributeEnd;
-        if (byteAfter == '\0') {
-            p = attributeEnd;
-            return CutOff(p, tag.start, tag.what);
-        }
-        char* attributeStart = p;
-        // a word that ends a declaration ("<?pi b?>") leaves its "?" to close it
-        bool closesDeclaration = tag.declaration && byteAfter == '?';
-        p = closesDeclaration ? attributeEnd : attributeEnd + 1;
-        if (IsSpace(byteAfter))
-            p = SkipSpace(p);
-        if (byteAfter != '=' && *p != '=') {
-            // no value; the byte after the name was stepped over unexamined
-            if (!tag.declaration) {
-                Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", NameOf(attribute));
-            } else if (!IsSpace(byteAfter) && !closesDeclaration) {
-                Damage(attributeEnd, XmlDamage::BadMarkup, tag.what);
-            }
-            continue;
-        }
-        if (byteAfter != '=')
-            ++p;
-        p = SkipSpace(p);
-        if (*p != '"' && *p != '\'') {
-            Damage(attributeStart, tag.declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
-                   tag.declaration ? tag.what : "has no quoted value", NameOf(attribute));
-            continue;
-        }
-        char* close = QuotedValue(p, attribute);
-        if (*close == '\0')
-            return CutOff(p, tag.start, "an attribute value");
-        p = close + 1;
-        State done = AfterValue(p, tag);
-        if (done != State::Pending)
-            return done;
-    }
-    return State::Pending;
-}
-
 // p is on the opening quote of attribute's value: sets the value and gives its closing quote, or the end of the
 // text when there is none.
 char* Parser::QuotedValue(char* p, XmlAttribute* attribute) {
     char* valueStart = p + 1;
-    attribute->value = valueStart;
+    attribute->valueAt = At(valueStart);
     char* close = valueStart;
     for (;;) {
         close = FindValueStop(close, *p);
         if (*close != '<')
             break;
         // "<" inside a value: a quote is missing, and the value swallowed markup
-        Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", NameOf(attribute));
+        Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", AttributeName(attribute));
         ++close;
     }
     if (*close == '\0')
         return close;
     std::uint32_t length = SpanLength(valueStart, close);
-    if (Has(XmlParseOptions::TrimAttributeValues))
-        Trim(attribute->value, length);
+    if (Has(XmlParseOptions::TrimAttributeValues)) {
+        Trim(valueStart, length);
+        attribute->valueAt = At(valueStart);
+    }
     attribute->valueLength = length;
     return close;
+}
+
+// p is on the first byte after the white space that follows a tag's name. Reads attributes up to the end of
+// the tag; gives Pending when the tag goes on at p with its end (TAG-END).
+Parser::State Parser::Attributes(char*& cursor, const TagInfo& tag) {
+    // a local cursor stays in a register: the caller's lives in memory
+    char* p = cursor;
+    State done = State::Pending;
+    while (done == State::Pending && IsName(*p)) {
+        XmlAttribute* slot = AddAttributeSlot();
+        if (slot == nullptr)
+            break;
+        // built here and stored whole once it is complete or the tag ends
+        XmlAttribute attribute;
+        done = Attribute(p, tag, attribute);
+        *slot = attribute;
+    }
+    cursor = p;
+    return done;
+}
+
+// p is on the first byte of an attribute's name: reads the attribute into record and anything up to the next
+// attribute; Pending while the tag goes on.
+Parser::State Parser::Attribute(char*& p, const TagInfo& tag, XmlAttribute& attribute) {
+    char* attributeEnd = SkipName(p);
+    attribute.nameAt = At(p);
+    char byteAfter = *attributeEnd;
+    if (byteAfter == '\0') {
+        p = attributeEnd;
+        return CutOff(p, tag.start, tag.what);
+    }
+    char* attributeStart = p;
+    // a word that ends a declaration ("<?pi b?>") leaves its "?" to close it
+    bool closesDeclaration = tag.declaration && byteAfter == '?';
+    p = closesDeclaration ? attributeEnd : attributeEnd + 1;
+    if (IsSpace(byteAfter))
+        p = SkipSpace(p);
+    if (byteAfter != '=' && *p != '=') {
+        // no value; the byte after the name was stepped over unexamined
+        if (!tag.declaration) {
+            Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", Span(attributeStart, attributeEnd));
+        } else if (!IsSpace(byteAfter) && !closesDeclaration) {
+            Damage(attributeEnd, XmlDamage::BadMarkup, tag.what);
+        }
+        return State::Pending;
+    }
+    if (byteAfter != '=')
+        ++p;
+    p = SkipSpace(p);
+    if (*p != '"' && *p != '\'') {
+        Damage(attributeStart, tag.declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
+               tag.declaration ? tag.what : "has no quoted value", Span(attributeStart, attributeEnd));
+        return State::Pending;
+    }
+    char* close = QuotedValue(p, &attribute);
+    if (*close == '\0')
+        return CutOff(p, tag.start, "an attribute value");
+    p = close + 1;
+    return AfterValue(p, tag);
 }
 
 // p is just past a value's closing quote: ">" and "/" end the tag (the state to go on in); white space is
@@ -395,6 +414,12 @@ XmlParseResult XmlParse(char* text, XmlNode* parent, std::int32_t growthStep, st
     XmlParseResult result;
     result.stop = text;
     if (text == nullptr || parent == nullptr || parent->arena == nullptr)
+        return result;
+    // attribute spans are offsets into the one text a tree is parsed from
+    XmlArena* arena = parent->arena;
+    if (arena->text == nullptr)
+        arena->text = text;
+    if (text != arena->text)
         return result;
     parsing::Parser parser(parent, growthStep < 1 ? 1u : static_cast<std::uint32_t>(growthStep), options, 0, 0, result);
     char* stop = parser.Run(text);

@@ -26,10 +26,14 @@ struct XmlParseResult {
     bool outOfMemory = false;  // the tree's arena could not give what the text needed: the tree is incomplete
 };
 
+// The longest text a tree can be parsed from: attribute names are 31-bit offsets into it.
+inline constexpr std::size_t kXmlMaxText = 0x7FFFFFFEu;
+
 // Parses text into children of parent, whose tree's arena supplies the memory; names and values point into
 // text, which must outlive the tree. The text ends at its first NUL byte. growthStep is the least number of
 // slots a full child array grows by (below 1 counts as 1). While a subset is parsed one byte of text is set
 // to NUL and put back afterwards. Damage is judged for a whole document when parent is a Document root.
+// A tree takes one text, of at most kXmlMaxText bytes: a parse of another text into it reads nothing.
 XmlParseResult XmlParse(char* text, XmlNode* parent, std::int32_t growthStep, std::uint32_t options);
 
 // The first problem in words, e.g. "closing tag </DEV> does not match <DEVINFO>".

@@ -24,6 +24,13 @@ XmlAttribute* XmlAppendAttribute(XmlNode* node, std::uint32_t growthStep);
 // An owned NUL-terminated copy of length bytes; null when out of memory.
 char* XmlCopyText(XmlArena* arena, const char* text, std::size_t length);
 
+// Replaces the name (or the value) of attribute, a record of a node in arena's tree, by an owned copy of length
+// bytes of text, which may point into the old span. False when out of memory: the span is then none.
+bool XmlSetAttributeCopy(XmlArena* arena, XmlAttribute& attribute, bool name, const char* text, std::size_t length);
+
+// Gives back the attribute's owned name and value; it has neither afterwards.
+void XmlReleaseAttributeCopies(XmlArena* arena, XmlAttribute& attribute);
+
 // Gives an owned copy back to the arena.
 void XmlReleaseText(XmlArena* arena, char* text, std::uint32_t length);
 

@@ -213,6 +213,9 @@ struct Span {
     std::uint32_t size;
 };
 
+// Start tags with more attributes than this are written in pieces.
+constexpr std::uint32_t kMaxCopiedAttributes = 32;
+
 // Tabs for the indentation, handed out as a slice.
 struct TabRun {
     static constexpr std::uint32_t kLength = 32;
@@ -346,16 +349,16 @@ private:
         return '\'';
     }
 
-    // An element's attribute without a value is written with an empty one: a bare name is not XML. In a
-    // declaration a bare word is what the file held, and is written back as it was.
     // Attributes in pieces, each value looked at for what it needs: the start tags that CopyStartTag leaves,
     // and declarations. A declaration's bare word is what the file held, and is written back as it was.
     void WriteAttributes(const XmlNode* node, bool element) {
         for (std::uint32_t i = 0; i < node->attributeCount && out_.Ok(); ++i) {
             const XmlAttribute& attribute = node->attributes[i];
+            const char* name = XmlAttributeName(node, attribute);
+            std::uint32_t nameLength = XmlAttributeNameLength(attribute, name);
             // a name that is not there, or empty, would not read back as an attribute
-            if (attribute.name != nullptr && attribute.nameLength > 0)
-                PutAttribute({attribute.name, attribute.nameLength}, {attribute.value, attribute.valueLength}, element);
+            if (nameLength > 0)
+                PutAttribute({name, nameLength}, {XmlAttributeValue(node, attribute), attribute.valueLength}, element);
         }
     }
     void PutAttribute(Span name, Span value, bool element) {
@@ -428,15 +431,18 @@ private:
         out_.Put("<!DOCTYPE", 9);
         for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
             const XmlAttribute& attribute = node->attributes[i];
-            if (attribute.name != nullptr) {
-                if (attribute.nameLength == 0)
+            const char* name = XmlAttributeName(node, attribute);
+            const char* value = XmlAttributeValue(node, attribute);
+            if (name != nullptr) {
+                std::uint32_t nameLength = XmlAttributeNameLength(attribute, name);
+                if (nameLength == 0)
                     continue;  // an empty word: nothing would read back
                 out_.Put(' ');
-                out_.Put(attribute.name, attribute.nameLength);
+                out_.Put(name, nameLength);
             } else {
                 out_.Put(' ');
-                if (attribute.value != nullptr)
-                    PutQuotedWord(attribute.value, attribute.valueLength);
+                if (value != nullptr)
+                    PutQuotedWord(value, attribute.valueLength);
             }
         }
         if (node->childCount > 0) {
@@ -526,14 +532,22 @@ private:
     // The common start tag, indentation to the last attribute, copied in one piece with no check between its
     // parts; false, with nothing committed, when it is too large or deep, or a value needs a second look.
     bool CopyStartTag(const XmlNode* node) {
-        const XmlAttribute* first = node->attributes;
-        const XmlAttribute* end = first + node->attributeCount;
+        const std::uint32_t count = node->attributeCount;
+        if (count > kMaxCopiedAttributes)
+            return false;
         bool named = node->name != nullptr && node->nameLength > 0;
         Span name{named ? node->name : "anonymous", named ? node->nameLength : 9u};
         // the whole tab run, '<', '_', name, then per attribute ' ', '_', name, '=', quote, value, quote
         std::size_t size = TabRun::kLength + std::size_t{name.size} + 2;
-        for (const XmlAttribute* attribute = first; attribute != end; ++attribute)
-            size += std::size_t{attribute->nameLength} + attribute->valueLength + 5;
+        Span names[kMaxCopiedAttributes];
+        Span values[kMaxCopiedAttributes];
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const XmlAttribute& attribute = node->attributes[i];
+            const char* attributeName = XmlAttributeName(node, attribute);
+            names[i] = {attributeName, XmlAttributeNameLength(attribute, attributeName)};
+            values[i] = {XmlAttributeValue(node, attribute), attribute.valueLength};
+            size += std::size_t{names[i].size} + values[i].size + 5;
+        }
         char* p = depth_ <= TabRun::kLength ? out_.Room(size) : nullptr;
         if (p == nullptr)
             return false;
@@ -544,8 +558,7 @@ private:
             *p++ = '_';
         p = Copy(p, name.data, name.size);
         std::uint64_t special = 0;
-        for (const XmlAttribute* attribute = first; attribute != end; ++attribute)
-            p = CopyAttribute(p, *attribute, special);
+        for (std::uint32_t i = 0; i < count; ++i) p = CopyAttribute(p, names[i], values[i], special);
         if (special != 0)
             return false;
         out_.Commit(p);
@@ -553,10 +566,7 @@ private:
     }
     // One attribute of an element; special gains the bytes of its value that need a second look. An
     // attribute without a value is written with an empty one: a bare name is not XML.
-    static char* CopyAttribute(char* p, const XmlAttribute& attribute, std::uint64_t& special) {
-        // locals: the stores below may alias the record, which would be read again after each one
-        Span name{attribute.name, attribute.nameLength};
-        Span value{attribute.value, attribute.valueLength};
+    static char* CopyAttribute(char* p, Span name, Span value, std::uint64_t& special) {
         // a name that is not there, or empty, would not read back as an attribute
         if (name.data == nullptr || name.size == 0)
             return p;

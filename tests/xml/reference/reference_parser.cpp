@@ -106,9 +106,6 @@ void SetValue(XmlNode* node, char* start, const char* end, bool trim) {
 std::string_view NameOf(const XmlNode* node) {
     return node->name != nullptr ? std::string_view(node->name, node->nameLength) : std::string_view();
 }
-std::string_view NameOf(const XmlAttribute* attribute) {
-    return std::string_view(attribute->name, attribute->nameLength);
-}
 
 bool IsMarkupDeclaration(XmlNodeKind kind) {
     return kind == XmlNodeKind::EntityDecl || kind == XmlNodeKind::AttlistDecl || kind == XmlNodeKind::ElementDecl ||
@@ -319,6 +316,13 @@ private:
 
     XmlNode* current_;
     XmlArena* arena_;
+    std::uint32_t At(const char* p) const {
+        return static_cast<std::uint32_t>(p - arena_->text);
+    }
+    std::string_view AttributeName(const XmlAttribute* attribute) const {
+        const char* name = arena_->text + attribute->nameAt;
+        return std::string_view(name, static_cast<std::size_t>(SkipName(const_cast<char*>(name)) - name));
+    }
     std::uint32_t step_;
     std::uint32_t options_;
     int doctypeDepth_;
@@ -507,8 +511,7 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
                 break;
             }
             char* attributeEnd = SkipName(p);
-            attribute->name = p;
-            attribute->nameLength = SpanLength(p, attributeEnd);
+            attribute->nameAt = At(p);
             char byteAfter = *attributeEnd;
             if (byteAfter == '\0') {
                 p = attributeEnd;
@@ -524,7 +527,7 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
             if (byteAfter != '=' && *p != '=') {
                 // no value; the byte after the name was stepped over unexamined
                 if (!declaration) {
-                    Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", NameOf(attribute));
+                    Damage(attributeStart, XmlDamage::BrokenAttribute, "has no value", AttributeName(attribute));
                 } else if (!IsSpace(byteAfter) && !closesDeclaration) {
                     Damage(attributeEnd, XmlDamage::BadMarkup, what);
                 }
@@ -538,14 +541,14 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
             p = SkipSpace(p);
             if (*p != '"' && *p != '\'') {
                 Damage(attributeStart, declaration ? XmlDamage::BadMarkup : XmlDamage::BrokenAttribute,
-                       declaration ? what : "has no quoted value", NameOf(attribute));
+                       declaration ? what : "has no quoted value", AttributeName(attribute));
                 if (IsName(*p))
                     continue;
                 after = After::TagEnd;
                 break;
             }
             char* valueStart = p + 1;
-            attribute->value = valueStart;
+            attribute->valueAt = At(valueStart);
             // values are short: a plain loop beats a library call here
             const unsigned char* stops = *p == '"' ? kDoubleQuoted.table : kSingleQuoted.table;
             char* close = valueStart;
@@ -568,7 +571,7 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
                 if (stops[static_cast<unsigned char>(*close)] == 1)
                     break;
                 // "<" inside a value: a quote is missing, and the value swallowed markup
-                Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", NameOf(attribute));
+                Damage(p, XmlDamage::BrokenAttribute, "runs into \"<\" (a quote is missing)", AttributeName(attribute));
                 ++close;
             }
             if (*close == '\0') {
@@ -576,8 +579,10 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
                 return CutOff(p, tagStart, "an attribute value");
             }
             std::uint32_t length = SpanLength(valueStart, close);
-            if (Has(XmlParseOptions::TrimAttributeValues))
-                Trim(attribute->value, length);
+            if (Has(XmlParseOptions::TrimAttributeValues)) {
+                Trim(valueStart, length);
+                attribute->valueAt = At(valueStart);
+            }
             attribute->valueLength = length;
             p = close + 1;
             if (*p == '>') {
@@ -729,8 +734,8 @@ Parser::State Parser::Section(char*& p, std::uint32_t keep, XmlNodeKind kind, st
 Parser::State Parser::DoctypeWords(char*& p, bool keep, bool& closed) {
     auto addWord = [&](char* start, char* end) {
         if (XmlAttribute* attribute = keep ? AddAttribute() : nullptr) {
-            attribute->name = attribute->value = start;
-            attribute->nameLength = attribute->valueLength = SpanLength(start, end);
+            attribute->nameAt = attribute->valueAt = At(start);
+            attribute->valueLength = SpanLength(start, end);
         }
     };
     const char* start = p;
@@ -770,7 +775,7 @@ Parser::State Parser::DoctypeWords(char*& p, bool keep, bool& closed) {
             char* valueStart = p + 1;
             XmlAttribute* attribute = keep ? AddAttribute() : nullptr;
             if (attribute != nullptr)
-                attribute->value = valueStart;
+                attribute->valueAt = At(valueStart);
             char* close = Find(valueStart, *p);
             if (close == nullptr)
                 return CutOff(p, start, "the document type declaration");
@@ -954,6 +959,10 @@ XmlParseResult XmlParseReference(char* text, XmlNode* parent, std::int32_t growt
     XmlParseResult result;
     result.stop = text;
     if (text == nullptr || parent == nullptr || parent->arena == nullptr)
+        return result;
+    if (parent->arena->text == nullptr)
+        parent->arena->text = text;
+    if (text != parent->arena->text)
         return result;
     Parser parser(parent, growthStep < 1 ? 1u : static_cast<std::uint32_t>(growthStep), options, 0, 0, result);
     char* stop = parser.Run(text);

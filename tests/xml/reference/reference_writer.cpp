@@ -193,14 +193,17 @@ private:
         bool element = node->kind == XmlNodeKind::Element;
         for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
             const XmlAttribute& attribute = node->attributes[i];
+            const char* name = XmlAttributeName(node, attribute);
+            const char* value = XmlAttributeValue(node, attribute);
+            std::uint32_t nameLength = XmlAttributeNameLength(attribute, name);
             // a name that is not there, or empty, would not read back as an attribute
-            if (attribute.name == nullptr || attribute.nameLength == 0)
+            if (name == nullptr || nameLength == 0)
                 continue;
             out_.Put(' ');
-            PutName(attribute.name, attribute.nameLength);
-            if (attribute.value != nullptr) {
+            PutName(name, nameLength);
+            if (value != nullptr) {
                 out_.Put('=');
-                QuotedValue(attribute.value, attribute.valueLength, element);
+                QuotedValue(value, attribute.valueLength, element);
             } else if (element) {
                 out_.Put("=\"\"", 3);
             }
@@ -228,15 +231,18 @@ private:
         out_.Put("<!DOCTYPE");
         for (std::uint32_t i = 0; i < node->attributeCount; ++i) {
             const XmlAttribute& attribute = node->attributes[i];
-            if (attribute.name != nullptr) {
-                if (attribute.nameLength == 0)
+            const char* name = XmlAttributeName(node, attribute);
+            const char* value = XmlAttributeValue(node, attribute);
+            if (name != nullptr) {
+                std::uint32_t nameLength = XmlAttributeNameLength(attribute, name);
+                if (nameLength == 0)
                     continue;  // an empty word: nothing would read back
                 out_.Put(' ');
-                out_.Put(attribute.name, attribute.nameLength);
+                out_.Put(name, nameLength);
             } else {
                 out_.Put(' ');
-                if (attribute.value != nullptr)
-                    QuotedValue(attribute.value, attribute.valueLength, false);
+                if (value != nullptr)
+                    QuotedValue(value, attribute.valueLength, false);
             }
         }
         if (node->childCount > 0) {
