@@ -120,7 +120,7 @@ Parser::State Parser::Doctype(char*& p) {
     }
     if (*end == '\0') {
         if (doctype != nullptr)
-            doctype->value = start;
+            XmlBorrowValue(doctype, start, doctype->valueLength);
         p = end;
         Damage(declarationStart, XmlDamage::CutOff, "the document type declaration");
         return State::Stop;
@@ -201,13 +201,12 @@ Parser::State Parser::MarkupDeclaration(char*& p) {
     if (*p == '%')
         p = SkipSpace(p + 1);
     char* nameEnd = SkipName(p);
-    node->name = nameStart;
-    node->nameLength = SpanLength(nameStart, nameEnd);
+    XmlBorrowName(node, nameStart, SpanLength(nameStart, nameEnd));
     p = nameEnd;
     if (std::optional<State> done = SpaceAfterDeclarationWord(p, true))
         return *done;
     char* valueStart = p;
-    node->value = valueStart;
+    XmlBorrowValue(node, valueStart, node->valueLength);
     char* close = nullptr;
     if (kind == XmlNodeKind::EntityDecl) {
         for (char* q = valueStart; *q != '\0'; ++q) {

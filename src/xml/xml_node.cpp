@@ -25,37 +25,40 @@ bool TakesChildArray(XmlNodeKind kind) {
     return kind == XmlNodeKind::Document || kind == XmlNodeKind::Element || kind == XmlNodeKind::Doctype;
 }
 
-std::uint32_t GrownCapacity(std::uint32_t capacity, std::uint32_t growthStep) {
+std::uint32_t GrownCapacity(std::uint32_t capacity, std::uint32_t growthStep, std::uint32_t limit) {
     if (growthStep < 1)
         growthStep = 1;
     std::uint64_t wanted = std::uint64_t{capacity} * 2;
     if (wanted < std::uint64_t{capacity} + growthStep)
         wanted = std::uint64_t{capacity} + growthStep;
-    if (wanted > 0x7FFFFFFFu)
-        wanted = 0x7FFFFFFFu;
+    if (wanted > limit)
+        wanted = limit;
     return static_cast<std::uint32_t>(wanted);
 }
 
-// Element is trivially copyable (pointers or attribute records).
+// Element is trivially copyable (pointers or attribute records). The new capacity is at most limit, and 0
+// when the array cannot grow.
 template <typename Element>
-bool GrowArray(XmlArena* arena, Element*& array, std::uint32_t count, std::uint32_t& capacity, std::uint32_t step) {
-    std::uint32_t wanted = GrownCapacity(capacity, step);
+std::uint32_t GrowArray(XmlArena* arena, Element*& array, std::uint32_t count, std::uint32_t capacity,
+                        std::uint32_t step, std::uint32_t limit) {
+    std::uint32_t wanted = GrownCapacity(capacity, step, limit);
     if (wanted <= capacity)
-        return false;
+        return 0;
     std::size_t bytes = XmlArena::RoundUp(std::size_t{wanted} * sizeof(Element));
     auto* grown = static_cast<Element*>(arena->Allocate(bytes));
     if (grown == nullptr)
-        return false;
+        return 0;
     if (count > 0)
         std::memcpy(static_cast<void*>(grown), array, std::size_t{count} * sizeof(Element));
     arena->Release(array, std::size_t{capacity} * sizeof(Element));
     array = grown;
-    capacity = static_cast<std::uint32_t>(bytes / sizeof(Element));
-    return true;
+    // a large block is given back by its address, not its size: a capacity cut to the limit is safe
+    std::size_t usable = bytes / sizeof(Element);
+    return static_cast<std::uint32_t>(usable < limit ? usable : limit);
 }
 
 void ReleaseOwnedSpan(XmlArena* arena, std::uint32_t at, std::uint32_t length, bool borrowed) {
-    if (borrowed)
+    if (borrowed || at == kXmlNoSpan)
         return;
     XmlReleaseText(arena, arena->CopyInSlot(at), length);
     arena->ReleaseSlot(at);
@@ -75,10 +78,8 @@ void FreeNodeRecord(XmlArena* arena, XmlNode* node) {
     }
     arena->Release(node->attributes, std::size_t{node->attributeCapacity} * sizeof(XmlAttribute));
     arena->Release(node->children, std::size_t{node->childCapacity} * sizeof(XmlNode*));
-    if (!node->nameBorrowed)
-        XmlReleaseText(arena, node->name, node->nameLength);
-    if (!node->valueBorrowed)
-        XmlReleaseText(arena, node->value, node->valueLength);
+    ReleaseOwnedSpan(arena, node->nameAt, node->nameLength, node->nameBorrowed);
+    ReleaseOwnedSpan(arena, node->valueAt, node->valueLength, node->valueBorrowed);
     node->~XmlNode();
     arena->Release(node, sizeof(XmlNode));
 }
@@ -108,18 +109,24 @@ XmlNode* XmlNewNodeIn(XmlArena* arena, XmlNodeKind kind, bool withArrays) {
 }
 
 bool XmlAppendChildSlot(XmlNode* node, XmlNode* child, std::uint32_t growthStep) {
-    if (node->childCount == node->childCapacity &&
-        !GrowArray(node->arena, node->children, node->childCount, node->childCapacity, growthStep)) {
-        return false;
+    if (node->childCount == node->childCapacity) {
+        std::uint32_t grown = GrowArray(node->arena, node->children, node->childCount, node->childCapacity,
+                                        growthStep, kXmlMaxChildCapacity);
+        if (grown == 0)
+            return false;
+        node->childCapacity = grown;
     }
     node->children[node->childCount++] = child;
     return true;
 }
 
 XmlAttribute* XmlAppendAttribute(XmlNode* node, std::uint32_t growthStep) {
-    if (node->attributeCount == node->attributeCapacity &&
-        !GrowArray(node->arena, node->attributes, node->attributeCount, node->attributeCapacity, growthStep)) {
-        return nullptr;
+    if (node->attributeCount == node->attributeCapacity) {
+        std::uint32_t grown = GrowArray(node->arena, node->attributes, node->attributeCount,
+                                        node->attributeCapacity, growthStep, 0x7FFFFFFFu);
+        if (grown == 0)
+            return nullptr;
+        node->attributeCapacity = grown;
     }
     return new (&node->attributes[node->attributeCount++]) XmlAttribute();
 }
@@ -151,6 +158,31 @@ bool XmlSetAttributeCopy(XmlArena* arena, XmlAttribute& attribute, bool name, co
         attribute.valueAt = copy != nullptr ? slot : kXmlNoSpan;
         attribute.valueLength = copy != nullptr ? static_cast<std::uint32_t>(length) : 0;
         attribute.valueBorrowed = copy != nullptr ? 0 : 1;
+    }
+    return copy != nullptr;
+}
+
+bool XmlSetNodeCopy(XmlNode* node, bool name, const char* text, std::size_t length) {
+    XmlArena* arena = node->arena;
+    char* copy = length <= 0x7FFFFFFFu ? XmlCopyText(arena, text, length) : nullptr;
+    std::uint32_t slot = copy != nullptr ? arena->AdoptCopy(copy) : XmlArena::kNoSlot;
+    if (slot == XmlArena::kNoSlot) {
+        XmlReleaseText(arena, copy, static_cast<std::uint32_t>(length));
+        copy = nullptr;
+    }
+    std::uint32_t at = copy != nullptr ? slot : kXmlNoSpan;
+    auto copied = static_cast<std::uint32_t>(copy != nullptr ? length : 0);
+    // the old span goes only now: text may point into it
+    if (name) {
+        ReleaseOwnedSpan(arena, node->nameAt, node->nameLength, node->nameBorrowed);
+        node->nameAt = at;
+        node->nameLength = copied;
+        node->nameBorrowed = copy != nullptr ? 0 : 1;
+    } else {
+        ReleaseOwnedSpan(arena, node->valueAt, node->valueLength, node->valueBorrowed);
+        node->valueAt = at;
+        node->valueLength = copied;
+        node->valueBorrowed = copy != nullptr ? 0 : 1;
     }
     return copy != nullptr;
 }

@@ -31,27 +31,57 @@ struct XmlAttribute {
 };
 static_assert(sizeof(XmlAttribute) == 12, "one attribute record in 12 bytes");
 
+// A node's name and value are placed like an attribute's spans (a text offset when borrowed, a copy's slot
+// when owned, kXmlNoSpan for none) and the kind shares a word with the child capacity: the record takes 64
+// bytes, one cache line.
+inline constexpr std::uint32_t kXmlMaxChildCapacity = (std::uint32_t{1} << 27) - 1;
+
 struct XmlNode {
     XmlNode* parent = nullptr;  // a root is its own parent
-    char* name = nullptr;
-    char* value = nullptr;
     // The records themselves, in order: an attribute handle is its node and index, so the array may move.
     XmlAttribute* attributes = nullptr;
     XmlNode** children = nullptr;  // document order
     // Where this node's records, arrays and owned copies come from; every node of a tree shares it.
     XmlArena* arena = nullptr;
+    std::uint32_t nameAt = kXmlNoSpan;
     std::uint32_t nameLength : 31;
-    std::uint32_t nameBorrowed : 1;
+    std::uint32_t nameBorrowed : 1;  // 1: points into text the record does not own (or is none)
+    std::uint32_t valueAt = kXmlNoSpan;
     std::uint32_t valueLength : 31;
     std::uint32_t valueBorrowed : 1;
     std::uint32_t attributeCount = 0;
     std::uint32_t attributeCapacity = 0;
     std::uint32_t childCount = 0;
-    std::uint32_t childCapacity = 0;
-    XmlNodeKind kind = XmlNodeKind::None;
+    std::uint32_t childCapacity : 27;  // at most kXmlMaxChildCapacity
+    XmlNodeKind kind : 5;
 
-    XmlNode() : nameLength(0), nameBorrowed(1), valueLength(0), valueBorrowed(1) {}
+    XmlNode()
+        : nameLength(0), nameBorrowed(1), valueLength(0), valueBorrowed(1), childCapacity(0),
+          kind(XmlNodeKind::None) {}
 };
+static_assert(sizeof(XmlNode) == 64, "one node record in 64 bytes");
+
+// The first byte of a node's name or value, or null when it has none.
+inline const char* XmlSpanAt(const XmlNode* node, std::uint32_t at, bool borrowed) {
+    if (at == kXmlNoSpan)
+        return nullptr;
+    return borrowed ? node->arena->text + at : node->arena->CopyInSlot(at);
+}
+inline const char* XmlNodeName(const XmlNode* node) {
+    return XmlSpanAt(node, node->nameAt, node->nameBorrowed);
+}
+inline const char* XmlNodeValue(const XmlNode* node) {
+    return XmlSpanAt(node, node->valueAt, node->valueBorrowed);
+}
+// Makes the node's name or value a span of the text its arena's tree is parsed from.
+inline void XmlBorrowName(XmlNode* node, const char* start, std::uint32_t length) {
+    node->nameAt = static_cast<std::uint32_t>(start - node->arena->text);
+    node->nameLength = length;
+}
+inline void XmlBorrowValue(XmlNode* node, const char* start, std::uint32_t length) {
+    node->valueAt = static_cast<std::uint32_t>(start - node->arena->text);
+    node->valueLength = length;
+}
 
 // The first byte of an attribute's name or value (of a node in the tree of arena), or null when it has none.
 inline const char* XmlAttributeName(const XmlNode* node, const XmlAttribute& attribute) {

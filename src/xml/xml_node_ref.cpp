@@ -16,26 +16,10 @@ namespace {
 constexpr std::size_t kNameCompareLimit = 255;
 constexpr std::size_t kNumberTextLimit = 255;
 
-// Replaces an owned-or-borrowed span by an owned copy of text (which may point into the old bytes).
-template <typename Record>
-bool ReplaceSpan(XmlArena* arena, char*& span, Record& record, bool isName, const char* text) {
+// Replaces a node's owned-or-borrowed span by an owned copy of text (which may point into the old bytes).
+bool ReplaceSpan(XmlNode* node, bool isName, const char* text) {
     std::size_t length = std::strlen(text);
-    if (length > 0x7FFFFFFFu)
-        return false;
-    char* copy = XmlCopyText(arena, text, length);
-    if (isName) {
-        if (!record.nameBorrowed)
-            XmlReleaseText(arena, span, record.nameLength);
-        record.nameLength = copy != nullptr ? static_cast<std::uint32_t>(length) : 0;
-        record.nameBorrowed = copy != nullptr ? 0 : 1;
-    } else {
-        if (!record.valueBorrowed)
-            XmlReleaseText(arena, span, record.valueLength);
-        record.valueLength = copy != nullptr ? static_cast<std::uint32_t>(length) : 0;
-        record.valueBorrowed = copy != nullptr ? 0 : 1;
-    }
-    span = copy;
-    return copy != nullptr;
+    return length <= 0x7FFFFFFFu && XmlSetNodeCopy(node, isName, text, length);
 }
 
 bool IsSpace(char c) {
@@ -134,19 +118,21 @@ XmlNodeKind XmlNodeRef::Kind() const {
 }
 
 std::string_view XmlNodeRef::NameView() const {
-    if (node_ == nullptr || node_->name == nullptr)
+    const char* name = node_ != nullptr ? XmlNodeName(node_) : nullptr;
+    if (name == nullptr)
         return std::string_view();
-    return std::string_view(node_->name, node_->nameLength);
+    return std::string_view(name, node_->nameLength);
 }
 
 std::string_view XmlNodeRef::ValueView() const {
-    if (node_ == nullptr || node_->value == nullptr)
+    const char* value = node_ != nullptr ? XmlNodeValue(node_) : nullptr;
+    if (value == nullptr)
         return std::string_view();
-    return std::string_view(node_->value, node_->valueLength);
+    return std::string_view(value, node_->valueLength);
 }
 
 bool XmlNodeRef::HasValue() const {
-    return node_ != nullptr && node_->value != nullptr;
+    return node_ != nullptr && node_->valueAt != kXmlNoSpan;
 }
 
 XmlNodeRef XmlNodeRef::Parent() const {
@@ -239,8 +225,8 @@ XmlNodeRef XmlNodeRef::FindDescendant(const char* name) const {
     std::size_t nameLength = std::strlen(name);
     XmlNode* found = nullptr;
     XmlVisitDescendants(node_, [&](XmlNode* child) {
-        if (child->name != nullptr && child->nameLength == nameLength &&
-            std::memcmp(child->name, name, nameLength) == 0) {
+        const char* childName = child->nameLength == nameLength ? XmlNodeName(child) : nullptr;
+        if (childName != nullptr && std::memcmp(childName, name, nameLength) == 0) {
             found = child;
             return false;
         }
@@ -264,22 +250,23 @@ XmlNodeRef XmlNodeRef::FindChildByName(const char* text) const {
 bool XmlNodeRef::NameIs(const char* text) const {
     if (!IsValid() || text == nullptr)
         return false;
-    std::size_t length = node_->name != nullptr ? node_->nameLength : 0;
+    const char* name = XmlNodeName(node_);
+    std::size_t length = name != nullptr ? node_->nameLength : 0;
     if (length > kNameCompareLimit)
         length = kNameCompareLimit;
-    return std::strlen(text) == length && (length == 0 || std::memcmp(node_->name, text, length) == 0);
+    return std::strlen(text) == length && (length == 0 || std::memcmp(name, text, length) == 0);
 }
 
 bool XmlNodeRef::SetName(const char* text) const {
     if (!IsValid() || node_->arena == nullptr || text == nullptr)
         return false;
-    return ReplaceSpan(node_->arena, node_->name, *node_, true, text);
+    return ReplaceSpan(node_, true, text);
 }
 
 bool XmlNodeRef::SetValue(const char* text) const {
     if (!IsValid() || node_->arena == nullptr || text == nullptr)
         return false;
-    return ReplaceSpan(node_->arena, node_->value, *node_, false, text);
+    return ReplaceSpan(node_, false, text);
 }
 
 XmlAttributeRef XmlNodeRef::FindAttribute(const char* name) const {

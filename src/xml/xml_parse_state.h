@@ -93,15 +93,15 @@ inline std::uint32_t SpanLength(const char* start, const char* end) {
 }
 
 inline void SetValue(XmlNode* node, char* start, const char* end, bool trim) {
-    node->value = start;
     std::uint32_t length = SpanLength(start, end);
     if (trim)
-        Trim(node->value, length);
-    node->valueLength = length;
+        Trim(start, length);
+    XmlBorrowValue(node, start, length);
 }
 
 inline std::string_view NameOf(const XmlNode* node) {
-    return node->name != nullptr ? std::string_view(node->name, node->nameLength) : std::string_view();
+    const char* name = XmlNodeName(node);
+    return name != nullptr ? std::string_view(name, node->nameLength) : std::string_view();
 }
 
 inline bool IsMarkupDeclaration(XmlNodeKind kind) {

@@ -143,8 +143,7 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
     tag.start = p - (tag.declaration ? 2 : 1);
     tag.what = tag.declaration ? "a declaration" : "a tag";
     char* nameEnd = SkipName(p);
-    node->name = p;
-    node->nameLength = SpanLength(p, nameEnd);
+    XmlBorrowName(node, p, SpanLength(p, nameEnd));
     BeginAttributes();
     char delimiter = *nameEnd;
     p = nameEnd;
@@ -348,7 +347,7 @@ Parser::State Parser::Content(char*& p) {
     XmlNode* text = AddNode(XmlNodeKind::Text, p);
     if (text == nullptr)
         return State::Stop;
-    text->value = p;
+    XmlBorrowValue(text, p, text->valueLength);
     char* open = Find(p, '<');
     if (open == nullptr)
         return CutOff(p, p, "text");
@@ -371,7 +370,7 @@ Parser::State Parser::Comment(char*& p) {
         if (comment == nullptr)
             return State::Stop;
         char* start = p + 3;
-        comment->value = start;
+        XmlBorrowValue(comment, start, comment->valueLength);
         char* end = FindText(start, "-->");
         if (end == nullptr)
             return CutOff(p, p - 1, "a comment");
@@ -397,7 +396,7 @@ Parser::State Parser::Section(char*& p, std::uint32_t keep, XmlNodeKind kind, st
         node = AddNode(kind, p - 1);
         if (node == nullptr)
             return State::Stop;
-        node->value = start;
+        XmlBorrowValue(node, start, node->valueLength);
     }
     char* end = FindText(start, "]]>");
     if (end == nullptr)

@@ -28,6 +28,9 @@ char* XmlCopyText(XmlArena* arena, const char* text, std::size_t length);
 // bytes of text, which may point into the old span. False when out of memory: the span is then none.
 bool XmlSetAttributeCopy(XmlArena* arena, XmlAttribute& attribute, bool name, const char* text, std::size_t length);
 
+// The same for the name (or the value) of node.
+bool XmlSetNodeCopy(XmlNode* node, bool name, const char* text, std::size_t length);
+
 // Gives back the attribute's owned name and value; it has neither afterwards.
 void XmlReleaseAttributeCopies(XmlArena* arena, XmlAttribute& attribute);
 

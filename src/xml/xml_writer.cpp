@@ -299,8 +299,9 @@ private:
 
     // "<" (with "?" for a declaration) and the name; a node without one is "anonymous".
     void WriteOpenTag(const XmlNode* node, bool declaration) {
-        bool named = node->name != nullptr && node->nameLength > 0;
-        const char* name = named ? node->name : "anonymous";
+        const char* nodeName = XmlNodeName(node);
+        bool named = nodeName != nullptr && node->nameLength > 0;
+        const char* name = named ? nodeName : "anonymous";
         std::uint32_t length = named ? node->nameLength : 9;
         char* p = out_.Room(std::size_t{length} + 3);
         if (p == nullptr) {
@@ -316,8 +317,9 @@ private:
         out_.Commit(Copy(p, name, length));
     }
     void WriteEndTag(const XmlNode* node) {
-        bool named = node->name != nullptr && node->nameLength > 0;
-        const char* name = named ? node->name : "anonymous";
+        const char* nodeName = XmlNodeName(node);
+        bool named = nodeName != nullptr && node->nameLength > 0;
+        const char* name = named ? nodeName : "anonymous";
         std::uint32_t length = named ? node->nameLength : 9;
         char* p = out_.Room(std::size_t{length} + 4);
         if (p == nullptr) {
@@ -414,17 +416,17 @@ private:
     template <std::size_t N>
     void WriteMarkupDeclaration(const char (&keyword)[N], const XmlNode* node) {
         out_.Put(keyword, N - 1);
-        out_.Put(node->name, node->nameLength);
-        if (node->value != nullptr) {
+        out_.Put(XmlNodeName(node), node->nameLength);
+        if (XmlNodeValue(node) != nullptr) {
             out_.Put(' ');
-            out_.Put(node->value, node->valueLength);
+            out_.Put(XmlNodeValue(node), node->valueLength);
         }
         out_.Put('>');
     }
     template <std::size_t N, std::size_t M>
     void WriteSection(const char (&open)[N], const char (&close)[M], const XmlNode* node) {
         out_.Put(open, N - 1);
-        out_.Put(node->value, node->valueLength);
+        out_.Put(XmlNodeValue(node), node->valueLength);
         out_.Put(close, M - 1);
     }
     void WriteDoctype(const XmlNode* node) {
@@ -447,9 +449,9 @@ private:
         }
         if (node->childCount > 0) {
             WriteInternalSubset(node);
-        } else if (node->value != nullptr) {
+        } else if (XmlNodeValue(node) != nullptr) {
             out_.Put(" [", 2);
-            out_.Put(node->value, node->valueLength);
+            out_.Put(XmlNodeValue(node), node->valueLength);
             out_.Put(']');
         }
         out_.Put('>');
@@ -478,16 +480,16 @@ private:
     static bool WritesNothing(const XmlNode* node) {
         switch (node->kind) {
             case XmlNodeKind::Text:
-                return node->value == nullptr || node->valueLength == 0;
+                return XmlNodeValue(node) == nullptr || node->valueLength == 0;
             case XmlNodeKind::CData:
             case XmlNodeKind::Comment:
             case XmlNodeKind::IncludeSection:
-                return node->value == nullptr;
+                return XmlNodeValue(node) == nullptr;
             case XmlNodeKind::EntityDecl:
             case XmlNodeKind::AttlistDecl:
             case XmlNodeKind::ElementDecl:
             case XmlNodeKind::NotationDecl:
-                return node->name == nullptr;
+                return XmlNodeName(node) == nullptr;
             case XmlNodeKind::Document:
             case XmlNodeKind::None:
                 return true;
@@ -520,7 +522,7 @@ private:
         }
         out_.Put('>');
         if (shown == 1 && only->kind == XmlNodeKind::Text) {
-            PutCharacterData(only->value, only->valueLength);
+            PutCharacterData(XmlNodeValue(only), only->valueLength);
             WriteEndTag(node);
             LineEnd();
             return false;
@@ -535,8 +537,9 @@ private:
         const std::uint32_t count = node->attributeCount;
         if (count > kMaxCopiedAttributes)
             return false;
-        bool named = node->name != nullptr && node->nameLength > 0;
-        Span name{named ? node->name : "anonymous", named ? node->nameLength : 9u};
+        const char* nodeName = XmlNodeName(node);
+        bool named = nodeName != nullptr && node->nameLength > 0;
+        Span name{named ? nodeName : "anonymous", named ? node->nameLength : 9u};
         // the whole tab run, '<', '_', name, then per attribute ' ', '_', name, '=', quote, value, quote
         std::size_t size = TabRun::kLength + std::size_t{name.size} + 2;
         Span names[kMaxCopiedAttributes];
@@ -597,7 +600,7 @@ private:
                 out_.Put("?>", 2);
                 break;
             case XmlNodeKind::Text:
-                PutCharacterData(node->value, node->valueLength);
+                PutCharacterData(XmlNodeValue(node), node->valueLength);
                 break;
             case XmlNodeKind::CData:
                 WriteSection("<![CDATA[", "]]>", node);

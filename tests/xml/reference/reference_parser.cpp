@@ -96,15 +96,15 @@ std::uint32_t SpanLength(const char* start, const char* end) {
 }
 
 void SetValue(XmlNode* node, char* start, const char* end, bool trim) {
-    node->value = start;
     std::uint32_t length = SpanLength(start, end);
     if (trim)
-        Trim(node->value, length);
-    node->valueLength = length;
+        Trim(start, length);
+    XmlBorrowValue(node, start, length);
 }
 
 std::string_view NameOf(const XmlNode* node) {
-    return node->name != nullptr ? std::string_view(node->name, node->nameLength) : std::string_view();
+    const char* name = XmlNodeName(node);
+    return name != nullptr ? std::string_view(name, node->nameLength) : std::string_view();
 }
 
 bool IsMarkupDeclaration(XmlNodeKind kind) {
@@ -464,8 +464,7 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
     const char* tagStart = p - (declaration ? 2 : 1);
     const char* what = declaration ? "a declaration" : "a tag";
     char* nameEnd = SkipName(p);
-    node->name = p;
-    node->nameLength = SpanLength(p, nameEnd);
+    XmlBorrowName(node, p, SpanLength(p, nameEnd));
     BeginAttributes();
     char delimiter = *nameEnd;
     p = nameEnd;
@@ -669,7 +668,7 @@ Parser::State Parser::Content(char*& p) {
     XmlNode* text = AddNode(XmlNodeKind::Text, p);
     if (text == nullptr)
         return State::Stop;
-    text->value = p;
+    XmlBorrowValue(text, p, text->valueLength);
     char* open = Find(p, '<');
     if (open == nullptr)
         return CutOff(p, p, "text");
@@ -692,7 +691,7 @@ Parser::State Parser::Comment(char*& p) {
         if (comment == nullptr)
             return State::Stop;
         char* start = p + 3;
-        comment->value = start;
+        XmlBorrowValue(comment, start, comment->valueLength);
         char* end = FindText(start, "-->");
         if (end == nullptr)
             return CutOff(p, p - 1, "a comment");
@@ -718,7 +717,7 @@ Parser::State Parser::Section(char*& p, std::uint32_t keep, XmlNodeKind kind, st
         node = AddNode(kind, p - 1);
         if (node == nullptr)
             return State::Stop;
-        node->value = start;
+        XmlBorrowValue(node, start, node->valueLength);
     }
     char* end = FindText(start, "]]>");
     if (end == nullptr)
@@ -840,7 +839,7 @@ Parser::State Parser::Doctype(char*& p) {
     }
     if (*end == '\0') {
         if (doctype != nullptr)
-            doctype->value = start;
+            XmlBorrowValue(doctype, start, doctype->valueLength);
         p = end;
         Damage(declarationStart, XmlDamage::CutOff, "the document type declaration");
         return State::Stop;
@@ -921,13 +920,12 @@ Parser::State Parser::MarkupDeclaration(char*& p) {
     if (*p == '%')
         p = SkipSpace(p + 1);
     char* nameEnd = SkipName(p);
-    node->name = nameStart;
-    node->nameLength = SpanLength(nameStart, nameEnd);
+    XmlBorrowName(node, nameStart, SpanLength(nameStart, nameEnd));
     p = nameEnd;
     if (std::optional<State> done = SpaceAfterDeclarationWord(p, true))
         return *done;
     char* valueStart = p;
-    node->value = valueStart;
+    XmlBorrowValue(node, valueStart, node->valueLength);
     char* close = nullptr;
     if (kind == XmlNodeKind::EntityDecl) {
         for (char* q = valueStart; *q != '\0'; ++q) {

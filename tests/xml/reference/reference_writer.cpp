@@ -120,8 +120,8 @@ private:
     }
     void WriteEndTag(const XmlNode* node) {
         out_.Put("</", 2);
-        if (node->name != nullptr && node->nameLength > 0) {
-            PutName(node->name, node->nameLength);
+        if (XmlNodeName(node) != nullptr && node->nameLength > 0) {
+            PutName(XmlNodeName(node), node->nameLength);
         } else {
             out_.Put("anonymous");
         }
@@ -210,21 +210,21 @@ private:
         }
     }
     void WriteMarkupDeclaration(const char* keyword, const XmlNode* node) {
-        if (node->name == nullptr)
+        if (XmlNodeName(node) == nullptr)
             return;
         out_.Put(keyword);
-        out_.Put(node->name, node->nameLength);
-        if (node->value != nullptr) {
+        out_.Put(XmlNodeName(node), node->nameLength);
+        if (XmlNodeValue(node) != nullptr) {
             out_.Put(' ');
-            out_.Put(node->value, node->valueLength);
+            out_.Put(XmlNodeValue(node), node->valueLength);
         }
         out_.Put('>');
     }
     void WriteSection(const char* open, const char* close, const XmlNode* node) {
-        if (node->value == nullptr)
+        if (XmlNodeValue(node) == nullptr)
             return;
         out_.Put(open);
-        out_.Put(node->value, node->valueLength);
+        out_.Put(XmlNodeValue(node), node->valueLength);
         out_.Put(close);
     }
     void WriteDoctype(const XmlNode* node) {
@@ -268,9 +268,9 @@ private:
             }
             indent_.Pop();
             out_.Put(']');
-        } else if (node->value != nullptr) {
+        } else if (XmlNodeValue(node) != nullptr) {
             out_.Put(" [", 2);
-            out_.Put(node->value, node->valueLength);
+            out_.Put(XmlNodeValue(node), node->valueLength);
             out_.Put(']');
         }
         out_.Put('>');
@@ -280,16 +280,16 @@ private:
     static bool WritesNothing(const XmlNode* node) {
         switch (node->kind) {
             case XmlNodeKind::Text:
-                return node->value == nullptr || node->valueLength == 0;
+                return XmlNodeValue(node) == nullptr || node->valueLength == 0;
             case XmlNodeKind::CData:
             case XmlNodeKind::Comment:
             case XmlNodeKind::IncludeSection:
-                return node->value == nullptr;
+                return XmlNodeValue(node) == nullptr;
             case XmlNodeKind::EntityDecl:
             case XmlNodeKind::AttlistDecl:
             case XmlNodeKind::ElementDecl:
             case XmlNodeKind::NotationDecl:
-                return node->name == nullptr;
+                return XmlNodeName(node) == nullptr;
             case XmlNodeKind::Document:
             case XmlNodeKind::None:
                 return true;
@@ -308,8 +308,8 @@ private:
             case XmlNodeKind::Declaration: {
                 bool declaration = node->kind == XmlNodeKind::Declaration;
                 out_.Put(declaration ? "<?" : "<");
-                if (node->name != nullptr && node->nameLength > 0) {
-                    PutName(node->name, node->nameLength);
+                if (XmlNodeName(node) != nullptr && node->nameLength > 0) {
+                    PutName(XmlNodeName(node), node->nameLength);
                 } else {
                     out_.Put("anonymous");
                 }
@@ -329,7 +329,7 @@ private:
                 } else {
                     out_.Put('>');
                     if (shown == 1 && only->kind == XmlNodeKind::Text) {
-                        PutCharacterData(only->value, only->valueLength);
+                        PutCharacterData(XmlNodeValue(only), only->valueLength);
                         WriteEndTag(node);
                     } else {
                         LineEnd();
@@ -340,7 +340,7 @@ private:
                 break;
             }
             case XmlNodeKind::Text:
-                PutCharacterData(node->value, node->valueLength);
+                PutCharacterData(XmlNodeValue(node), node->valueLength);
                 break;
             case XmlNodeKind::CData:
                 WriteSection("<![CDATA[", "]]>", node);
