@@ -110,8 +110,8 @@ XmlNode* XmlNewNodeIn(XmlArena* arena, XmlNodeKind kind, bool withArrays) {
 
 bool XmlAppendChildSlot(XmlNode* node, XmlNode* child, std::uint32_t growthStep) {
     if (node->childCount == node->childCapacity) {
-        std::uint32_t grown = GrowArray(node->arena, node->children, node->childCount, node->childCapacity,
-                                        growthStep, kXmlMaxChildCapacity);
+        std::uint32_t grown = GrowArray(node->arena, node->children, node->childCount, node->childCapacity, growthStep,
+                                        kXmlMaxChildCapacity);
         if (grown == 0)
             return false;
         node->childCapacity = grown;
@@ -122,8 +122,8 @@ bool XmlAppendChildSlot(XmlNode* node, XmlNode* child, std::uint32_t growthStep)
 
 XmlAttribute* XmlAppendAttribute(XmlNode* node, std::uint32_t growthStep) {
     if (node->attributeCount == node->attributeCapacity) {
-        std::uint32_t grown = GrowArray(node->arena, node->attributes, node->attributeCount,
-                                        node->attributeCapacity, growthStep, 0x7FFFFFFFu);
+        std::uint32_t grown = GrowArray(node->arena, node->attributes, node->attributeCount, node->attributeCapacity,
+                                        growthStep, 0x7FFFFFFFu);
         if (grown == 0)
             return nullptr;
         node->attributeCapacity = grown;

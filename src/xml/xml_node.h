@@ -56,8 +56,7 @@ struct XmlNode {
     XmlNodeKind kind : 5;
 
     XmlNode()
-        : nameLength(0), nameBorrowed(1), valueLength(0), valueBorrowed(1), childCapacity(0),
-          kind(XmlNodeKind::None) {}
+        : nameLength(0), nameBorrowed(1), valueLength(0), valueBorrowed(1), childCapacity(0), kind(XmlNodeKind::None) {}
 };
 static_assert(sizeof(XmlNode) == 64, "one node record in 64 bytes");
 
