@@ -143,7 +143,8 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
     tag.start = p - (tag.declaration ? 2 : 1);
     tag.what = tag.declaration ? "a declaration" : "a tag";
     char* nameEnd = SkipName(p);
-    XmlBorrowName(node, p, SpanLength(p, nameEnd));
+    node->nameAt = At(p);
+    node->nameLength = SpanLength(p, nameEnd);
     BeginAttributes();
     char delimiter = *nameEnd;
     p = nameEnd;
