@@ -1,10 +1,14 @@
 #include <cstring>
 #include <new>
 
+#include "xml/xml_load_result.h"
 #include "xml_arena.h"
 #include "xml_tree_ops.h"
 
 namespace vantrel {
+
+// A child array stops growing at kXmlMaxChildCapacity; a parsed tree's budget holds fewer nodes than that.
+static_assert(kXmlTreeMaxBytes / sizeof(XmlNode) <= kXmlMaxChildCapacity, "budget ends before the capacity");
 
 namespace {
 

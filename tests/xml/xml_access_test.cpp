@@ -167,6 +167,31 @@ TEST(XmlAccess, SetValueReplacesBorrowedWithoutTouchingTheText) {
     EXPECT_FALSE(name.SetValue(nullptr));
 }
 
+// Names and values set through handles are owned copies kept apart from the text: replacing one by a part of
+// itself, or removing a node with or without them, leaves every other span as it was.
+TEST(XmlAccess, NodeSpansSurviveReplacementAndRemoval) {
+    XmlDocument document;
+    ASSERT_TRUE(document.LoadText("<ROOT><FIRST>first text</FIRST><SECOND/></ROOT>").Clean());
+    XmlNodeRef root = document.Root().Child(0);
+    XmlNodeRef first = root.Child(0);
+    XmlNodeRef text = first.Child(0);
+    ASSERT_TRUE(first.SetName("THE FIRST"));
+    ASSERT_TRUE(first.SetName(first.NameView().data() + 6));  // its own owned copy
+    ASSERT_TRUE(text.SetValue("owned text"));
+    ASSERT_TRUE(text.SetValue(text.ValueView().data() + 6));  // its own owned copy
+    ASSERT_TRUE(root.Child(1).SetName("NEW"));
+    XmlNodeRef nameless = root.AppendChild(XmlNodeKind::Element);
+    EXPECT_FALSE(nameless.HasValue());
+    EXPECT_EQ(nameless.NameView().data(), nullptr);
+    XmlNodeRef added = root.AppendChild(XmlNodeKind::Element);
+    ASSERT_TRUE(added.SetName("ADDED"));
+    root.RemoveChild(2);  // nameless: owned spans that are none
+    root.RemoveChild(1);  // the copy of "NEW" goes, and its slot is free again
+    ASSERT_TRUE(root.AppendChild(XmlNodeKind::Element).SetName("LATER"));
+    EXPECT_EQ(first.Name(), "RST");
+    EXPECT_EQ(Compact(document), "<ROOT><RST>text</RST><ADDED/><LATER/></ROOT>");
+}
+
 TEST(XmlAccess, ValueViewsTellNoValueFromEmpty) {
     XmlDocument document;
     document.LoadText("<a bare empty=\"\" v='x\"y' n=\"12\"/>");
