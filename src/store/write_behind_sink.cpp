@@ -26,7 +26,9 @@ WriteBehindSink::WriteBehindSink(XmlSink& inner, int fd, std::size_t bufferSize)
     }
 }
 
-WriteBehindSink::~WriteBehindSink() { Stop(); }
+WriteBehindSink::~WriteBehindSink() {
+    Stop();
+}
 
 bool WriteBehindSink::Write(const char* data, std::size_t size) {
     while (size > 0) {
