@@ -86,9 +86,7 @@ TEST(WriteBehindSink, StopsAtTheFirstFailureAndKeepsItsReason) {
         int reported;
     };
     const FailCase cases[] = {
-        {0, ENOSPC, ENOSPC},
-        {3, EDQUOT, EDQUOT},
-        {5, 0, EIO},  // a sink that says nothing still fails the save
+        {0, ENOSPC, ENOSPC}, {3, EDQUOT, EDQUOT}, {5, 0, EIO},  // a sink that says nothing still fails the save
     };
     constexpr std::size_t kBuffer = 16;
     const std::string text = Pattern(kBuffer * 40);
