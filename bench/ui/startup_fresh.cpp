@@ -10,7 +10,6 @@
 // and the peak resident memory. Starts the real program, whose search probes go out at once: it refuses to run
 // outside a network namespace that has nothing but loopback (run it under `unshare -n`).
 #include <fcntl.h>
-#include <net/if.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,25 +27,13 @@
 #include <vector>
 
 #include "common/generate_database.h"
+#include "common/only_loopback.h"
 #include "password/key_file.h"
 #include "password/password.h"
 
 namespace {
 
 constexpr const char* kPlaceholderCipher = "3f9a1c07b2e4d8a65c0e7f19b3d2a4c8";
-
-bool OnlyLoopback() {
-    struct if_nameindex* interfaces = if_nameindex();
-    if (interfaces == nullptr) {
-        return false;
-    }
-    bool onlyLoopback = true;
-    for (struct if_nameindex* i = interfaces; i->if_index != 0; ++i) {
-        onlyLoopback = onlyLoopback && std::strcmp(i->if_name, "lo") == 0;
-    }
-    if_freenameindex(interfaces);
-    return onlyLoopback;
-}
 
 long long NowNs() {
     timespec now{};
@@ -158,7 +145,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: startup_fresh VANTREL PROBE [rounds] [devices]\n");
         return 2;
     }
-    if (!OnlyLoopback()) {
+    if (!vantrel::bench::OnlyLoopback()) {
         std::fprintf(stderr, "startup_fresh: run under unshare -n (the program searches the network at once)\n");
         return 2;
     }
