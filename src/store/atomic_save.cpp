@@ -1,40 +1,34 @@
 #include "atomic_save.h"
 
-#include <fcntl.h>
+#include <cerrno>
+#include <new>
 
 #include "files/atomic_file.h"
-#include "files/content_hash.h"
+#include "write_behind_sink.h"
 
 namespace vantrel {
 namespace {
 
-// Starts the disk writes of every finished stretch while the rest is still being produced, so that the
-// final fsync waits for the last stretch only; hashes what passes.
-class WriteBehindSink : public XmlSink {
-public:
-    WriteBehindSink(XmlSink& inner, int fd) : inner_(inner), fd_(fd) {}
-    bool Write(const char* data, std::size_t size) override {
-        if (!inner_.Write(data, size)) {
-            return false;
-        }
-        hash_.Add(data, size);
-        written_ += static_cast<off_t>(size);
-        if (written_ - started_ >= kStretch) {
-            sync_file_range(fd_, started_, written_ - started_, SYNC_FILE_RANGE_WRITE);
-            started_ = written_;
-        }
-        return true;
+// Serialises node through a write-behind sink; on failure errno says why (EIO when nothing did).
+bool WriteNode(XmlSink& sink, int fd, XmlNodeRef node, std::uint64_t& hash) {
+    std::unique_ptr<WriteBehindSink> writeBehind;
+    try {
+        writeBehind = std::make_unique<WriteBehindSink>(sink, fd);
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return false;
     }
-    std::uint64_t Hash() const { return hash_.Value(); }
-
-private:
-    static constexpr off_t kStretch = 4 << 20;
-    XmlSink& inner_;
-    int fd_;
-    off_t written_ = 0;
-    off_t started_ = 0;
-    ContentHash hash_;
-};
+    bool serialised = XmlWrite(*writeBehind, node, XmlLayout::Indented, XmlLineEnd::CrLf);
+    if (!writeBehind->Finish()) {
+        return false;
+    }
+    if (!serialised) {
+        errno = EIO;  // the tree holds what cannot be written back as it reads
+        return false;
+    }
+    hash = writeBehind->Hash();
+    return true;
+}
 
 }  // namespace
 
@@ -46,10 +40,7 @@ SavedFile SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSin
         if (sink == nullptr) {
             return false;
         }
-        WriteBehindSink writeBehind(*sink, fd);
-        bool ok = XmlWrite(writeBehind, node, XmlLayout::Indented, XmlLineEnd::CrLf);
-        hash = writeBehind.Hash();
-        return ok;
+        return WriteNode(*sink, fd, node, hash);
     };
     AtomicWriteResult placed = WriteFileAtomically(path, Placement::Replace, write, like);
     SavedFile saved;

@@ -32,11 +32,74 @@ DeviceScanEntry DeviceScanCache::Describe(XmlNodeRef node) {
     return entry;
 }
 
-void DeviceScanCache::Build(XmlNodeRef section) {
+namespace {
+
+constexpr std::size_t kFieldCount = 5;
+
+void CountHash(std::unordered_map<std::uint64_t, std::uint32_t>& counts, std::uint64_t hash, int step) {
+    if (step > 0) {
+        ++counts[hash];
+        return;
+    }
+    auto found = counts.find(hash);
+    if (found != counts.end() && --found->second == 0) {
+        counts.erase(found);
+    }
+}
+
+}  // namespace
+
+void DeviceScanCache::Count(const DeviceScanEntry& entry, int step) {
+    CountHash(names_, entry.name, step);
+    CountHash(hosts_, entry.host, step);
+    for (std::size_t bit = 0; bit < kFieldCount; ++bit) {
+        if ((entry.present & (1u << bit)) == 0) {
+            lacking_[bit] += static_cast<std::uint32_t>(step);
+        }
+    }
+}
+
+void DeviceScanCache::Invalidate() {
+    valid_ = false;
     entries_.clear();
+    names_.clear();
+    hosts_.clear();
+    lacking_.fill(0);
+}
+
+void DeviceScanCache::Touch(DeviceScanEntry& entry, DeviceScanField field, const char* attribute) {
+    if ((entry.present & field) == 0) {
+        entry.node.Attribute(attribute);
+        entry.present |= field;
+        for (std::size_t bit = 0; bit < kFieldCount; ++bit) {
+            if (field == (1u << bit)) {
+                --lacking_[bit];
+            }
+        }
+    }
+}
+
+bool DeviceScanCache::WalkIsIdle(DeviceScanField field, std::uint64_t hash, std::uint8_t touched) const {
+    const auto& counts = field == kScanName ? names_ : hosts_;
+    if (counts.count(hash) != 0) {
+        return false;
+    }
+    for (std::size_t bit = 0; bit < kFieldCount; ++bit) {
+        if ((touched & (1u << bit)) != 0 && lacking_[bit] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void DeviceScanCache::Build(XmlNodeRef section) {
+    Invalidate();
     entries_.reserve(section.ChildCount() + 64);
+    names_.reserve(section.ChildCount() + 64);
+    hosts_.reserve(section.ChildCount() + 64);
     for (std::uint32_t i = 0; i < section.ChildCount(); ++i) {
         entries_.push_back(Describe(section.Child(i)));
+        Count(entries_.back(), 1);
     }
     section_ = section;
     valid_ = true;
@@ -55,6 +118,7 @@ void DeviceScanCache::BeforeRemoval(XmlNodeRef parent, std::uint32_t index) {
         return;
     }
     if (index < entries_.size() && entries_[index].node == top) {
+        Count(entries_[index], -1);
         entries_.erase(entries_.begin() + index);
     } else {
         Invalidate();
@@ -67,7 +131,13 @@ void DeviceScanCache::Append(XmlNodeRef section, XmlNodeRef child) {
         Invalidate();
         return;
     }
-    entries_.push_back(Describe(child));
+    try {
+        entries_.push_back(Describe(child));
+        Count(entries_.back(), 1);
+    } catch (...) {
+        Invalidate();  // half-counted entries would answer wrongly
+        throw;
+    }
 }
 
 }  // namespace vantrel

@@ -18,15 +18,6 @@ namespace {
 using schema::EntryType;
 constexpr std::uint32_t kDeviceRecordSize = sizeof(DeviceRecord);
 
-// Reading an attribute creates it; the scan entries remember which ones exist, so the same elements gain the
-// same empty attributes, in the same order, as a walk over the attribute lists would give them.
-void Touch(DeviceScanEntry& entry, DeviceScanField field, const char* name) {
-    if ((entry.present & field) == 0) {
-        entry.node.Attribute(name);
-        entry.present |= field;
-    }
-}
-
 }  // namespace
 
 XmlNodeRef XmlDeviceStore::Impl::FindDeviceChildByName(XmlNodeRef devices, const char* text) {
@@ -34,8 +25,12 @@ XmlNodeRef XmlDeviceStore::Impl::FindDeviceChildByName(XmlNodeRef devices, const
         return XmlNodeRef();
     }
     std::uint64_t hash = HashText(text);
-    for (DeviceScanEntry& entry : tree_.DeviceScan(devices)) {
-        Touch(entry, kScanName, schema::kName);
+    DeviceScanCache& scan = tree_.DeviceScan(devices);
+    if (scan.WalkIsIdle(kScanName, hash, kScanName)) {
+        return XmlNodeRef();
+    }
+    for (DeviceScanEntry& entry : scan.Entries()) {
+        scan.Touch(entry, kScanName, schema::kName);
         if (entry.name == hash && entry.node.FindAttribute(schema::kName).ValueIs(text)) {
             return entry.node;
         }
@@ -65,9 +60,13 @@ std::uint32_t XmlDeviceStore::Impl::FindDeviceByAddress(const char* host, std::u
         return 0;
     }
     std::uint64_t hostHash = HashText(host);
-    for (DeviceScanEntry& entry : tree_.DeviceScan(devices)) {
-        Touch(entry, kScanHost, schema::kHost);
-        Touch(entry, kScanPort, schema::kPort);
+    DeviceScanCache& scan = tree_.DeviceScan(devices);
+    if (scan.WalkIsIdle(kScanHost, hostHash, kScanHost | kScanPort)) {
+        return 0;
+    }
+    for (DeviceScanEntry& entry : scan.Entries()) {
+        scan.Touch(entry, kScanHost, schema::kHost);
+        scan.Touch(entry, kScanPort, schema::kPort);
         if (entry.host == hostHash && entry.port == port && entry.node.FindAttribute(schema::kHost).ValueIs(host)) {
             return entry.node.NameIs(schema::kDev) ? IdOf(entry.node) : 0;
         }
@@ -85,10 +84,14 @@ std::uint32_t XmlDeviceStore::Impl::FindDeviceByDdns(const char* host, const cha
     }
     std::uint64_t hostHash = HashText(host);
     std::uint64_t ddnsHostHash = HashText(ddnsHost);
-    for (DeviceScanEntry& entry : tree_.DeviceScan(devices)) {
-        Touch(entry, kScanHost, schema::kHost);
-        Touch(entry, kScanDdnsHost, schema::kDdnsHost);
-        Touch(entry, kScanDdnsPort, schema::kDdnsPort);
+    DeviceScanCache& scan = tree_.DeviceScan(devices);
+    if (scan.WalkIsIdle(kScanHost, hostHash, kScanHost | kScanDdnsHost | kScanDdnsPort)) {
+        return 0;
+    }
+    for (DeviceScanEntry& entry : scan.Entries()) {
+        scan.Touch(entry, kScanHost, schema::kHost);
+        scan.Touch(entry, kScanDdnsHost, schema::kDdnsHost);
+        scan.Touch(entry, kScanDdnsPort, schema::kDdnsPort);
         XmlNodeRef child = entry.node;
         if (entry.host == hostHash && entry.ddnsHost == ddnsHostHash && entry.ddnsPort == ddnsPort &&
             child.FindAttribute(schema::kHost).ValueIs(host) &&

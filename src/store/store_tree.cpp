@@ -233,11 +233,11 @@ void StoreTree::RemoveAllWithId(XmlNodeRef start, const std::string& idText) {
     }
 }
 
-std::vector<DeviceScanEntry>& StoreTree::DeviceScan(XmlNodeRef devices) {
+DeviceScanCache& StoreTree::DeviceScan(XmlNodeRef devices) {
     if (!scan_.IsValidFor(devices)) {
         scan_.Build(devices);
     }
-    return scan_.Entries();
+    return scan_;
 }
 
 }  // namespace vantrel

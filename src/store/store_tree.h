@@ -64,7 +64,7 @@ public:
     void RemoveAllWithId(XmlNodeRef start, const std::string& idText);
 
     // The hashed name/address attributes of the device section's children, built when out of date.
-    std::vector<DeviceScanEntry>& DeviceScan(XmlNodeRef devices);
+    DeviceScanCache& DeviceScan(XmlNodeRef devices);
     // Tells the scan cache that attribute values of existing elements changed.
     void ValuesChanged() { scan_.Invalidate(); }
     // Tells the scan cache that devices gained a new last child.

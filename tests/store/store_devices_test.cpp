@@ -395,6 +395,53 @@ TEST_F(StoreDevices, LookupsAddMissingAttributesOnlyUpToTheMatch) {
     EXPECT_EQ(store.FindDeviceByName(""), 1u);
 }
 
+TEST_F(StoreDevices, LookupsSeeEachOfRepeatedValuesUntilTheLastGoes) {
+    XmlDeviceStore& store = OpenWith(
+        "<DATAROOT><DEVINFO>"
+        "<DEV id=\"1\" name=\"A\" host=\"h\" port=\"1\" DDNSHost=\"d\" DDNSPort=\"2\"/>"
+        "<DEV id=\"2\" name=\"A\" host=\"h\" port=\"1\" DDNSHost=\"d\" DDNSPort=\"2\"/>"
+        "</DEVINFO></DATAROOT>");
+    struct Expected {
+        std::uint32_t removed;  // before the lookups; 0 removes nothing
+        std::uint32_t found;
+    };
+    for (Expected step : {Expected{0, 1}, Expected{1, 2}, Expected{2, 0}}) {
+        SCOPED_TRACE(step.removed);
+        if (step.removed != 0) {
+            ASSERT_EQ(store.RemoveDevice(step.removed, nullptr), 1);
+        }
+        EXPECT_EQ(store.FindDeviceByName("A"), step.found);
+        EXPECT_EQ(store.FindDeviceByAddress("h", 1), step.found);
+        EXPECT_EQ(store.FindDeviceByDdns("h", "d", 2), step.found);
+    }
+    // a device added after the lookups is found by each of them
+    std::uint32_t added = Add(MakeDevice("A", 0, "h", 1));
+    EXPECT_EQ(store.FindDeviceByName("A"), added);
+    EXPECT_EQ(store.FindDeviceByAddress("h", 1), added);
+    EXPECT_EQ(store.FindDeviceByAddress("h", 2), 0u);
+}
+
+TEST_F(StoreDevices, LookupsOfAbsentValuesStillAddWhatTheWalkWouldAdd) {
+    // every device has a name, so an absent name is answered at once; two lack host or port, so an absent
+    // address still walks them all once, and afterwards the same lookup changes nothing
+    XmlDeviceStore& store = OpenWith(
+        "<DATAROOT><DEVINFO><DEV id=\"1\" name=\"A\"/><DEV id=\"2\" name=\"B\" host=\"h\" port=\"5\"/>"
+        "<DEV id=\"3\" name=\"C\" port=\"5\"/></DEVINFO></DATAROOT>");
+    const std::string untouched = Text();
+    EXPECT_EQ(store.FindDeviceByName("Z"), 0u);
+    EXPECT_EQ(Text(), untouched);
+    const std::string walked =
+        "<DATAROOT>\n\t<DEVINFO>\n\t\t<DEV id=\"1\" name=\"A\" host=\"\" port=\"\"/>\n"
+        "\t\t<DEV id=\"2\" name=\"B\" host=\"h\" port=\"5\"/>\n\t\t<DEV id=\"3\" name=\"C\" port=\"5\" host=\"\"/>\n"
+        "\t</DEVINFO>\n</DATAROOT>\n";
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(store.FindDeviceByAddress("z", 5), 0u);
+        EXPECT_EQ(Text(), walked);
+    }
+    // the attributes the walk added are found as empty texts
+    EXPECT_EQ(store.FindDeviceByAddress("", 0), 1u);
+}
+
 TEST_F(StoreDevices, LookupsFollowEveryChange) {
     XmlDeviceStore& store = Open();
     std::uint32_t gate = Add(MakeDevice("Gate", 1, "10.0.0.1", 80));

@@ -1,0 +1,129 @@
+#include "write_behind_sink.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace vantrel {
+namespace {
+
+// Started disk writes of about this much at a time keep the final fsync short.
+constexpr off_t kSyncStretch = 4 << 20;
+
+}  // namespace
+
+WriteBehindSink::WriteBehindSink(XmlSink& inner, int fd, std::size_t bufferSize)
+    : inner_(inner), fd_(fd), capacity_(std::max<std::size_t>(bufferSize, 1)) {
+    filling_.reserve(capacity_);
+    writing_.reserve(capacity_);
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        // no thread to be had: the caller writes each buffer itself
+    }
+}
+
+WriteBehindSink::~WriteBehindSink() {
+    Stop();
+}
+
+bool WriteBehindSink::Write(const char* data, std::size_t size) {
+    while (size > 0) {
+        std::size_t room = capacity_ - filling_.size();
+        std::size_t part = std::min(room, size);
+        filling_.insert(filling_.end(), data, data + part);
+        data += part;
+        size -= part;
+        if (filling_.size() == capacity_ && !HandOver()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteBehindSink::HandOver() {
+    if (!thread_.joinable()) {
+        Drain(filling_);
+        filling_.clear();
+        return !failed_;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !handedOver_; });
+    if (failed_) {
+        return false;
+    }
+    filling_.swap(writing_);
+    handedOver_ = true;
+    lock.unlock();
+    changed_.notify_all();
+    filling_.clear();
+    return true;
+}
+
+void WriteBehindSink::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return handedOver_ || stopping_; });
+        if (!handedOver_) {
+            return;
+        }
+        lock.unlock();
+        Drain(writing_);
+        lock.lock();
+        handedOver_ = false;
+        changed_.notify_all();
+    }
+}
+
+// Runs on one thread at a time: the writer thread, or the caller when there is none.
+void WriteBehindSink::Drain(std::vector<char>& buffer) {
+    bool failedBefore;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failedBefore = failed_;
+    }
+    if (failedBefore || buffer.empty()) {
+        return;
+    }
+    errno = 0;
+    if (!inner_.Write(buffer.data(), buffer.size())) {
+        int error = errno != 0 ? errno : EIO;
+        std::lock_guard<std::mutex> lock(mutex_);
+        failed_ = true;
+        error_ = error;
+        return;
+    }
+    hash_.Add(buffer.data(), buffer.size());
+    written_ += static_cast<off_t>(buffer.size());
+    if (fd_ >= 0 && written_ - started_ >= kSyncStretch) {
+        sync_file_range(fd_, started_, written_ - started_, SYNC_FILE_RANGE_WRITE);
+        started_ = written_;
+    }
+}
+
+bool WriteBehindSink::Finish() {
+    bool handedOver = filling_.empty() || HandOver();
+    Stop();
+    if (!handedOver || failed_) {
+        errno = error_ != 0 ? error_ : EIO;
+        return false;
+    }
+    return true;
+}
+
+void WriteBehindSink::Stop() {
+    if (!thread_.joinable()) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+}  // namespace vantrel
