@@ -16,14 +16,6 @@
 namespace vantrel {
 namespace {
 
-std::set<std::string> Entries(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
 TEST(ScanDatabase, WhatTheStoreRefusesEndsTheScanAndChangesNothing) {
     NetnsLab lab;
     const std::string host = lab.AddNamespace("host");
@@ -49,13 +41,13 @@ TEST(ScanDatabase, WhatTheStoreRefusesEndsTheScanAndChangesNothing) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove_all(path);
         c.make();
-        const std::set<std::string> before = Entries(folder.Path());
+        const std::set<std::string> before = FolderEntries(folder.Path());
         std::string output;
         std::string errors;
         EXPECT_EQ(RunScan(host, {"--time", "0.2", "--database", c.given.empty() ? path : c.given}, output, errors), 1);
         EXPECT_EQ(errors.rfind("vantrel-scan: " + c.message, 0), 0u) << errors;
         EXPECT_EQ(output, "");
-        EXPECT_EQ(Entries(folder.Path()), before);
+        EXPECT_EQ(FolderEntries(folder.Path()), before);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "discovery/search_session.h"
 #include "netns_lab.h"
 #include "temp_folder.h"
+#include "wait_until.h"
 
 namespace vantrel {
 namespace {
@@ -146,7 +147,6 @@ TEST_F(OnvifSite, FloodFromOneHostDoesNotHideTheRealDevices) {
     SearchSession session(options);
     const auto start = Clock::now();
     ASSERT_TRUE(session.Start()) << session.Status().problem;
-    std::map<std::string, bool> real5;
     auto listed = [&] {
         int found = 0;
         for (const FoundRow& row : session.Rows()) {
@@ -154,16 +154,12 @@ TEST_F(OnvifSite, FloodFromOneHostDoesNotHideTheRealDevices) {
         }
         return found == 5;
     };
-    while (!listed() && Clock::now() - start < 5s) {
-        std::this_thread::sleep_for(5ms);
-    }
+    testing::WaitUntil(listed, 5s);
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     ASSERT_TRUE(listed()) << session.Status().listed;
     std::printf("the 5 real devices were listed %lld ms after the search began, under a flood of 20000\n",
                 static_cast<long long>(elapsed.count()));
-    while (session.Status().state == SearchState::kSearching && Clock::now() - start < 10s) {
-        std::this_thread::sleep_for(20ms);
-    }
+    testing::WaitUntil([&] { return session.Status().state != SearchState::kSearching; }, 10s);
     const SessionStatus status = session.Status();
     EXPECT_EQ(status.listed, 5u + kMaxDevicesPerSender);
     ASSERT_FALSE(status.droppedBySender.empty());

@@ -16,6 +16,7 @@
 #include "records/records.h"
 #include "store/device_store.h"
 #include "temp_folder.h"
+#include "wait_until.h"
 
 namespace vantrel {
 namespace {
@@ -24,14 +25,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 bool WaitForState(const SearchSession& session, SearchState state, std::chrono::milliseconds timeout) {
-    const auto end = Clock::now() + timeout;
-    while (session.Status().state != state) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
+    return testing::WaitUntil([&] { return session.Status().state == state; }, timeout);
 }
 
 std::map<std::string, FoundRow> ByAddress(const std::vector<FoundRow>& rows) {

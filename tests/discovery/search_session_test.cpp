@@ -21,6 +21,7 @@
 
 #include "discovery/search_protocol.h"
 #include "discovery/search_reply_builder.h"
+#include "wait_until.h"
 
 namespace vantrel {
 namespace {
@@ -34,17 +35,7 @@ std::uint32_t Ip(const std::string& text) {
     return address.s_addr;
 }
 
-template <typename Predicate>
-bool WaitUntil(Predicate done, std::chrono::milliseconds timeout) {
-    const auto end = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
+using testing::WaitUntil;
 
 // A device on loopback: counts the probes it receives and answers each through a script.
 class LoopbackDevice {

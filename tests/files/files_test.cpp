@@ -28,14 +28,6 @@ using namespace vantrel;
 
 namespace {
 
-std::set<std::string> Entries(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
 FileWriter Bytes(const std::string& text) {
     return [text](int fd) { return WriteAll(fd, text.data(), text.size()); };
 }
@@ -80,7 +72,7 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
                      target, Placement::Replace, [](int fd) { return WriteAll(fd, "ne", 2) && false; }, nullptr)
                      .Ok());
     EXPECT_EQ(ReadWholeFile(target), "old");
-    EXPECT_EQ(Entries(folder.Path()), std::set<std::string>{"Data.xml"}) << "the temporary file is gone";
+    EXPECT_EQ(FolderEntries(folder.Path()), std::set<std::string>{"Data.xml"}) << "the temporary file is gone";
 
     AtomicWriteResult placed = WriteFileAtomically(target, Placement::Replace, Bytes("new"), nullptr);
     ASSERT_TRUE(placed.Ok());
@@ -91,7 +83,7 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
     ASSERT_EQ(stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(info.st_ino, placed.info.st_ino);
-    EXPECT_EQ(Entries(folder.Path()), std::set<std::string>{"Data.xml"});
+    EXPECT_EQ(FolderEntries(folder.Path()), std::set<std::string>{"Data.xml"});
 
     EXPECT_FALSE(WriteFileAtomically(folder.Path() + "absent/Data.xml", Placement::Replace, Bytes("x"), nullptr).Ok());
     EXPECT_FALSE(std::filesystem::exists(folder.Path() + "absent"));
@@ -124,7 +116,7 @@ TEST(AtomicFile, FailureCarriesTheErrorOfTheStepThatFailed) {
         EXPECT_EQ(result.error, c.error) << c.what;
         EXPECT_FALSE(result.keptExisting) << c.what;
     }
-    EXPECT_TRUE(Entries(folder.Path()).empty()) << "no temporary file is left";
+    EXPECT_TRUE(FolderEntries(folder.Path()).empty()) << "no temporary file is left";
 }
 
 TEST(AtomicFile, KeepExistingNeverReplaces) {
@@ -137,7 +129,7 @@ TEST(AtomicFile, KeepExistingNeverReplaces) {
     ASSERT_TRUE(second.Ok()) << "finding the target there is no failure";
     EXPECT_TRUE(second.keptExisting);
     EXPECT_EQ(ReadWholeFile(target), "first");
-    EXPECT_EQ(Entries(folder.Path()), std::set<std::string>{"Data.key"});
+    EXPECT_EQ(FolderEntries(folder.Path()), std::set<std::string>{"Data.key"});
 }
 
 TEST(AtomicFile, TakesOwnerGroupAndModeOfTheFileItReplaces) {
@@ -186,7 +178,7 @@ TEST(AtomicFile, StaleTemporaryFilesOfTheTargetAloneAreRemoved) {
     if (asRoot) {
         left.insert(".Data.xml.tmp-abcdef");
     }
-    EXPECT_EQ(Entries(folder.Path()), left);
+    EXPECT_EQ(FolderEntries(folder.Path()), left);
     EXPECT_EQ(RemoveStaleTempFiles(folder.Path() + "absent/Data.xml"), 0u);
 }
 

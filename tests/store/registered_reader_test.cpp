@@ -21,14 +21,6 @@ namespace {
 
 using Device = std::tuple<std::string, std::uint32_t, std::string>;
 
-std::set<std::string> Entries(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
 RegisteredRead Read(const std::string& path, std::vector<Device>& devices) {
     return ReadRegisteredDevices(path, [&devices](std::string_view host, std::uint32_t port, std::string_view name) {
         devices.emplace_back(std::string(host), port, std::string(name));
@@ -91,13 +83,13 @@ TEST(RegisteredReader, RefusesWhatTheStoreRefusesAndChangesNothing) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove_all(path);
         c.make();
-        const std::set<std::string> before = Entries(folder.Path());
+        const std::set<std::string> before = FolderEntries(folder.Path());
         std::vector<Device> devices;
         RegisteredRead read = Read(c.given.empty() ? path : c.given, devices);
         EXPECT_FALSE(read.Read());
         EXPECT_EQ(read.problem.rfind(c.problem, 0), 0u) << read.problem;
         EXPECT_TRUE(devices.empty());
-        EXPECT_EQ(Entries(folder.Path()), before);
+        EXPECT_EQ(FolderEntries(folder.Path()), before);
     }
 }
 
