@@ -127,6 +127,17 @@ bool AskDetails(QWidget* parent, DeviceManagementDialog& dialog) {
     return false;
 }
 
+// Keeps the organization and user name for the next Add. A changed value is written when settings goes (the
+// file is replaced and synced to disk); values as they were leave the file alone, which spares that sync.
+void Remember(QSettings& settings, const DeviceDetails& details) {
+    if (settings.value(QStringLiteral("organization"), 0).toInt() != details.orgId) {
+        settings.setValue(QStringLiteral("organization"), details.orgId);
+    }
+    if (settings.value(QStringLiteral("userName")).toString() != details.userName) {
+        settings.setValue(QStringLiteral("userName"), details.userName);
+    }
+}
+
 RegistrationDetails ToRegistration(const DeviceDetails& details) {
     RegistrationDetails registration;
     registration.name = details.deviceName.toStdString();
@@ -176,8 +187,7 @@ void RunAddDeviceFlow(QWidget* parent, ProgramContext& context, const SelectedRo
     if (!AskDetails(parent, dialog) || !AgreedToKey(parent, *store)) {
         return;
     }
-    settings.setValue(QStringLiteral("organization"), dialog.Details().orgId);
-    settings.setValue(QStringLiteral("userName"), dialog.Details().userName);
+    Remember(settings, dialog.Details());
     RegistrationDetails details = ToRegistration(dialog.Details());
     RegistrationReport report = RegisterDevices(*catalogue, *store, details, rows);
     explicit_bzero(details.password.data(), details.password.size());

@@ -10,6 +10,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "camera_type_dialog.h"
@@ -362,6 +365,61 @@ private slots:
         QCOMPARE(organization, QStringLiteral("Harbour"));
         QCOMPARE(user, QStringLiteral("admin"));
         QCOMPARE(password, QString());
+    }
+
+    // Every write replaces the settings file and syncs it to disk, so an Add that keeps the details as they were
+    // leaves the file alone; a changed organization or user name is still kept for the next Add.
+    void rememberedDetails_settingsFileWrittenOnlyWhenTheyChange() {
+        QTemporaryDir config;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+        auto restore = qScopeGuard([] {
+            QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                               QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+        });
+        const QString file = QSettings(QStringLiteral("Vantrel"), QStringLiteral("Vantrel")).fileName();
+        QVERIFY(file.startsWith(config.path()));
+        const auto harbour =
+            static_cast<std::int32_t>(folder->Context().Store()->FindOrganizationByName(north, "Harbour"));
+        struct Add {
+            const char* address;
+            const char* user;
+            const char* organization;
+            bool written;
+        };
+        const Add adds[] = {{"10.0.1.1", "admin", "", true},
+                            {"10.0.1.2", "admin", "", false},
+                            {"10.0.1.3", "admin", "Harbour", true},
+                            {"10.0.1.4", "operator", "Harbour", true},
+                            {"10.0.1.5", "operator", "Harbour", false}};
+        for (const Add& add : adds) {
+            struct stat before {};
+            bool existed = ::stat(QFile::encodeName(file).constData(), &before) == 0;
+            MessageLog log;
+            Details details;
+            details.name = QString::fromLatin1(add.address);
+            details.user = QString::fromLatin1(add.user);
+            details.organization = QString::fromLatin1(add.organization);
+            AnswerDialog(details);
+            Run(Rows({{add.address, "80"}}));
+            QCOMPARE(log.Texts(), QStringList{QStringLiteral("1 device was registered.")});
+            struct stat after {};
+            QVERIFY(::stat(QFile::encodeName(file).constData(), &after) == 0);
+            bool same = existed && after.st_ino == before.st_ino && after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+                        after.st_mtim.tv_nsec == before.st_mtim.tv_nsec && after.st_size == before.st_size;
+            QVERIFY2(same != add.written, add.address);
+        }
+        QSettings stored(file, QSettings::IniFormat);
+        QStringList users;
+        QList<int> organizations;
+        for (const QString& key : stored.allKeys()) {
+            if (key.endsWith(QStringLiteral("/userName"))) {
+                users << stored.value(key).toString();
+            } else if (key.endsWith(QStringLiteral("/organization"))) {
+                organizations << stored.value(key).toInt();
+            }
+        }
+        QCOMPARE(users, QStringList{QStringLiteral("operator")});
+        QCOMPARE(organizations, QList<int>{harbour});
     }
 
     void emptyPassword_askedOnce_noReturnsToTheDialog() {
