@@ -23,6 +23,7 @@
 #include "files/file_paths.h"
 #include "files/file_read.h"
 #include "temp_folder.h"
+#include "wait_until.h"
 
 using namespace vantrel;
 
@@ -87,6 +88,37 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
 
     EXPECT_FALSE(WriteFileAtomically(folder.Path() + "absent/Data.xml", Placement::Replace, Bytes("x"), nullptr).Ok());
     EXPECT_FALSE(std::filesystem::exists(folder.Path() + "absent"));
+}
+
+std::size_t OpenDescriptors() {
+    return FolderEntries("/proc/self/fd/").size();
+}
+
+// A large file that is replaced is let go of in the background: what is in place is always the new file, and
+// nothing stays open once that is done, whether the rename succeeds or not.
+TEST(AtomicFile, LargeReplacedFileLetGoWithoutADescriptorLeft) {
+    TempFolder folder;
+    std::string target = folder.Path() + "Data.xml";
+    const std::string large(3 << 20, 'x');
+    WriteWholeFile(target, large);
+    std::size_t open = OpenDescriptors();
+    for (int round = 0; round < 5; ++round) {
+        std::string next = std::string(large.size() - round, static_cast<char>('a' + round));
+        ASSERT_TRUE(WriteFileAtomically(target, Placement::Replace, Bytes(next), nullptr).Ok()) << round;
+        EXPECT_EQ(ReadWholeFile(target), next) << round;
+    }
+    EXPECT_EQ(FolderEntries(folder.Path()), std::set<std::string>{"Data.xml"});
+    EXPECT_TRUE(vantrel::testing::WaitUntil([&] { return OpenDescriptors() == open; }, std::chrono::seconds(10)));
+
+    // a rename that fails (a file cannot take a folder's name) keeps the folder and closes what it opened
+    std::string folderTarget = folder.Path() + "Taken";
+    ASSERT_EQ(mkdir(folderTarget.c_str(), 0700), 0);
+    WriteWholeFile(folderTarget + "/inside", large);
+    AtomicWriteResult refused = WriteFileAtomically(folderTarget, Placement::Replace, Bytes(large), nullptr);
+    EXPECT_FALSE(refused.Ok());
+    EXPECT_EQ(refused.error, EISDIR);
+    EXPECT_EQ(ReadWholeFile(folderTarget + "/inside"), large);
+    EXPECT_EQ(OpenDescriptors(), open);
 }
 
 // The callers put the error number in the operator's message: a failure never reads as errno 0 ("Success").
