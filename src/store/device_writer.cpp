@@ -92,9 +92,17 @@ std::string EntryName(const std::string& deviceName, schema::EntryType type, std
 
 void AddChannelEntries(StoreTree& tree, XmlNodeRef device, const std::string& deviceName, std::uint32_t first,
                        std::uint32_t last) {
+    // a device without entries can only meet the ones made here, each of another type and channel (below 256,
+    // where the 8-bit comparison would start to repeat): no need to look for each among those before it
+    const bool fresh = device.ChildCount() == 0 && last <= 256;
     for (std::uint32_t channel = first; channel < last; ++channel) {
         for (schema::EntryType type : {schema::EntryType::Video, schema::EntryType::Alarm}) {
-            tree.CreateEntry(device, type, channel, EntryName(deviceName, type, channel + 1));
+            std::string name = EntryName(deviceName, type, channel + 1);
+            if (fresh) {
+                tree.AppendEntry(device, type, channel, name);
+            } else {
+                tree.CreateEntry(device, type, channel, name);
+            }
         }
     }
 }

@@ -138,6 +138,11 @@ XmlNodeRef StoreTree::CreateEntry(XmlNodeRef device, schema::EntryType type, std
     if (FindEntry(device, type, channel).IsValid()) {
         return XmlNodeRef();
     }
+    return AppendEntry(device, type, channel, name);
+}
+
+XmlNodeRef StoreTree::AppendEntry(XmlNodeRef device, schema::EntryType type, std::uint32_t channel,
+                                  const std::string& name) {
     XmlNodeRef entry = NewElement(device, schema::kDev);
     if (!entry.IsValid()) {
         return XmlNodeRef();

@@ -54,6 +54,8 @@ public:
     // Creates that entry (type, name, channel, empty desc) unless it exists; empty when it exists or cannot be
     // created.
     XmlNodeRef CreateEntry(XmlNodeRef device, schema::EntryType type, std::uint32_t channel, const std::string& name);
+    // Creates that entry without looking for it first; empty when it cannot be created.
+    XmlNodeRef AppendEntry(XmlNodeRef device, schema::EntryType type, std::uint32_t channel, const std::string& name);
 
     // Removes the first element below start (preorder, at most depthLimit levels further down when not -1)
     // named elementName (any name when null) whose attribute equals value. With protectParents a match that
