@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace vantrel {
 namespace {
@@ -17,8 +18,8 @@ constexpr off_t kSyncStretch = 4 << 20;
 
 WriteBehindSink::WriteBehindSink(XmlSink& inner, int fd, std::size_t bufferSize)
     : inner_(inner), fd_(fd), capacity_(std::max<std::size_t>(bufferSize, 1)) {
-    filling_.reserve(capacity_);
-    writing_.reserve(capacity_);
+    filling_.bytes.reset(new char[capacity_]);
+    writing_.bytes.reset(new char[capacity_]);
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
@@ -30,14 +31,29 @@ WriteBehindSink::~WriteBehindSink() {
     Stop();
 }
 
+char* WriteBehindSink::Lend(std::size_t atLeast, std::size_t& size) {
+    size = 0;
+    if (filling_.size > 0 || capacity_ < atLeast) {
+        return nullptr;
+    }
+    lent_ = true;
+    size = capacity_;
+    return filling_.bytes.get();
+}
+
 bool WriteBehindSink::Write(const char* data, std::size_t size) {
+    if (std::exchange(lent_, false) && data == filling_.bytes.get()) {
+        // filled in place: handed over as it stands
+        filling_.size = std::min(size, capacity_);
+        return filling_.size == 0 || HandOver();
+    }
     while (size > 0) {
-        std::size_t room = capacity_ - filling_.size();
-        std::size_t part = std::min(room, size);
-        filling_.insert(filling_.end(), data, data + part);
+        std::size_t part = std::min(capacity_ - filling_.size, size);
+        std::memcpy(filling_.bytes.get() + filling_.size, data, part);
+        filling_.size += part;
         data += part;
         size -= part;
-        if (filling_.size() == capacity_ && !HandOver()) {
+        if (filling_.size == capacity_ && !HandOver()) {
             return false;
         }
     }
@@ -47,7 +63,7 @@ bool WriteBehindSink::Write(const char* data, std::size_t size) {
 bool WriteBehindSink::HandOver() {
     if (!thread_.joinable()) {
         Drain(filling_);
-        filling_.clear();
+        filling_.size = 0;
         return !failed_;
     }
     std::unique_lock<std::mutex> lock(mutex_);
@@ -55,11 +71,11 @@ bool WriteBehindSink::HandOver() {
     if (failed_) {
         return false;
     }
-    filling_.swap(writing_);
+    std::swap(filling_, writing_);
     handedOver_ = true;
     lock.unlock();
     changed_.notify_all();
-    filling_.clear();
+    filling_.size = 0;
     return true;
 }
 
@@ -79,25 +95,25 @@ void WriteBehindSink::Run() {
 }
 
 // Runs on one thread at a time: the writer thread, or the caller when there is none.
-void WriteBehindSink::Drain(std::vector<char>& buffer) {
+void WriteBehindSink::Drain(Buffer& buffer) {
     bool failedBefore;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         failedBefore = failed_;
     }
-    if (failedBefore || buffer.empty()) {
+    if (failedBefore || buffer.size == 0) {
         return;
     }
     errno = 0;
-    if (!inner_.Write(buffer.data(), buffer.size())) {
+    if (!inner_.Write(buffer.bytes.get(), buffer.size)) {
         int error = errno != 0 ? errno : EIO;
         std::lock_guard<std::mutex> lock(mutex_);
         failed_ = true;
         error_ = error;
         return;
     }
-    hash_.Add(buffer.data(), buffer.size());
-    written_ += static_cast<off_t>(buffer.size());
+    hash_.Add(buffer.bytes.get(), buffer.size);
+    written_ += static_cast<off_t>(buffer.size);
     if (fd_ >= 0 && written_ - started_ >= kSyncStretch) {
         sync_file_range(fd_, started_, written_ - started_, SYNC_FILE_RANGE_WRITE);
         started_ = written_;
@@ -105,7 +121,7 @@ void WriteBehindSink::Drain(std::vector<char>& buffer) {
 }
 
 bool WriteBehindSink::Finish() {
-    bool handedOver = filling_.empty() || HandOver();
+    bool handedOver = filling_.size == 0 || HandOver();
     Stop();
     if (!handedOver || failed_) {
         errno = error_ != 0 ? error_ : EIO;

@@ -9,9 +9,9 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "files/content_hash.h"
 #include "xml/xml_writer.h"
@@ -28,6 +28,8 @@ public:
 
     // False once the inner sink has failed; nothing reaches it after its first failure.
     bool Write(const char* data, std::size_t size) override;
+    // The buffer being filled, when it is empty: a writer that fills it in place spares the copy into it.
+    char* Lend(std::size_t atLeast, std::size_t& size) override;
     // Hands over what is left and waits for the writer thread. False when any write failed; errno is then
     // the one the inner sink left at its failure (EIO when it left none).
     bool Finish();
@@ -37,16 +39,22 @@ public:
     static constexpr std::size_t kDefaultBufferSize = 1 << 20;
 
 private:
+    struct Buffer {
+        std::unique_ptr<char[]> bytes;
+        std::size_t size = 0;
+    };
+
     bool HandOver();
     void Run();
-    void Drain(std::vector<char>& buffer);
+    void Drain(Buffer& buffer);
     void Stop();
 
     XmlSink& inner_;
     int fd_;
     std::size_t capacity_;
-    std::vector<char> filling_;  // the caller's
-    std::vector<char> writing_;  // the writer thread's while handedOver_
+    Buffer filling_;     // the caller's
+    Buffer writing_;     // the writer thread's while handedOver_
+    bool lent_ = false;  // filling_ is lent out
     ContentHash hash_;
     off_t written_ = 0;  // touched only by whoever writes (the thread, or the caller when there is none)
     off_t started_ = 0;

@@ -140,21 +140,20 @@ bool StartsReference(const char* p, const char* end) {
     return p > start && p < end && *p == ';';
 }
 
-// Collects the output in a buffer and hands it to the sink in large pieces. Callers that know the size of
-// a whole piece ask for Room once and copy without further checks.
+// Collects the output in a buffer and hands it to the sink in large pieces: room the sink lends, or a buffer of
+// its own. Callers that know the size of a whole piece ask for Room once and copy without further checks.
 class Output {
 public:
-    explicit Output(XmlSink& sink)
-        : sink_(sink), buffer_(new char[kBufferSize]), cursor_(buffer_.get()), limit_(cursor_ + kBufferSize) {}
+    explicit Output(XmlSink& sink) : sink_(sink) { TakeRoom(); }
 
     bool Ok() const { return ok_; }
     // Stops the output: nothing more reaches the sink, not even what is buffered.
     void Fail() {
-        cursor_ = buffer_.get();
+        cursor_ = begin_;
         ok_ = false;
     }
 
-    // Where size bytes can be written before Commit; null when size is larger than the whole buffer.
+    // Where size bytes can be written before Commit; null when size is larger than a whole buffer.
     char* Room(std::size_t size) {
         if (size <= static_cast<std::size_t>(limit_ - cursor_))
             return cursor_;
@@ -177,10 +176,8 @@ public:
         *cursor_++ = c;
     }
     void Flush() {
-        char* begin = buffer_.get();
-        if (ok_ && cursor_ > begin)
-            ok_ = sink_.Write(begin, static_cast<std::size_t>(cursor_ - begin));
-        cursor_ = begin;
+        HandBack();
+        TakeRoom();
     }
 
 private:
@@ -190,14 +187,40 @@ private:
             std::memcpy(cursor_, data, size);
             cursor_ += size;
         } else if (ok_) {
+            HandBack();
             ok_ = sink_.Write(data, size);
+            TakeRoom();
         }
+    }
+    // What is buffered goes to the sink, and lent room goes back with it.
+    void HandBack() {
+        std::size_t used = static_cast<std::size_t>(cursor_ - begin_);
+        if (ok_ && (used > 0 || lent_))
+            ok_ = sink_.Write(begin_, used);
+        lent_ = false;
+        cursor_ = begin_;
+    }
+    // Lent room when the sink has some (and the output still goes on), else the buffer of our own.
+    void TakeRoom() {
+        std::size_t size = 0;
+        char* room = ok_ ? sink_.Lend(kBufferSize, size) : nullptr;
+        lent_ = room != nullptr && size >= kBufferSize;
+        if (!lent_) {
+            if (own_ == nullptr)
+                own_.reset(new char[kBufferSize]);
+            room = own_.get();
+            size = kBufferSize;
+        }
+        begin_ = cursor_ = room;
+        limit_ = room + size;
     }
 
     XmlSink& sink_;
-    std::unique_ptr<char[]> buffer_;
-    char* cursor_;
-    char* limit_;
+    std::unique_ptr<char[]> own_;
+    char* begin_ = nullptr;
+    char* cursor_ = nullptr;
+    char* limit_ = nullptr;
+    bool lent_ = false;
     bool ok_ = true;
 };
 

@@ -5,8 +5,10 @@
 #include <sys/resource.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "atomic_save.h"
 #include "files/content_hash.h"
@@ -77,6 +79,59 @@ TEST(WriteBehindSink, PassesEveryByteInOrderAndHashesThem) {
         EXPECT_EQ(inner.Taken(), text);
         EXPECT_EQ(sink.Hash(), ContentHash::Of(text.data(), text.size()));
     }
+}
+
+// A writer that fills the lent buffer in place and one that hands its bytes over give the inner sink the same
+// bytes in the same order; the buffer is lent only while empty and large enough.
+TEST(WriteBehindSink, BufferFilledInPlaceArrivesAsIfCopied) {
+    struct Step {
+        std::size_t size;
+        bool inPlace;
+    };
+    struct LendCase {
+        const char* what;
+        std::size_t buffer;
+        std::vector<Step> steps;
+    };
+    const LendCase cases[] = {
+        {"whole buffers in place", 64, {{64, true}, {64, true}, {64, true}}},
+        {"part-filled buffers in place", 64, {{10, true}, {63, true}, {1, true}}},
+        {"room handed back empty", 64, {{0, true}, {20, true}, {0, true}}},
+        {"copies and in place mixed", 64, {{30, false}, {50, true}, {100, false}, {28, false}, {64, true}, {5, false}}},
+        {"one-byte buffers", 1, {{1, true}, {3, false}, {1, true}}},
+    };
+    for (const LendCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingSink inner(kNeverFails, 0);
+        WriteBehindSink sink(inner, -1, c.buffer);
+        std::string expected;
+        for (const Step& step : c.steps) {
+            std::string piece = Pattern(expected.size() + step.size).substr(expected.size());
+            std::size_t lentSize = 0;
+            char* lent = step.inPlace ? sink.Lend(step.size, lentSize) : nullptr;
+            if (lent != nullptr) {
+                ASSERT_GE(lentSize, step.size);
+                std::memcpy(lent, piece.data(), piece.size());
+                ASSERT_TRUE(sink.Write(lent, piece.size()));
+            } else {
+                ASSERT_TRUE(sink.Write(piece.data(), piece.size()));
+            }
+            expected += piece;
+        }
+        ASSERT_TRUE(sink.Finish());
+        EXPECT_EQ(inner.Taken(), expected);
+        EXPECT_EQ(sink.Hash(), ContentHash::Of(expected.data(), expected.size()));
+    }
+    // what is being filled by copies is never lent, nor a buffer smaller than asked for
+    RecordingSink inner(kNeverFails, 0);
+    WriteBehindSink sink(inner, -1, 64);
+    std::size_t size = 1;
+    EXPECT_EQ(sink.Lend(65, size), nullptr);
+    EXPECT_EQ(size, 0u);
+    ASSERT_TRUE(sink.Write("abc", 3));
+    EXPECT_EQ(sink.Lend(1, size), nullptr);
+    ASSERT_TRUE(sink.Finish());
+    EXPECT_EQ(inner.Taken(), "abc");
 }
 
 TEST(WriteBehindSink, StopsAtTheFirstFailureAndKeepsItsReason) {

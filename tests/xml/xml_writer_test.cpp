@@ -283,5 +283,90 @@ TEST(XmlWrite, WriteErrorsReachTheCaller) {
     ::close(fd);
 }
 
+// Lends a room of its own on the turns it is told to, and keeps what it takes. It checks the lending rules: lent
+// room comes back as the data of the very next Write, no larger than lent.
+class LendingSink : public XmlSink {
+public:
+    LendingSink(std::size_t roomSize, std::uint32_t lendEvery) : room_(roomSize, '\0'), lendEvery_(lendEvery) {}
+    char* Lend(std::size_t atLeast, std::size_t& size) override {
+        size = 0;
+        if (lent_ || ++asked_ % lendEvery_ != 0 || room_.size() < atLeast)
+            return nullptr;
+        lent_ = true;
+        size = room_.size();
+        return room_.data();
+    }
+    bool Write(const char* data, std::size_t size) override {
+        if (lent_ && (data != room_.data() || size > room_.size()))
+            broken = true;
+        if (data == room_.data() && !lent_)
+            broken = true;
+        lent_ = false;
+        taken.append(data, size);
+        ++writes;
+        return writes < failAtWrite;
+    }
+    std::string taken;
+    std::size_t writes = 0;
+    std::size_t failAtWrite = SIZE_MAX;
+    bool broken = false;
+
+private:
+    std::string room_;
+    std::uint32_t lendEvery_;
+    std::uint32_t asked_ = 0;
+    bool lent_ = false;
+};
+
+// Whether the writer fills lent room or its own buffer, the sink receives the same bytes: across many buffers,
+// with a text larger than any buffer (handed over directly), with the sink lending only now and then, and up
+// to where a write fails.
+TEST(XmlWrite, LentRoomGivesTheSameBytes) {
+    XmlDocument database;
+    database.LoadText(test::GenerateDatabaseText({400, 16, 2}));
+    XmlDocument largeText;
+    largeText.LoadText("<a><b x=\"1\"/><c>" + std::string(300 * 1024, 't') + "</c><b y=\"2\"/></a>");
+    XmlDocument bothQuotes;
+    bothQuotes.LoadText(test::GenerateDatabaseText({400, 16, 2}));
+    // on the last device, so that many buffers have gone before the writer stops
+    XmlNodeRef late = bothQuotes.Root().Child(0);
+    while (late.ChildCount() > 0) late = late.Child(late.ChildCount() - 1);
+    ASSERT_TRUE(late.AddAttribute("q", "\"'").IsValid());
+    struct Case {
+        const char* what;
+        const XmlDocument& document;
+        std::size_t room;
+        std::uint32_t lendEvery;
+        std::size_t failAtWrite;
+    };
+    const Case cases[] = {
+        {"database, always lent", database, 128 * 1024, 1, SIZE_MAX},
+        {"database, larger room", database, 1 << 20, 1, SIZE_MAX},
+        {"database, lent every third turn", database, 128 * 1024, 3, SIZE_MAX},
+        {"room too small to take", database, 1000, 1, SIZE_MAX},
+        {"text larger than a buffer", largeText, 128 * 1024, 1, SIZE_MAX},
+        {"text larger than a buffer, lent now and then", largeText, 128 * 1024, 2, SIZE_MAX},
+        {"value with both quotes", bothQuotes, 128 * 1024, 1, SIZE_MAX},
+        {"sink fails on its fourth write", database, 128 * 1024, 1, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LendingSink lending(c.room, c.lendEvery);
+        lending.failAtWrite = c.failAtWrite;
+        bool written = XmlWrite(lending, c.document.Root(), XmlLayout::Indented);
+        EXPECT_FALSE(lending.broken);
+        std::string expected = XmlWriteToString(c.document.Root(), XmlLayout::Indented);
+        if (c.failAtWrite != SIZE_MAX) {
+            EXPECT_FALSE(written);
+            EXPECT_EQ(lending.writes, c.failAtWrite);
+            ASSERT_LE(lending.taken.size(), expected.size());
+            expected.resize(lending.taken.size());
+        } else {
+            EXPECT_EQ(written, &c.document != &bothQuotes);
+        }
+        EXPECT_EQ(lending.taken, expected);
+    }
+}
+
 }  // namespace
 }  // namespace vantrel

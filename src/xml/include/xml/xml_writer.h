@@ -44,6 +44,15 @@ public:
     virtual ~XmlSink() = default;
     // False when the bytes could not be taken; the writer then stops.
     virtual bool Write(const char* data, std::size_t size) = 0;
+    // A sink that would copy what Write hands it may lend room of its own instead (at least atLeast bytes; size
+    // gets how many), which spares that copy. The writer fills it and hands it back as the data of its next
+    // Write, with the bytes it filled (possibly none), and does not touch it after that; a writer that stops
+    // after a failure may never hand it back. Null, the default: the writer uses a buffer of its own.
+    virtual char* Lend(std::size_t atLeast, std::size_t& size) {
+        (void)atLeast;
+        size = 0;
+        return nullptr;
+    }
 };
 
 // Appends to a string.
