@@ -8,12 +8,47 @@
 
 namespace vantrel::reference {
 
+namespace {
+
+// Lends room of the writer's own buffer size (as the save's sink does), keeps what comes back, and notes any
+// hand-back that breaks the lending rules.
+class LendingStringSink : public XmlSink {
+public:
+    explicit LendingStringSink(std::string& out) : out_(out), room_(kRoom, '\0') {}
+    char* Lend(std::size_t atLeast, std::size_t& size) override {
+        size = lent_ || atLeast > kRoom ? 0 : kRoom;
+        lent_ = size > 0;
+        return lent_ ? &room_[0] : nullptr;
+    }
+    bool Write(const char* data, std::size_t size) override {
+        broken_ = broken_ || (lent_ ? data != room_.data() || size > kRoom : data == room_.data());
+        lent_ = false;
+        out_.append(data, size);
+        return true;
+    }
+    bool Broken() const { return broken_; }
+
+private:
+    static constexpr std::size_t kRoom = 128 * 1024;
+    std::string& out_;
+    std::string room_;
+    bool lent_ = false;
+    bool broken_ = false;
+};
+
+}  // namespace
+
 bool SameBytesWritten(XmlNodeRef node, const char** what) {
     for (XmlLayout layout : {XmlLayout::Indented, XmlLayout::Compact}) {
         for (XmlLineEnd lineEnd : {XmlLineEnd::CrLf, XmlLineEnd::Lf}) {
-            std::string fast, reference;
+            std::string fast, reference, inPlace;
             XmlStringSink sink(fast);
             bool fastOk = XmlWrite(sink, node, layout, lineEnd);
+            LendingStringSink lending(inPlace);
+            if (XmlWrite(lending, node, layout, lineEnd) != fastOk || inPlace != fast || lending.Broken()) {
+                *what = "the writer filling lent room wrote otherwise than into its own buffer";
+                return false;
+            }
             bool referenceOk = false;
             reference = XmlWriteToStringReference(node, layout, lineEnd, &referenceOk);
             if (fastOk != referenceOk) {
