@@ -49,18 +49,23 @@ TEST(ContentHash, SameBytesSameValueHoweverSplit) {
         text += static_cast<char>(i * 7);
     }
     std::uint64_t whole = ContentHash::Of(text.data(), text.size());
-    for (std::size_t step : {1u, 3u, 31u, 32u, 33u, 500u}) {
+    for (std::size_t step : {1u, 3u, 31u, 32u, 33u, 63u, 64u, 65u, 500u}) {
         ContentHash pieces;
         for (std::size_t at = 0; at < text.size(); at += step) {
             pieces.Add(text.data() + at, std::min(step, text.size() - at));
         }
         EXPECT_EQ(pieces.Value(), whole) << step;
     }
-    for (std::size_t at : {0u, 31u, 32u, 999u}) {
-        std::string changed = text;
-        changed[at] ^= 1;
-        EXPECT_NE(ContentHash::Of(changed.data(), changed.size()), whole) << at;
+    for (std::size_t at : {0u, 7u, 8u, 15u, 16u, 31u, 32u, 63u, 64u, 999u}) {
+        for (int bit = 0; bit < 8; ++bit) {
+            std::string changed = text;
+            changed[at] ^= static_cast<char>(1 << bit);
+            EXPECT_NE(ContentHash::Of(changed.data(), changed.size()), whole) << at << " " << bit;
+        }
     }
+    // two blocks that trade places, and a change in an early block that a later one must carry on
+    std::string swapped = text.substr(64, 64) + text.substr(0, 64) + text.substr(128);
+    EXPECT_NE(ContentHash::Of(swapped.data(), swapped.size()), whole);
     EXPECT_NE(ContentHash::Of(text.data(), 999), whole) << "a cut tail";
     EXPECT_NE(ContentHash::Of("", 0), ContentHash::Of("\0", 1));
 }

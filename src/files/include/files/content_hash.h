@@ -25,7 +25,7 @@ private:
 
     std::uint64_t lanes_[4] = {0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull,
                                0x082EFA98EC4E6C89ull};
-    unsigned char stash_[32] = {};
+    unsigned char stash_[64] = {};  // a block of Mix, while incomplete
     std::size_t stashed_ = 0;
     std::uint64_t total_ = 0;
 };
