@@ -145,10 +145,9 @@ double PrintTable(int devices, const std::array<std::vector<Sample>, 3>& results
     std::vector<double> ratios;
     for (std::size_t round = 0; round < results[1].size(); ++round)
         ratios.push_back(results[1][round].Cpu() / results[2][round].Cpu());
-    std::printf(
-        "%-4s %8d ratio vantrel/pugixml: median %.2f, slowest %.2f (%s); median of the rounds' ratios %.2f\n",
-        thpOff ? "off" : "sys", devices, median[1] / median[2], slowest[1] / slowest[2],
-        slowest[1] < slowest[2] ? "slowest load faster" : "SLOWEST LOAD NOT FASTER", Quantile(ratios, 0.5));
+    std::printf("%-4s %8d ratio vantrel/pugixml: median %.2f, slowest %.2f (%s); median of the rounds' ratios %.2f\n",
+                thpOff ? "off" : "sys", devices, median[1] / median[2], slowest[1] / slowest[2],
+                slowest[1] < slowest[2] ? "slowest load faster" : "SLOWEST LOAD NOT FASTER", Quantile(ratios, 0.5));
     std::fflush(stdout);
     return median[1];
 }
