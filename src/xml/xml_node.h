@@ -28,6 +28,14 @@ struct XmlAttribute {
     std::uint32_t valueBorrowed : 1;
 
     XmlAttribute() : nameAt(kXmlNoName), nameBorrowed(1), valueLength(0), valueBorrowed(1) {}
+    // An attribute whose name and value are both spans of the text.
+    static XmlAttribute Borrowed(std::uint32_t nameAt, std::uint32_t valueAt, std::uint32_t valueLength) {
+        XmlAttribute attribute;
+        attribute.nameAt = nameAt;
+        attribute.valueAt = valueAt;
+        attribute.valueLength = valueLength;
+        return attribute;
+    }
 };
 static_assert(sizeof(XmlAttribute) == 12, "one attribute record in 12 bytes");
 

@@ -66,6 +66,23 @@ inline char* FindValueStop(char* p, char quote) {
 }
 #endif
 
+// FindValueStop for a value in double quotes that is most likely short: the first bytes are looked at one by one,
+// so that the byte found is already at hand, and only a long value is handed to the block scan.
+inline char* FindShortValueStop(char* p) {
+    const unsigned char* stops = kDoubleQuoted.table;
+    for (int i = 0; i < 16; i += 4, p += 4) {
+        if (stops[static_cast<unsigned char>(p[0])] != 0)
+            return p;
+        if (stops[static_cast<unsigned char>(p[1])] != 0)
+            return p + 1;
+        if (stops[static_cast<unsigned char>(p[2])] != 0)
+            return p + 2;
+        if (stops[static_cast<unsigned char>(p[3])] != 0)
+            return p + 3;
+    }
+    return FindValueStop(p, '"');
+}
+
 // Position of what at or after p, or null when the text ends first.
 inline char* FindText(char* p, const char* what) {
     return std::strstr(p, what);
@@ -120,6 +137,7 @@ public:
           base_(parent->arena->text),
           step_(growthStep),
           options_(options),
+          trimValues_((options & XmlParseOptions::TrimAttributeValues) != 0),
           doctypeDepth_(doctypeDepth),
           inSubset_(doctypeDepth > 0),
           document_(parent->kind == XmlNodeKind::Document && parent->parent == parent ? parent : nullptr),
@@ -343,6 +361,7 @@ private:
     State TagBody(char*& p, XmlNode* node);
     // the steps of a start tag run once per attribute of the file: kept inline in TagBody
     VANTREL_XML_INLINE State Attributes(char*& cursor, const TagInfo& tag);
+    VANTREL_XML_INLINE bool PlainAttribute(char*& p, XmlAttribute& slot);
     VANTREL_XML_INLINE State Attribute(char*& p, const TagInfo& tag, XmlAttribute& attribute);
     VANTREL_XML_INLINE char* QuotedValue(char* p, XmlAttribute* attribute);
     VANTREL_XML_INLINE State AfterValue(char*& p, const TagInfo& tag);
@@ -361,6 +380,7 @@ private:
     const char* base_;  // the text attribute spans are offsets into
     std::uint32_t step_;
     std::uint32_t options_;
+    bool trimValues_;
     int doctypeDepth_;
     bool inSubset_;
     XmlNode* document_;  // the Document root when a whole document is parsed, else null

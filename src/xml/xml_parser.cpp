@@ -218,6 +218,15 @@ Parser::State Parser::Attributes(char*& cursor, const TagInfo& tag) {
         XmlAttribute* slot = AddAttributeSlot();
         if (slot == nullptr)
             break;
+        if (!tag.declaration && PlainAttribute(p, *slot)) {
+            // one space and the next name: the usual way on
+            if (*p == ' ' && IsName(p[1])) {
+                ++p;
+                continue;
+            }
+            done = AfterValue(p, tag);
+            continue;
+        }
         // built here and stored whole once it is complete or the tag ends
         XmlAttribute attribute;
         done = Attribute(p, tag, attribute);
@@ -225,6 +234,27 @@ Parser::State Parser::Attributes(char*& cursor, const TagInfo& tag) {
     }
     cursor = p;
     return done;
+}
+
+// p is on the first byte of an element attribute's name. The shape nearly every attribute has, name="value" with
+// nothing to note, is read here in one go into slot, and p moves past the closing quote; any other shape gives
+// false with p unmoved, for Attribute to read from the start.
+bool Parser::PlainAttribute(char*& p, XmlAttribute& slot) {
+    char* nameEnd = SkipName(p);
+    if (nameEnd[0] != '=' || nameEnd[1] != '"')
+        return false;
+    char* valueStart = nameEnd + 2;
+    char* close = FindShortValueStop(valueStart);
+    if (*close != '"')
+        return false;
+    // spans of a text of at most kXmlMaxText bytes fit their 31 bits
+    auto length = static_cast<std::uint32_t>(close - valueStart);
+    // an empty value's edges are its two quotes, never white space: no test of the length needed
+    if (trimValues_ && (IsSpace(valueStart[0]) | IsSpace(close[-1])))
+        Trim(valueStart, length);
+    slot = XmlAttribute::Borrowed(At(p), At(valueStart), length);
+    p = close + 1;
+    return true;
 }
 
 // p is on the first byte of an attribute's name: reads the attribute into record and anything up to the next
