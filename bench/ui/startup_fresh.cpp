@@ -155,6 +155,8 @@ int main(int argc, char** argv) {
     const std::string base = mkdtemp(pattern);
     gLogPath = base + "/program.log";
     setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
+    // whatever the program remembers stays in the run's folder, which goes at the end
+    setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);
     const std::string empty = MakeDataFolder(base, 0);
     const std::string full = MakeDataFolder(base, devices);
     std::vector<Sample> emptySamples, fullSamples;

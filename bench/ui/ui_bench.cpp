@@ -21,6 +21,7 @@
 #include <QTreeWidgetItemIterator>
 #include <QWindow>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -51,13 +52,12 @@ using namespace vantrel;
 
 std::unique_ptr<ProgramContext> gContext;
 
+// The run's temporary folder, removed at its end: the program folders and the settings the windows write.
+std::string gBase;
+
 // A program folder <temp>/<devices>/ with XML/Data.xml of that many devices, and gContext over it.
 void UseProgramFolder(int devices) {
-    static std::string base = [] {
-        char pattern[] = "/tmp/vantrel-ui-bench-XXXXXX";
-        return std::string(mkdtemp(pattern)) + "/";
-    }();
-    std::string folder = base + std::to_string(devices) + "/";
+    std::string folder = gBase + std::to_string(devices) + "/";
     if (!std::filesystem::exists(folder + "XML/Data.xml")) {
         std::filesystem::create_directories(folder + "XML");
         std::ofstream(folder + "XML/Data.xml", std::ios::binary)
@@ -363,9 +363,19 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    char pattern[] = "/tmp/vantrel-ui-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        std::perror("mkdtemp");
+        return 2;
+    }
+    gBase = std::string(pattern) + "/";
+    // the windows' remembered settings stay in the run's folder, not in the user's
+    qputenv("XDG_CONFIG_HOME", (gBase + "config").c_str());
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    gContext.reset();
+    std::filesystem::remove_all(gBase);
     return 0;
 }
