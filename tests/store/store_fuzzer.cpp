@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,12 +21,29 @@ public:
     bool Write(const char*, std::size_t) override { return false; }
 };
 
-const std::string& Folder() {
-    static std::string folder = [] {
+// The run's data folder, removed when the fuzzer exits.
+class RunFolder {
+public:
+    RunFolder() {
         char pattern[] = "/tmp/vantrel-store-fuzz-XXXXXX";
-        return std::string(mkdtemp(pattern)) + "/";
-    }();
-    return folder;
+        if (mkdtemp(pattern) == nullptr) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        path_ = std::string(pattern) + "/";
+    }
+    ~RunFolder() { std::filesystem::remove_all(path_); }
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+const std::string& Folder() {
+    static RunFolder folder;
+    return folder.Path();
 }
 
 }  // namespace
