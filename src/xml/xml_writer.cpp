@@ -320,12 +320,16 @@ private:
         out_.Commit(p + lineEndSize_);
     }
 
-    // "<" (with "?" for a declaration) and the name; a node without one is "anonymous".
+    // The node's name; a node without one is written "anonymous".
+    static Span NameOf(const XmlNode* node) {
+        const char* name = XmlNodeName(node);
+        if (name == nullptr || node->nameLength == 0)
+            return {"anonymous", 9};
+        return {name, node->nameLength};
+    }
+    // "<" (with "?" for a declaration) and the name.
     void WriteOpenTag(const XmlNode* node, bool declaration) {
-        const char* nodeName = XmlNodeName(node);
-        bool named = nodeName != nullptr && node->nameLength > 0;
-        const char* name = named ? nodeName : "anonymous";
-        std::uint32_t length = named ? node->nameLength : 9;
+        const auto [name, length] = NameOf(node);
         char* p = out_.Room(std::size_t{length} + 3);
         if (p == nullptr) {
             out_.Put(declaration ? "<?" : "<", declaration ? 2 : 1);
@@ -340,10 +344,7 @@ private:
         out_.Commit(Copy(p, name, length));
     }
     void WriteEndTag(const XmlNode* node) {
-        const char* nodeName = XmlNodeName(node);
-        bool named = nodeName != nullptr && node->nameLength > 0;
-        const char* name = named ? nodeName : "anonymous";
-        std::uint32_t length = named ? node->nameLength : 9;
+        const auto [name, length] = NameOf(node);
         char* p = out_.Room(std::size_t{length} + 4);
         if (p == nullptr) {
             out_.Put("</", 2);
@@ -560,9 +561,7 @@ private:
         const std::uint32_t count = node->attributeCount;
         if (count > kMaxCopiedAttributes)
             return false;
-        const char* nodeName = XmlNodeName(node);
-        bool named = nodeName != nullptr && node->nameLength > 0;
-        Span name{named ? nodeName : "anonymous", named ? node->nameLength : 9u};
+        const Span name = NameOf(node);
         // the whole tab run, '<', '_', name, then per attribute ' ', '_', name, '=', quote, value, quote
         std::size_t size = TabRun::kLength + std::size_t{name.size} + 2;
         Span names[kMaxCopiedAttributes];
