@@ -10,7 +10,7 @@ namespace vantrel {
 namespace {
 
 // Serialises node through a write-behind sink; on failure errno says why (EIO when nothing did).
-bool WriteNode(XmlSink& sink, int fd, XmlNodeRef node, std::uint64_t& hash) {
+bool WriteNode(XmlSink& sink, int fd, XmlNodeRef node, const XmlVerbatim& verbatim, std::uint64_t& hash) {
     std::unique_ptr<WriteBehindSink> writeBehind;
     try {
         writeBehind = std::make_unique<WriteBehindSink>(sink, fd);
@@ -18,7 +18,7 @@ bool WriteNode(XmlSink& sink, int fd, XmlNodeRef node, std::uint64_t& hash) {
         errno = ENOMEM;
         return false;
     }
-    bool serialised = XmlWrite(*writeBehind, node, XmlLayout::Indented, XmlLineEnd::CrLf);
+    bool serialised = XmlWrite(*writeBehind, node, XmlLayout::Indented, XmlLineEnd::CrLf, verbatim);
     if (!writeBehind->Finish()) {
         return false;
     }
@@ -33,14 +33,14 @@ bool WriteNode(XmlSink& sink, int fd, XmlNodeRef node, std::uint64_t& hash) {
 }  // namespace
 
 SavedFile SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSinkFactory& factory,
-                         const struct stat* like) {
+                         const struct stat* like, const XmlVerbatim& verbatim) {
     std::uint64_t hash = 0;
     auto write = [&](int fd) {
         std::unique_ptr<XmlSink> sink = factory ? factory(fd) : std::make_unique<XmlFdSink>(fd);
         if (sink == nullptr) {
             return false;
         }
-        return WriteNode(*sink, fd, node, hash);
+        return WriteNode(*sink, fd, node, verbatim, hash);
     };
     AtomicWriteResult placed = WriteFileAtomically(path, Placement::Replace, write, like);
     SavedFile saved;

@@ -204,12 +204,12 @@ std::string DatabaseFile::KeepCopyOfDamaged(std::string& why) const {
     return std::string();
 }
 
-std::string DatabaseFile::Write(XmlNodeRef root) {
+std::string DatabaseFile::Write(XmlNodeRef root, const XmlVerbatim& verbatim) {
     struct stat existing {};
     bool replacing = lstat(path_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
     // a new file goes to the folder's owner: a `sudo` run must not leave a database its user cannot read
     bool owned = replacing || NewFileLike(FolderOf(path_), S_IRUSR | S_IWUSR, existing);
-    SavedFile saved = SaveAtomically(path_, root, options_.saveSink, owned ? &existing : nullptr);
+    SavedFile saved = SaveAtomically(path_, root, options_.saveSink, owned ? &existing : nullptr, verbatim);
     if (!saved.Ok()) {
         return path_ + " cannot be written: " + std::strerror(saved.error);
     }

@@ -68,9 +68,9 @@ public:
     // bytes). The path of the copy, or empty with why set when none could be kept.
     std::string KeepCopyOfDamaged(std::string& why) const;
 
-    // Writes the tree in place of the file. Empty on success, else why it failed, naming the file (which is
-    // left as it was).
-    std::string Write(XmlNodeRef root);
+    // Writes the tree in place of the file, copying what verbatim holds where it still applies. Empty on
+    // success, else why it failed, naming the file (which is left as it was).
+    std::string Write(XmlNodeRef root, const XmlVerbatim& verbatim);
 
 private:
     struct Identity {

@@ -84,7 +84,7 @@ int XmlDeviceStore::Impl::Save() try {
     if (std::string why = KeepCopyOfDamaged(); !why.empty()) {
         return refuse(why);
     }
-    if (std::string why = file_.Write(document_->Root()); !why.empty()) {
+    if (std::string why = file_.Write(document_->Root(), verbatim_); !why.empty()) {
         return refuse(why);
     }
     replay_.Saved();

@@ -34,6 +34,16 @@ std::uint32_t CountEncipheredPasswords(XmlNodeRef devices) {
     return enciphered;
 }
 
+// The devices whose text a save can copy as it was read: looked for in a database large enough for a save to
+// take noticeable time, now, before anything changes the tree.
+XmlVerbatim FindVerbatimDevices(const XmlDocument& document, XmlNodeRef devices) {
+    constexpr std::uint32_t kWorthFrom = 256;
+    if (devices.ChildCount() < kWorthFrom) {
+        return XmlVerbatim();
+    }
+    return XmlVerbatim::Find(document.Text(), devices, XmlLayout::Indented, XmlLineEnd::CrLf);
+}
+
 }  // namespace
 
 // What the replay of our changes needs of this store.
@@ -88,6 +98,7 @@ void XmlDeviceStore::Impl::Adopt(LoadedDatabase loaded) {
     KeyState key = key_.Check();
     condition_.keyProblem = key.Ready() || key.status == KeyStatus::Missing ? std::string() : key.problem;
     condition_.keyWarning = key.warning;
+    verbatim_ = FindVerbatimDevices(*document_, tree_.ExistingSection(StoreSection::Devices));
 }
 
 void XmlDeviceStore::Impl::ApplyPendingAgain() {

@@ -15,6 +15,7 @@
 #include "store/xml_device_store.h"
 #include "store_tree.h"
 #include "xml/xml_document.h"
+#include "xml/xml_writer.h"
 
 namespace vantrel {
 
@@ -114,6 +115,8 @@ private:
     DatabaseFile file_;
     KeyFile key_;
     std::unique_ptr<XmlDocument> document_;
+    // The devices a save copies from the loaded text while no change reaches them.
+    XmlVerbatim verbatim_;
     StoreTree tree_;
     ChangeReplay replay_;
     StoreCondition condition_;

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -125,6 +126,11 @@ struct XmlArena::LargeBlock {
 
 XmlArena::XmlArena(std::uint64_t budget) : nextChunkSize_(kFirstChunkSize), budget_(budget) {}
 
+std::uint64_t XmlArena::NewTreeNumber() {
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 void* XmlArena::TakeFromSystem(std::size_t size, bool* mapped, std::size_t* taken, bool populate) {
     *mapped = false;
     void* block = nullptr;
@@ -189,6 +195,7 @@ void XmlArena::Recycle(std::uint64_t budget) {
     cursor_ = limit_ = chunkEnd_ = nullptr;
     for (FreeBlock*& list : free_) list = nullptr;
     text = nullptr;
+    tree = NewTreeNumber();
     slots_ = nullptr;
     slotCount_ = slotCapacity_ = 0;
     freeSlot_ = kNoSlot;

@@ -104,6 +104,10 @@ public:
     const void* owner = nullptr;
     // The text the tree was parsed from: attribute spans borrowed from it are 32-bit offsets into it.
     const char* text = nullptr;
+    // Tells this arena's tree from every other tree of the process, before and after, even one that reuses its
+    // memory: what was learnt of one tree's nodes is never taken for another's.
+    std::uint64_t tree = NewTreeNumber();
+    static std::uint64_t NewTreeNumber();
 
     // Owned copies of attribute spans are reached through numbered slots, so that an attribute record holds
     // 32 bits where a pointer would take 64. AdoptCopy gives the slot that now holds copy (kNoSlot when out of

@@ -127,7 +127,7 @@ bool XmlAppendChildSlot(XmlNode* node, XmlNode* child, std::uint32_t growthStep)
 XmlAttribute* XmlAppendAttribute(XmlNode* node, std::uint32_t growthStep) {
     if (node->attributeCount == node->attributeCapacity) {
         std::uint32_t grown = GrowArray(node->arena, node->attributes, node->attributeCount, node->attributeCapacity,
-                                        growthStep, 0x7FFFFFFFu);
+                                        growthStep, kXmlMaxAttributeCapacity);
         if (grown == 0)
             return nullptr;
         node->attributeCapacity = grown;

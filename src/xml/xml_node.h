@@ -43,6 +43,7 @@ static_assert(sizeof(XmlAttribute) == 12, "one attribute record in 12 bytes");
 // when owned, kXmlNoSpan for none) and the kind shares a word with the child capacity: the record takes 64
 // bytes, one cache line.
 inline constexpr std::uint32_t kXmlMaxChildCapacity = (std::uint32_t{1} << 27) - 1;
+inline constexpr std::uint32_t kXmlMaxAttributeCapacity = (std::uint32_t{1} << 31) - 1;
 
 struct XmlNode {
     XmlNode* parent = nullptr;  // a root is its own parent
@@ -58,13 +59,23 @@ struct XmlNode {
     std::uint32_t valueLength : 31;
     std::uint32_t valueBorrowed : 1;
     std::uint32_t attributeCount = 0;
-    std::uint32_t attributeCapacity = 0;
+    std::uint32_t attributeCapacity : 31;  // at most kXmlMaxAttributeCapacity
+    // 1 once a change through the handles has reached the node or anything below it (XmlMarkEdited); a parse
+    // leaves it 0, so that the writer may copy an untouched subtree's text (XmlVerbatim).
+    std::uint32_t edited : 1;
     std::uint32_t childCount = 0;
     std::uint32_t childCapacity : 27;  // at most kXmlMaxChildCapacity
     XmlNodeKind kind : 5;
 
     XmlNode()
-        : nameLength(0), nameBorrowed(1), valueLength(0), valueBorrowed(1), childCapacity(0), kind(XmlNodeKind::None) {}
+        : nameLength(0),
+          nameBorrowed(1),
+          valueLength(0),
+          valueBorrowed(1),
+          attributeCapacity(0),
+          edited(0),
+          childCapacity(0),
+          kind(XmlNodeKind::None) {}
 };
 static_assert(sizeof(XmlNode) == 64, "one node record in 64 bytes");
 
@@ -108,6 +119,12 @@ inline std::uint32_t XmlAttributeNameLength(const XmlAttribute& attribute, const
         return 0;
     const char* end = attribute.nameBorrowed ? parsing::SkipName(name) : name + std::strlen(name);
     return static_cast<std::uint32_t>(end - name);
+}
+
+// Notes that node, and so each node above it, no longer holds what the parse gave it. Climbing stops at the
+// first node already marked: everything above it is marked too.
+inline void XmlMarkEdited(XmlNode* node) {
+    for (; node != nullptr && !node->edited; node = node->parent != node ? node->parent : nullptr) node->edited = 1;
 }
 
 // A new node with zero counts and null spans, parent null (the caller sets it); null when out of memory.

@@ -18,6 +18,7 @@ constexpr std::size_t kNumberTextLimit = 255;
 
 // Replaces a node's owned-or-borrowed span by an owned copy of text (which may point into the old bytes).
 bool ReplaceSpan(XmlNode* node, bool isName, const char* text) {
+    XmlMarkEdited(node);
     std::size_t length = std::strlen(text);
     return length <= 0x7FFFFFFFu && XmlSetNodeCopy(node, isName, text, length);
 }
@@ -93,6 +94,7 @@ bool XmlAttributeRef::SetValue(const char* text) const {
     XmlAttribute* record = Record();
     if (record == nullptr || node_->arena == nullptr || text == nullptr)
         return false;
+    XmlMarkEdited(node_);
     return XmlSetAttributeCopy(node_->arena, *record, false, text, std::strlen(text));
 }
 
@@ -201,6 +203,8 @@ XmlNodeRef XmlNodeRef::AppendChild(XmlNodeKind kind) const {
     XmlNode* child = XmlNewNodeIn(node_->arena, kind, true);
     if (child == nullptr)
         return XmlNodeRef();
+    XmlMarkEdited(node_);
+    child->edited = 1;  // made here, not parsed
     child->parent = node_;
     if (!XmlAppendChildSlot(node_, child, 1)) {
         child->parent = child;
@@ -216,6 +220,7 @@ XmlNodeRef XmlNodeRef::AppendChild(XmlNodeKind kind) const {
 void XmlNodeRef::RemoveChild(std::uint32_t index) const {
     if (!IsValid())
         return;
+    XmlMarkEdited(node_);
     XmlDetachAndDestroyChild(node_, index);
 }
 
@@ -303,6 +308,7 @@ XmlAttributeRef XmlNodeRef::AddAttribute(const char* name, const char* value) co
         XmlReleaseAttributeCopies(arena, copies);
         return XmlAttributeRef();
     }
+    XmlMarkEdited(node_);
     XmlAttribute* attribute = XmlAppendAttribute(node_, 1);
     if (attribute == nullptr) {
         XmlReleaseAttributeCopies(arena, copies);

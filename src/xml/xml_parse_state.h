@@ -319,7 +319,10 @@ private:
         if (count > 0) {
             node->attributes = pending_;
             node->attributeCount = static_cast<std::uint32_t>(count);
-            node->attributeCapacity = static_cast<std::uint32_t>(pendingOwnBlock_ ? pendingCapacity_ : count);
+            std::size_t capacity = pendingOwnBlock_ ? pendingCapacity_ : count;
+            // a block of its own is given back by its address: a capacity cut to the limit is safe
+            node->attributeCapacity =
+                static_cast<std::uint32_t>(capacity < kXmlMaxAttributeCapacity ? capacity : kXmlMaxAttributeCapacity);
             if (!pendingOwnBlock_)
                 arena_->TakeSpace(count * sizeof(XmlAttribute));
         }

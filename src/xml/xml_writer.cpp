@@ -5,6 +5,9 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "files/file_read.h"
 #include "xml_node.h"
@@ -12,6 +15,35 @@
 #include "xml_walk_stack.h"
 
 namespace vantrel {
+
+// The writer's way into what XmlVerbatim found.
+class XmlVerbatimUse {
+public:
+    using Span = XmlVerbatim::Span;
+    static const Span* SpanOf(const XmlVerbatim& verbatim, const XmlNode* child) {
+        auto found = verbatim.spans_.find(child);
+        return found != verbatim.spans_.end() ? &found->second : nullptr;
+    }
+    // The parent whose children may be copied into this output of node's tree; null when verbatim was found for
+    // another tree, layout or line end. The parent is compared with, never read: it may have been removed since.
+    static const XmlNode* ParentFor(const XmlVerbatim& verbatim, const XmlNode* node, XmlLayout layout,
+                                    XmlLineEnd lineEnd) {
+        if (node->arena == nullptr || node->arena->tree != verbatim.tree_ || verbatim.layout_ != layout ||
+            verbatim.lineEnd_ != lineEnd)
+            return nullptr;
+        return XmlRecords::NodeOf(verbatim.parent_);
+    }
+    static std::uint32_t Depth(const XmlVerbatim& verbatim) { return verbatim.depth_; }
+    static void Set(XmlVerbatim& verbatim, XmlNodeRef parent, XmlLayout layout, XmlLineEnd lineEnd,
+                    std::uint32_t depth) {
+        verbatim.parent_ = parent;
+        verbatim.tree_ = XmlRecords::NodeOf(parent)->arena->tree;
+        verbatim.layout_ = layout;
+        verbatim.lineEnd_ = lineEnd;
+        verbatim.depth_ = depth;
+    }
+    static std::unordered_map<const void*, Span>& Spans(XmlVerbatim& verbatim) { return verbatim.spans_; }
+};
 
 namespace {
 
@@ -152,6 +184,13 @@ public:
         cursor_ = begin_;
         ok_ = false;
     }
+    // Starts again after a failure, dropping what is buffered (for a sink that takes each piece on its own).
+    void Restart() {
+        if (lent_)
+            HandBack();
+        cursor_ = begin_;
+        ok_ = true;
+    }
 
     // Where size bytes can be written before Commit; null when size is larger than a whole buffer.
     char* Room(std::size_t size) {
@@ -265,6 +304,18 @@ public:
         return out_.Ok();
     }
 
+    // Copies the children of parent that verbatim holds instead of writing them, at the given indentation.
+    void Use(const XmlVerbatim& verbatim, const XmlNode* parent, std::uint32_t depth) {
+        verbatim_ = &verbatim;
+        verbatimParent_ = parent;
+        verbatimDepth_ = depth;
+    }
+    // Starts a new output at the given indentation, after one that may have failed.
+    void Restart(std::uint32_t depth) {
+        out_.Restart();
+        depth_ = depth;
+    }
+
     // Writes node and its subtree without recursion.
     void Write(const XmlNode* node) {
         if (node == nullptr)
@@ -276,7 +327,9 @@ public:
             XmlWalkStack::Frame& frame = stack.Top();
             if (frame.next < frame.node->childCount) {
                 const XmlNode* child = frame.node->children[frame.next++];
-                if (child != nullptr && WriteStart(child))
+                if (child == nullptr || (frame.node == verbatimParent_ && CopyVerbatim(child)))
+                    continue;
+                if (WriteStart(child))
                     stack.Push(child);
                 continue;
             }
@@ -290,6 +343,17 @@ public:
     }
 
 private:
+    // The bytes the child was read from, when they are what writing it here would give.
+    bool CopyVerbatim(const XmlNode* child) {
+        if (child->edited || depth_ != verbatimDepth_)
+            return false;
+        const XmlVerbatimUse::Span* span = XmlVerbatimUse::SpanOf(*verbatim_, child);
+        if (span == nullptr)
+            return false;
+        out_.Put(child->arena->text + span->at, span->length);
+        return true;
+    }
+
     void Push() {
         if (indented_)
             ++depth_;
@@ -662,6 +726,10 @@ private:
     const char* lineEnd_;  // two bytes, of which lineEndSize_ count
     std::size_t lineEndSize_;
     std::uint32_t depth_ = 0;  // nesting level: TABs before a line
+    // What may be copied instead of written: children of verbatimParent_ at verbatimDepth_.
+    const XmlVerbatim* verbatim_ = nullptr;
+    const XmlNode* verbatimParent_ = nullptr;
+    std::uint32_t verbatimDepth_ = 0;
 };
 
 }  // namespace
@@ -688,12 +756,125 @@ bool XmlFdSink::Write(const char* data, std::size_t size) {
     return true;
 }
 
+namespace {
+
+// Takes a writer's bytes and compares them with the text from a place on; fails at the first difference.
+class CompareSink : public XmlSink {
+public:
+    void Start(const char* at, const char* end) {
+        at_ = at;
+        end_ = end;
+    }
+    const char* At() const { return at_; }
+    bool Write(const char* data, std::size_t size) override {
+        if (size > static_cast<std::size_t>(end_ - at_) || std::memcmp(at_, data, size) != 0)
+            return false;
+        at_ += size;
+        return true;
+    }
+
+private:
+    const char* at_ = nullptr;
+    const char* end_ = nullptr;
+};
+
+// The element children of parent in [from, to) whose text is what the writer gives for them at depth.
+void FindVerbatimChildren(std::string_view text, const XmlNode* parent, XmlLayout layout, XmlLineEnd lineEnd,
+                          std::uint32_t depth, std::uint32_t from, std::uint32_t to,
+                          std::unordered_map<const void*, XmlVerbatimUse::Span>& spans) {
+    CompareSink sink;
+    Writer writer(sink, layout, lineEnd);
+    for (std::uint32_t i = from; i < to; ++i) {
+        const XmlNode* child = parent->children[i];
+        // the text of an element read from it starts with the indentation, "<" and its name
+        if (child == nullptr || child->kind != XmlNodeKind::Element || child->edited || !child->nameBorrowed ||
+            child->nameAt == kXmlNoSpan || child->nameAt < depth + 1)
+            continue;
+        std::uint32_t start = child->nameAt - depth - 1;
+        sink.Start(text.data() + start, text.data() + text.size());
+        writer.Restart(depth);
+        writer.Write(child);
+        if (writer.Finish())
+            spans.emplace(child,
+                          XmlVerbatimUse::Span{start, static_cast<std::uint32_t>(sink.At() - text.data() - start)});
+    }
+}
+
+// The indentation of parent's children when the whole document is written.
+std::uint32_t ChildDepth(const XmlNode* parent, XmlLayout layout) {
+    std::uint32_t depth = 0;
+    if (layout == XmlLayout::Indented) {
+        for (const XmlNode* node = parent; node->parent != node; node = node->parent) ++depth;
+    }
+    return depth;
+}
+
+// From this many children on, the second half is looked at on a thread of its own.
+constexpr std::uint32_t kVerbatimThreadFrom = 1024;
+
+}  // namespace
+
+XmlVerbatim XmlVerbatim::Find(std::string_view text, XmlNodeRef parent, XmlLayout layout, XmlLineEnd lineEnd) {
+    XmlVerbatim verbatim;
+    const XmlNode* record = XmlRecords::NodeOf(parent);
+    if (record == nullptr || record->kind != XmlNodeKind::Element || record->arena == nullptr ||
+        record->arena->text == nullptr || record->arena->text != text.data())
+        return verbatim;
+    std::uint32_t depth = ChildDepth(record, layout);
+    XmlVerbatimUse::Set(verbatim, parent, layout, lineEnd, depth);
+    auto& spans = XmlVerbatimUse::Spans(verbatim);
+    std::uint32_t count = record->childCount;
+    try {
+        spans.reserve(count);
+        std::uint32_t half = count >= kVerbatimThreadFrom ? count / 2 : count;
+        std::unordered_map<const void*, XmlVerbatimUse::Span> later;
+        bool laterFound = false;
+        std::thread helper;
+        if (half < count) {
+            try {
+                helper = std::thread([&] {
+                    try {
+                        later.reserve(count - half);
+                        FindVerbatimChildren(text, record, layout, lineEnd, depth, half, count, later);
+                        laterFound = true;
+                    } catch (const std::bad_alloc&) {
+                        // what this thread found is left out
+                    }
+                });
+            } catch (const std::system_error&) {
+                half = count;  // no thread to be had: all of them here
+            }
+        }
+        try {
+            FindVerbatimChildren(text, record, layout, lineEnd, depth, 0, half, spans);
+        } catch (...) {
+            if (helper.joinable())
+                helper.join();
+            throw;
+        }
+        if (helper.joinable()) {
+            helper.join();
+            if (laterFound)
+                spans.insert(later.begin(), later.end());
+        }
+    } catch (const std::bad_alloc&) {
+        spans.clear();  // nothing is copied: every child is written
+    }
+    return verbatim;
+}
+
 bool XmlWrite(XmlSink& sink, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd) {
+    return XmlWrite(sink, node, layout, lineEnd, XmlVerbatim());
+}
+
+bool XmlWrite(XmlSink& sink, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd, const XmlVerbatim& verbatim) {
     const XmlNode* record = XmlRecords::NodeOf(node);
     if (record == nullptr)
         return true;
     try {
         Writer writer(sink, layout, lineEnd);
+        if (const XmlNode* parent = XmlVerbatimUse::ParentFor(verbatim, record, layout, lineEnd))
+            writer.Use(verbatim, parent, XmlVerbatimUse::Depth(verbatim));
         if (record->parent == record && record->kind == XmlNodeKind::Document) {
             for (std::uint32_t i = 0; i < record->childCount && writer.Ok(); ++i) writer.Write(record->children[i]);
         } else {

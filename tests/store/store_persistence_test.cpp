@@ -6,6 +6,7 @@
 
 #include "store/device_store.h"
 #include "store_fixture.h"
+#include "xml_database_text.h"
 
 using namespace vantrel;
 
@@ -160,6 +161,71 @@ TEST_F(StorePersistence, MarkupCharactersOtherThanQuoteLessThanAndAmpersandRound
     ChannelEntry entries[1];
     ASSERT_EQ(reopened.LoadChannelEntries(reopened.FindDeviceByName(name), entries, 1), 1);
     EXPECT_EQ(std::string(entries[0].name), std::string(name) + "_1");
+}
+
+// A database large enough that a save copies the devices no change reached from the text it read: every change
+// of ours and of another program reaches the file, and the rest stays as it was, byte for byte.
+class LargeDatabaseSave : public StoreTest {
+protected:
+    static constexpr int kDevices = 400;
+    const std::string text_ = test::GenerateDatabaseText({kDevices, 2, 2});
+
+    // The saved file in the writer's own layout, and the store that reopens it.
+    XmlDeviceStore& Reopened() {
+        std::string saved = ReadWholeFile(path_);
+        XmlDocument document;
+        EXPECT_TRUE(document.LoadText(saved).Clean());
+        EXPECT_EQ(XmlWriteToString(document.Root(), XmlLayout::Indented, XmlLineEnd::CrLf), saved);
+        return Open();
+    }
+};
+
+TEST_F(LargeDatabaseSave, EveryChangeReachesTheFile) {
+    XmlDeviceStore& store = OpenWith(text_);
+    ASSERT_EQ(store.Save(), 1);
+    EXPECT_EQ(ReadWholeFile(path_), text_);
+
+    std::uint32_t renamed = store.FindDeviceByName("Device00002");
+    DeviceRecord record{};
+    ASSERT_EQ(store.LoadDeviceRecord(renamed, &record), 1);
+    std::strcpy(record.name, "Porch");
+    ASSERT_EQ(store.ModifyDevice(renamed, &record, sizeof record, nullptr), 1);
+    ASSERT_EQ(store.RemoveDevice(store.FindDeviceByName("Device00003"), nullptr), 1);
+    const std::int32_t types[] = {1, 1};
+    ASSERT_EQ(store.SetCameraTypes(store.FindDeviceByName("Device00004"), types, 2), 1);
+    Add(MakeDevice("Gate", 2, "10.9.0.1"));
+    ASSERT_EQ(store.Save(), 1) << store.Condition()->saveProblem;
+    // and a second save, from the same load, after one more change
+    Add(MakeDevice("Door", 2, "10.9.0.2"));
+    ASSERT_EQ(store.Save(), 1) << store.Condition()->saveProblem;
+
+    XmlDeviceStore& reopened = Reopened();
+    EXPECT_NE(reopened.FindDeviceByName("Porch"), 0u);
+    EXPECT_EQ(reopened.FindDeviceByName("Device00002"), 0u);
+    EXPECT_EQ(reopened.FindDeviceByName("Device00003"), 0u);
+    EXPECT_NE(reopened.FindDeviceByName("Gate"), 0u);
+    EXPECT_NE(reopened.FindDeviceByName("Door"), 0u);
+    std::int32_t read[2] = {};
+    ASSERT_EQ(reopened.GetCameraTypes(reopened.FindDeviceByName("Device00004"), read, 2), 1);
+    EXPECT_EQ(read[0], 1);
+    EXPECT_EQ(reopened.CountDevices(), static_cast<std::uint32_t>(kDevices + 1));
+}
+
+TEST_F(LargeDatabaseSave, AnotherProgramsChangeIsKeptBesideOurs) {
+    XmlDeviceStore& store = OpenWith(text_);
+    Add(MakeDevice("Gate", 2, "10.9.0.1"));
+    std::string theirs = text_;
+    std::size_t at = theirs.find("name=\"Device00005\"");
+    ASSERT_NE(at, std::string::npos);
+    theirs.replace(at, 18, "name=\"Garage\"");
+    WriteWholeFile(path_, theirs);
+
+    ASSERT_EQ(store.Save(), 1) << store.Condition()->saveProblem;
+    EXPECT_TRUE(store.Condition()->reloaded);
+    XmlDeviceStore& reopened = Reopened();
+    EXPECT_NE(reopened.FindDeviceByName("Garage"), 0u);
+    EXPECT_EQ(reopened.FindDeviceByName("Device00005"), 0u);
+    EXPECT_NE(reopened.FindDeviceByName("Gate"), 0u);
 }
 
 }  // namespace

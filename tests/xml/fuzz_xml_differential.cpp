@@ -1,7 +1,7 @@
 // libFuzzer entry point: the parser against the reference copy of the parser it replaced. Both parse the same
 // bytes under options taken from the input; the trees, the bytes written from them and the damage reports
 // must be the same. Then the writer against the reference copy of the writer it replaced, on that tree and on
-// the tree edited as the input says.
+// the tree edited as the input says; and the writer copying untouched children against writing them all.
 
 #include <cstddef>
 #include <cstdint>
@@ -83,6 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const char* what = "";
+    Require(reference::SameBytesWithVerbatim(fastRoot, options, data, size, &what), what);
     Require(reference::SameBytesWritten(fastRoot, &what), what);
     reference::EditAsTold(fastRoot, data, size);
     Require(reference::SameBytesWritten(fastRoot, &what), what);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "reference/reference_writer.h"
+#include "xml/xml_document.h"
 #include "xml/xml_writer.h"
 
 namespace vantrel::reference {
@@ -116,7 +117,12 @@ void EditOne(XmlNodeRef node, std::uint8_t op, EditBytes& bytes) {
         case 6:
             node.AppendChild(op & 8 ? XmlNodeKind::Element : XmlNodeKind::Text);
             break;
+        case 7:
+            node.RemoveChild(static_cast<std::uint32_t>(length));
+            break;
         default:
+            // adds the attribute when it is not there
+            node.Attribute(bytes.Text(length).c_str());
             break;
     }
 }
@@ -132,11 +138,66 @@ void EditAsTold(XmlNodeRef root, const std::uint8_t* data, std::size_t size) {
         return true;
     });
     EditBytes bytes(data, size);
-    for (XmlNodeRef node : nodes) {
-        if (!bytes.More())
-            break;
-        EditOne(node, bytes.Byte(), bytes);
+    // last node first: a removal destroys only nodes already edited
+    for (auto node = nodes.rbegin(); node != nodes.rend() && bytes.More(); ++node) EditOne(*node, bytes.Byte(), bytes);
+}
+
+namespace {
+
+// The element below root with the most children.
+XmlNodeRef LongestList(XmlNodeRef root) {
+    XmlNodeRef longest;
+    root.VisitDescendants([&](XmlNodeRef node) {
+        if (node.Kind() == XmlNodeKind::Element && (!longest.IsValid() || node.ChildCount() > longest.ChildCount()))
+            longest = node;
+        return true;
+    });
+    return longest;
+}
+
+struct WriteOutcome {
+    bool ok;
+    std::string bytes;
+};
+
+WriteOutcome WriteWith(XmlNodeRef root, XmlLayout layout, XmlLineEnd lineEnd, const XmlVerbatim* verbatim) {
+    WriteOutcome outcome;
+    XmlStringSink sink(outcome.bytes);
+    outcome.ok =
+        verbatim != nullptr ? XmlWrite(sink, root, layout, lineEnd, *verbatim) : XmlWrite(sink, root, layout, lineEnd);
+    return outcome;
+}
+
+}  // namespace
+
+bool SameBytesWithVerbatim(XmlNodeRef root, std::uint32_t options, const std::uint8_t* edits, std::size_t size,
+                           const char** what) {
+    const std::pair<XmlLayout, XmlLineEnd> formats[] = {{XmlLayout::Indented, XmlLineEnd::CrLf},
+                                                        {XmlLayout::Indented, XmlLineEnd::Lf},
+                                                        {XmlLayout::Compact, XmlLineEnd::CrLf}};
+    for (const auto& [layout, lineEnd] : formats) {
+        std::string own;
+        XmlStringSink sink(own);
+        if (!XmlWrite(sink, root, layout, lineEnd))
+            continue;
+        XmlDocument document;
+        document.SetParseOptions(options);
+        document.LoadText(own);
+        XmlNodeRef list = LongestList(document.Root());
+        XmlVerbatim verbatim = XmlVerbatim::Find(document.Text(), list, layout, lineEnd);
+        for (int edited = 0; edited < 2; ++edited) {
+            if (edited == 1)
+                EditAsTold(document.Root(), edits, size);
+            WriteOutcome copied = WriteWith(document.Root(), layout, lineEnd, &verbatim);
+            WriteOutcome written = WriteWith(document.Root(), layout, lineEnd, nullptr);
+            if (copied.ok != written.ok || copied.bytes != written.bytes) {
+                *what = edited == 1 ? "copying untouched children gave other bytes after edits"
+                                    : "copying untouched children gave other bytes";
+                return false;
+            }
+        }
     }
+    return true;
 }
 
 }  // namespace vantrel::reference

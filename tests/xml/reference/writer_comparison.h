@@ -15,6 +15,13 @@ namespace vantrel::reference {
 // False, with what differed in *what, when the two writers disagree on node.
 bool SameBytesWritten(XmlNodeRef node, const char** what);
 
+// False, with what differed in *what, when writing copies of untouched children gives other bytes or another
+// outcome than writing everything. The tree below root is written in each of the writer's formats and read back;
+// the children of the element with the most of them are found verbatim; then the bytes edit that tree
+// (EditAsTold) before the two writes are compared.
+bool SameBytesWithVerbatim(XmlNodeRef root, std::uint32_t options, const std::uint8_t* edits, std::size_t size,
+                           const char** what);
+
 // Edits the tree below root as the bytes say (each byte picks an edit and the bytes after it give the
 // texts); as many edits as there are nodes and bytes.
 void EditAsTold(XmlNodeRef root, const std::uint8_t* data, std::size_t size);

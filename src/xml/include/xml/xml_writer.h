@@ -23,6 +23,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "xml/xml_node_ref.h"
 
@@ -78,11 +80,43 @@ private:
     int error_ = 0;
 };
 
+// The children of one element whose bytes in the text they were parsed from are exactly what the writer gives for
+// them where they stand, with one layout and line end. A write that meets such a child, untouched since the parse
+// (no change through the handles has reached it), copies those bytes instead of writing it again: for a large
+// file in the writer's own layout, most of the work of a save.
+class XmlVerbatim {
+public:
+    // Compares each element child of parent, untouched since the parse, with text, the whole text its tree was
+    // parsed from (XmlDocument::Text); many children are looked at on two threads. Nothing is found when parent
+    // is not of a tree parsed from text. The tree must not change meanwhile.
+    static XmlVerbatim Find(std::string_view text, XmlNodeRef parent, XmlLayout layout, XmlLineEnd lineEnd);
+
+    // How many children were found to be copied as they stand.
+    std::size_t Count() const { return spans_.size(); }
+
+private:
+    friend class XmlVerbatimUse;
+    struct Span {
+        std::uint32_t at;  // in the text
+        std::uint32_t length;
+    };
+    XmlNodeRef parent_;
+    std::uint64_t tree_ = 0;  // the parent's tree when it was looked at
+    XmlLayout layout_ = XmlLayout::Indented;
+    XmlLineEnd lineEnd_ = XmlLineEnd::CrLf;
+    std::uint32_t depth_ = 0;  // the children's indentation
+    std::unordered_map<const void*, Span> spans_;
+};
+
 // Writes node: a Document that is its own parent as its children in order (nothing for an empty
 // document), any other node as itself; an empty handle writes nothing and succeeds.
 // False when the sink failed or a value holds both quote characters (what was handed over before that
 // stays written).
 bool XmlWrite(XmlSink& sink, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd = XmlLineEnd::CrLf);
+
+// The same bytes, with what verbatim holds copied where it still applies (same tree, layout, line end and
+// indentation, and the child untouched since the parse).
+bool XmlWrite(XmlSink& sink, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd, const XmlVerbatim& verbatim);
 
 // The bytes XmlWrite would give (up to where it failed).
 std::string XmlWriteToString(XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd = XmlLineEnd::CrLf);
