@@ -3,6 +3,7 @@
 // Internal to the XML parser: the byte classes and the state of one parse, shared by the parser's files
 // (xml_parser.cpp for tags and content, xml_doctype.cpp for document type declarations).
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -319,10 +320,10 @@ private:
         if (count > 0) {
             node->attributes = pending_;
             node->attributeCount = static_cast<std::uint32_t>(count);
-            std::size_t capacity = pendingOwnBlock_ ? pendingCapacity_ : count;
             // a block of its own is given back by its address: a capacity cut to the limit is safe
-            node->attributeCapacity =
-                static_cast<std::uint32_t>(capacity < kXmlMaxAttributeCapacity ? capacity : kXmlMaxAttributeCapacity);
+            node->attributeCapacity = static_cast<std::uint32_t>(
+                !pendingOwnBlock_ ? count : std::min<std::size_t>(pendingCapacity_, kXmlMaxAttributeCapacity));
+            node->edited = 0;  // as made: set with the capacity, the word is stored whole
             if (!pendingOwnBlock_)
                 arena_->TakeSpace(count * sizeof(XmlAttribute));
         }
