@@ -61,6 +61,8 @@ bool WriteBehindSink::Write(const char* data, std::size_t size) {
 }
 
 bool WriteBehindSink::HandOver() {
+    // hashed here, while the writer thread writes the buffer before: that thread is the one a save waits for
+    hash_.Add(filling_.bytes.get(), filling_.size);
     if (!thread_.joinable()) {
         Drain(filling_);
         filling_.size = 0;
@@ -112,7 +114,6 @@ void WriteBehindSink::Drain(Buffer& buffer) {
         error_ = error;
         return;
     }
-    hash_.Add(buffer.bytes.get(), buffer.size);
     written_ += static_cast<off_t>(buffer.size);
     if (fd_ >= 0 && written_ - started_ >= kSyncStretch) {
         sync_file_range(fd_, started_, written_ - started_, SYNC_FILE_RANGE_WRITE);

@@ -33,7 +33,7 @@ public:
     // Hands over what is left and waits for the writer thread. False when any write failed; errno is then
     // the one the inner sink left at its failure (EIO when it left none).
     bool Finish();
-    // The ContentHash of the bytes the inner sink took.
+    // The ContentHash of the bytes handed on: after a Finish that succeeded, those the inner sink took.
     std::uint64_t Hash() const { return hash_.Value(); }
 
     static constexpr std::size_t kDefaultBufferSize = 1 << 20;
@@ -55,7 +55,7 @@ private:
     Buffer filling_;     // the caller's
     Buffer writing_;     // the writer thread's while handedOver_
     bool lent_ = false;  // filling_ is lent out
-    ContentHash hash_;
+    ContentHash hash_;   // the caller's
     off_t written_ = 0;  // touched only by whoever writes (the thread, or the caller when there is none)
     off_t started_ = 0;
 
