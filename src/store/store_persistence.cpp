@@ -84,6 +84,7 @@ int XmlDeviceStore::Impl::Save() try {
     if (std::string why = KeepCopyOfDamaged(); !why.empty()) {
         return refuse(why);
     }
+    FindVerbatimDevices();
     if (std::string why = file_.Write(document_->Root(), verbatim_); !why.empty()) {
         return refuse(why);
     }

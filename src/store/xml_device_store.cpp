@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "files/file_lock.h"
 #include "files/file_paths.h"
@@ -32,16 +33,6 @@ std::uint32_t CountEncipheredPasswords(XmlNodeRef devices) {
         }
     }
     return enciphered;
-}
-
-// The devices whose text a save can copy as it was read: looked for in a database large enough for a save to
-// take noticeable time, now, before anything changes the tree.
-XmlVerbatim FindVerbatimDevices(const XmlDocument& document, XmlNodeRef devices) {
-    constexpr std::uint32_t kWorthFrom = 256;
-    if (devices.ChildCount() < kWorthFrom) {
-        return XmlVerbatim();
-    }
-    return XmlVerbatim::Find(document.Text(), devices, XmlLayout::Indented, XmlLineEnd::CrLf);
 }
 
 }  // namespace
@@ -98,7 +89,37 @@ void XmlDeviceStore::Impl::Adopt(LoadedDatabase loaded) {
     KeyState key = key_.Check();
     condition_.keyProblem = key.Ready() || key.status == KeyStatus::Missing ? std::string() : key.problem;
     condition_.keyWarning = key.warning;
-    verbatim_ = FindVerbatimDevices(*document_, tree_.ExistingSection(StoreSection::Devices));
+    verbatim_ = XmlVerbatim();
+}
+
+XmlDeviceStore::Impl::~Impl() {
+    StopPreparing();
+}
+
+void XmlDeviceStore::Impl::PrepareSaves() {
+    try {
+        // one thread: the other core is left to the window
+        preparing_ = std::thread([this] { FindVerbatimDevices(&stopPreparing_, false); });
+    } catch (const std::system_error&) {
+        // no thread to be had: the first save looks for them
+    }
+}
+
+void XmlDeviceStore::Impl::StopPreparing() {
+    if (preparing_.joinable()) {
+        stopPreparing_ = true;
+        preparing_.join();
+        stopPreparing_ = false;
+    }
+}
+
+void XmlDeviceStore::Impl::FindVerbatimDevices(const std::atomic<bool>* stop, bool twoThreads) {
+    // a small database saves quickly as it is
+    constexpr std::uint32_t kWorthFrom = 256;
+    XmlNodeRef devices = tree_.ExistingSection(StoreSection::Devices);
+    if (devices.ChildCount() >= kWorthFrom) {
+        verbatim_.Extend(document_->Text(), devices, XmlLayout::Indented, XmlLineEnd::CrLf, stop, twoThreads);
+    }
 }
 
 void XmlDeviceStore::Impl::ApplyPendingAgain() {
@@ -154,102 +175,111 @@ XmlDeviceStore::XmlDeviceStore(const std::string& databasePath, XmlStoreOptions 
 
 XmlDeviceStore::~XmlDeviceStore() = default;
 
+XmlDeviceStore::Impl& XmlDeviceStore::Ready() {
+    impl_->StopPreparing();
+    return *impl_;
+}
+
+void XmlDeviceStore::PrepareSaves() {
+    Ready().PrepareSaves();
+}
+
 int XmlDeviceStore::Save() {
-    return impl_->Save();
+    return Ready().Save();
 }
 std::uint32_t XmlDeviceStore::FindDeviceByAddress(const char* host, std::uint32_t port) {
-    return impl_->FindDeviceByAddress(host, port);
+    return Ready().FindDeviceByAddress(host, port);
 }
 std::uint32_t XmlDeviceStore::CountDevices() {
-    return impl_->CountDevices();
+    return Ready().CountDevices();
 }
 std::uint32_t XmlDeviceStore::FindDeviceByName(const char* name) {
-    return impl_->FindDeviceByName(name);
+    return Ready().FindDeviceByName(name);
 }
 int XmlDeviceStore::LoadDevices(DeviceRecord* records, std::uint32_t size) {
-    return impl_->LoadDevices(records, size);
+    return Ready().LoadDevices(records, size);
 }
 int XmlDeviceStore::LoadChannelEntries(std::uint32_t deviceId, ChannelEntry* entries, std::uint32_t capacity) {
-    return impl_->LoadChannelEntries(deviceId, entries, capacity);
+    return Ready().LoadChannelEntries(deviceId, entries, capacity);
 }
 int XmlDeviceStore::AddDevices(DeviceRecord* records, std::uint32_t size) {
-    return impl_->AddDevices(records, size);
+    return Ready().AddDevices(records, size);
 }
 int XmlDeviceStore::PlaceholderA(std::uint32_t, std::uint32_t, std::uint32_t) {
     return 1;
 }
 int XmlDeviceStore::RemoveDevice(std::uint32_t deviceId, ChangeNotifier* notifier) {
-    return impl_->RemoveDevice(deviceId, notifier);
+    return Ready().RemoveDevice(deviceId, notifier);
 }
 int XmlDeviceStore::PlaceholderB(std::uint32_t, std::uint32_t, std::uint32_t) {
     return 1;
 }
 int XmlDeviceStore::ModifyDevice(std::uint32_t deviceId, const DeviceRecord* record, std::uint32_t size,
                                  ChangeNotifier* notifier) {
-    return impl_->ModifyDevice(deviceId, record, size, notifier);
+    return Ready().ModifyDevice(deviceId, record, size, notifier);
 }
 std::uint32_t XmlDeviceStore::GetChannelId(std::uint32_t deviceId, std::uint32_t channel) {
-    return impl_->GetChannelId(deviceId, channel);
+    return Ready().GetChannelId(deviceId, channel);
 }
 std::uint32_t XmlDeviceStore::FindDeviceByDdns(const char* host, const char* ddnsHost, std::uint32_t ddnsPort) {
-    return impl_->FindDeviceByDdns(host, ddnsHost, ddnsPort);
+    return Ready().FindDeviceByDdns(host, ddnsHost, ddnsPort);
 }
 int XmlDeviceStore::GetEntryIds(std::uint32_t deviceId, std::uint32_t* ids, std::uint32_t count) {
-    return impl_->GetEntryIds(deviceId, ids, count);
+    return Ready().GetEntryIds(deviceId, ids, count);
 }
 int XmlDeviceStore::SetEntryName(std::uint32_t id, const ChannelEntry* entry) {
-    return impl_->SetEntryName(id, entry);
+    return Ready().SetEntryName(id, entry);
 }
 int XmlDeviceStore::SetCameraTypes(std::uint32_t deviceId, const std::int32_t* types, std::int32_t count) {
-    return impl_->SetCameraTypes(deviceId, types, count);
+    return Ready().SetCameraTypes(deviceId, types, count);
 }
 int XmlDeviceStore::GetCameraTypes(std::uint32_t deviceId, std::int32_t* types, std::int32_t count) {
-    return impl_->GetCameraTypes(deviceId, types, count);
+    return Ready().GetCameraTypes(deviceId, types, count);
 }
 std::uint32_t XmlDeviceStore::CountImages() {
-    return impl_->CountImages();
+    return Ready().CountImages();
 }
 int XmlDeviceStore::LoadImages(ImageRecord* records, std::uint32_t capacity) {
-    return impl_->LoadImages(records, capacity);
+    return Ready().LoadImages(records, capacity);
 }
 int XmlDeviceStore::AddImages(ImageRecord* records, std::uint32_t size) {
-    return impl_->AddImages(records, size);
+    return Ready().AddImages(records, size);
 }
 int XmlDeviceStore::RemoveImage(const std::uint32_t* imageId) {
-    return impl_->RemoveImage(imageId);
+    return Ready().RemoveImage(imageId);
 }
 int XmlDeviceStore::ModifyImage(std::uint32_t unused, const ImageRecord* record) {
-    return impl_->ModifyImage(unused, record);
+    return Ready().ModifyImage(unused, record);
 }
 int XmlDeviceStore::LoadMapTree(std::vector<MapItem>& items) {
-    return impl_->LoadMapTree(items);
+    return Ready().LoadMapTree(items);
 }
 int XmlDeviceStore::SaveMapTree(const MapEntriesByParent& entries) {
-    return impl_->SaveMapTree(entries);
+    return Ready().SaveMapTree(entries);
 }
 int XmlDeviceStore::LoadDeviceTree(DeviceTreeRecord* records, std::uint32_t capacity) {
-    return impl_->LoadDeviceTree(records, capacity);
+    return Ready().LoadDeviceTree(records, capacity);
 }
 std::uint32_t XmlDeviceStore::CountChildOrgs(std::uint32_t parentId) {
-    return impl_->CountChildOrgs(parentId);
+    return Ready().CountChildOrgs(parentId);
 }
 int XmlDeviceStore::LoadChildOrgs(std::uint32_t parentId, OrgRecord* records, std::uint32_t size) {
-    return impl_->LoadChildOrgs(parentId, records, size);
+    return Ready().LoadChildOrgs(parentId, records, size);
 }
 int XmlDeviceStore::RenameOrganization(std::uint32_t orgId, const char* name) {
-    return impl_->RenameOrganization(orgId, name);
+    return Ready().RenameOrganization(orgId, name);
 }
 std::uint32_t XmlDeviceStore::AddOrganization(std::uint32_t parentId, const char* name) {
-    return impl_->AddOrganization(parentId, name);
+    return Ready().AddOrganization(parentId, name);
 }
 int XmlDeviceStore::RemoveOrganization(std::uint32_t orgId) {
-    return impl_->RemoveOrganization(orgId);
+    return Ready().RemoveOrganization(orgId);
 }
 int XmlDeviceStore::GetOrganizationItemIds(std::uint32_t orgId, std::uint32_t* ids, std::uint32_t capacity) {
-    return impl_->GetOrganizationItemIds(orgId, ids, capacity);
+    return Ready().GetOrganizationItemIds(orgId, ids, capacity);
 }
 std::uint32_t XmlDeviceStore::FindOrganizationByName(std::uint32_t parentId, const char* name) {
-    return impl_->FindOrganizationByName(parentId, name);
+    return Ready().FindOrganizationByName(parentId, name);
 }
 
 const StoreCondition* XmlDeviceStore::Condition() const {
@@ -259,19 +289,19 @@ std::string XmlDeviceStore::SaveRefusal() const {
     return DescribeSaveRefusal(impl_->Condition());
 }
 void XmlDeviceStore::AgreeToNewKey() {
-    impl_->AgreeToNewKey();
+    Ready().AgreeToNewKey();
 }
 std::uint32_t XmlDeviceStore::CountDeviceRecords() {
-    return impl_->CountDeviceRecords();
+    return Ready().CountDeviceRecords();
 }
 int XmlDeviceStore::LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) {
-    return impl_->LoadDeviceRecords(records, size);
+    return Ready().LoadDeviceRecords(records, size);
 }
 int XmlDeviceStore::LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record) {
-    return impl_->LoadDeviceRecord(deviceId, record);
+    return Ready().LoadDeviceRecord(deviceId, record);
 }
 int XmlDeviceStore::SetDeviceOrganization(std::uint32_t deviceId, std::uint32_t orgId) {
-    return impl_->SetDeviceOrganization(deviceId, orgId);
+    return Ready().SetDeviceOrganization(deviceId, orgId);
 }
 const std::string& XmlDeviceStore::KeyPath() const {
     return impl_->KeyPath();

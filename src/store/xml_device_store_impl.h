@@ -4,9 +4,11 @@
 // save) is DatabaseFile's job, the document's structure StoreTree's, and applying our changes again over another
 // program's file ChangeReplay's. No operation lets an exception out: memory running out is a failure.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "change_replay.h"
@@ -23,6 +25,7 @@ class XmlDeviceStore::Impl {
 public:
     // facade is the store these units serve: the replay of our changes goes through its operations.
     Impl(DeviceStore& facade, const std::string& databasePath, XmlStoreOptions options);
+    ~Impl();
 
     // The operations, as DeviceStore describes them.
     int Save();
@@ -64,6 +67,11 @@ public:
     void AgreeToNewKey() { condition_.newKeyAgreed = true; }
     const std::string& KeyPath() const { return key_.Path(); }
 
+    // Looks for the devices a save can copy on a thread of its own, until StopPreparing, which every operation
+    // calls first: that thread reads the tree while nothing else touches it.
+    void PrepareSaves();
+    void StopPreparing();
+
 private:
     class Replayer;
 
@@ -72,6 +80,8 @@ private:
     // Loads the file again and applies the pending changes to it; empty, or why Save must not write.
     std::string ReloadAndReapply();
     void ApplyPendingAgain();
+    // Looks for the devices a save can copy from the loaded text (XmlVerbatim::Extend), in a large database.
+    void FindVerbatimDevices(const std::atomic<bool>* stop = nullptr, bool twoThreads = true);
     // Keeps the copy of a damaged original before it is first written over; empty, or why not.
     std::string KeepCopyOfDamaged();
     // Counts the refusal of an operation whose reason lies beyond its arguments, and gives result.
@@ -115,11 +125,14 @@ private:
     DatabaseFile file_;
     KeyFile key_;
     std::unique_ptr<XmlDocument> document_;
-    // The devices a save copies from the loaded text while no change reaches them.
+    // The devices a save copies from the loaded text while no change reaches them: found by the first save of
+    // this load, or before it in the background (PrepareSaves).
     XmlVerbatim verbatim_;
     StoreTree tree_;
     ChangeReplay replay_;
     StoreCondition condition_;
+    std::thread preparing_;
+    std::atomic<bool> stopPreparing_{false};
 };
 
 }  // namespace vantrel

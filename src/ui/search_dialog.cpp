@@ -325,6 +325,12 @@ void SearchDialog::InitDialog() {
     MarkRegistered();
     RestoreNetworks();
     StartSearch();
+    // while the search runs the store has time to make the first Add's save quicker
+    QTimer::singleShot(0, this, [this] {
+        if (DeviceStore* store = context_.Store()) {
+            store->PrepareSaves();
+        }
+    });
 }
 
 // Networks remembered for this data folder; a list that no longer parses (edited by hand) is left unused.

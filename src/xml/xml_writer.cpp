@@ -778,24 +778,27 @@ private:
     const char* end_ = nullptr;
 };
 
-// The element children of parent in [from, to) whose text is what the writer gives for them at depth.
+using VerbatimSpans = std::unordered_map<const void*, XmlVerbatimUse::Span>;
+
+// Adds to found the element children of parent in [from, to), not yet in known, whose text is what the writer
+// gives for them at depth. Stops between two children once stop is set.
 void FindVerbatimChildren(std::string_view text, const XmlNode* parent, XmlLayout layout, XmlLineEnd lineEnd,
-                          std::uint32_t depth, std::uint32_t from, std::uint32_t to,
-                          std::unordered_map<const void*, XmlVerbatimUse::Span>& spans) {
+                          std::uint32_t depth, std::uint32_t from, std::uint32_t to, const VerbatimSpans& known,
+                          VerbatimSpans& found, const std::atomic<bool>* stop) {
     CompareSink sink;
     Writer writer(sink, layout, lineEnd);
-    for (std::uint32_t i = from; i < to; ++i) {
+    for (std::uint32_t i = from; i < to && (stop == nullptr || !stop->load(std::memory_order_relaxed)); ++i) {
         const XmlNode* child = parent->children[i];
         // the text of an element read from it starts with the indentation, "<" and its name
         if (child == nullptr || child->kind != XmlNodeKind::Element || child->edited || !child->nameBorrowed ||
-            child->nameAt == kXmlNoSpan || child->nameAt < depth + 1)
+            child->nameAt == kXmlNoSpan || child->nameAt < depth + 1 || known.count(child) != 0)
             continue;
         std::uint32_t start = child->nameAt - depth - 1;
         sink.Start(text.data() + start, text.data() + text.size());
         writer.Restart(depth);
         writer.Write(child);
         if (writer.Finish())
-            spans.emplace(child,
+            found.emplace(child,
                           XmlVerbatimUse::Span{start, static_cast<std::uint32_t>(sink.At() - text.data() - start)});
     }
 }
@@ -812,55 +815,67 @@ std::uint32_t ChildDepth(const XmlNode* parent, XmlLayout layout) {
 // From this many children on, the second half is looked at on a thread of its own.
 constexpr std::uint32_t kVerbatimThreadFrom = 1024;
 
+// FindVerbatimChildren over all of parent's children, the later half on a second thread when there are many.
+void FindVerbatimChildren(std::string_view text, const XmlNode* parent, XmlLayout layout, XmlLineEnd lineEnd,
+                          std::uint32_t depth, bool twoThreads, VerbatimSpans& spans, const std::atomic<bool>* stop) {
+    std::uint32_t count = parent->childCount;
+    std::uint32_t half = twoThreads && count >= kVerbatimThreadFrom ? count / 2 : count;
+    // both threads read spans, neither adds to it until both are done
+    VerbatimSpans earlier, later;
+    bool laterFound = false;
+    std::thread helper;
+    if (half < count) {
+        try {
+            helper = std::thread([&] {
+                try {
+                    FindVerbatimChildren(text, parent, layout, lineEnd, depth, half, count, spans, later, stop);
+                    laterFound = true;
+                } catch (const std::bad_alloc&) {
+                    // what this thread found is left out
+                }
+            });
+        } catch (const std::system_error&) {
+            half = count;  // no thread to be had: all of them here
+        }
+    }
+    try {
+        FindVerbatimChildren(text, parent, layout, lineEnd, depth, 0, half, spans, earlier, stop);
+    } catch (...) {
+        if (helper.joinable())
+            helper.join();
+        throw;
+    }
+    if (helper.joinable())
+        helper.join();
+    spans.insert(earlier.begin(), earlier.end());
+    if (laterFound)
+        spans.insert(later.begin(), later.end());
+}
+
 }  // namespace
 
 XmlVerbatim XmlVerbatim::Find(std::string_view text, XmlNodeRef parent, XmlLayout layout, XmlLineEnd lineEnd) {
     XmlVerbatim verbatim;
+    verbatim.Extend(text, parent, layout, lineEnd);
+    return verbatim;
+}
+
+void XmlVerbatim::Extend(std::string_view text, XmlNodeRef parent, XmlLayout layout, XmlLineEnd lineEnd,
+                         const std::atomic<bool>* stop, bool twoThreads) {
     const XmlNode* record = XmlRecords::NodeOf(parent);
     if (record == nullptr || record->kind != XmlNodeKind::Element || record->arena == nullptr ||
         record->arena->text == nullptr || record->arena->text != text.data())
-        return verbatim;
+        return;
+    // what was found for another list, tree or format is of no use here
+    if (parent_ != parent || tree_ != record->arena->tree || layout_ != layout || lineEnd_ != lineEnd)
+        *this = XmlVerbatim();
     std::uint32_t depth = ChildDepth(record, layout);
-    XmlVerbatimUse::Set(verbatim, parent, layout, lineEnd, depth);
-    auto& spans = XmlVerbatimUse::Spans(verbatim);
-    std::uint32_t count = record->childCount;
+    XmlVerbatimUse::Set(*this, parent, layout, lineEnd, depth);
     try {
-        spans.reserve(count);
-        std::uint32_t half = count >= kVerbatimThreadFrom ? count / 2 : count;
-        std::unordered_map<const void*, XmlVerbatimUse::Span> later;
-        bool laterFound = false;
-        std::thread helper;
-        if (half < count) {
-            try {
-                helper = std::thread([&] {
-                    try {
-                        later.reserve(count - half);
-                        FindVerbatimChildren(text, record, layout, lineEnd, depth, half, count, later);
-                        laterFound = true;
-                    } catch (const std::bad_alloc&) {
-                        // what this thread found is left out
-                    }
-                });
-            } catch (const std::system_error&) {
-                half = count;  // no thread to be had: all of them here
-            }
-        }
-        try {
-            FindVerbatimChildren(text, record, layout, lineEnd, depth, 0, half, spans);
-        } catch (...) {
-            if (helper.joinable())
-                helper.join();
-            throw;
-        }
-        if (helper.joinable()) {
-            helper.join();
-            if (laterFound)
-                spans.insert(later.begin(), later.end());
-        }
+        FindVerbatimChildren(text, record, layout, lineEnd, depth, twoThreads, spans_, stop);
     } catch (const std::bad_alloc&) {
-        spans.clear();  // nothing is copied: every child is written
+        // what was found before stands; the rest is written
     }
-    return verbatim;
 }
 
 bool XmlWrite(XmlSink& sink, XmlNodeRef node, XmlLayout layout, XmlLineEnd lineEnd) {

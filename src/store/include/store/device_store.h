@@ -110,6 +110,9 @@ public:
     // The operator agreed that a new password key may be made although enciphered passwords exist whose key
     // file is missing (they stay unreadable under the new key). Without it such an add is refused.
     virtual void AgreeToNewKey() {}
+    // Uses the time until the next call to make the next save quicker; any other call ends that first (the
+    // default does nothing).
+    virtual void PrepareSaves() {}
     // Number of "DEV" children of the device section, and a load of those alone, one record each, in document
     // order (other children take no record); 0 and nothing written when size is too small.
     virtual std::uint32_t CountDeviceRecords() { return CountDevices(); }

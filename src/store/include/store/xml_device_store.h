@@ -66,6 +66,8 @@ public:
     const StoreCondition* Condition() const override;
     std::string SaveRefusal() const override;
     void AgreeToNewKey() override;
+    // Looks, on a thread of its own, for the devices the next save can copy as they were read.
+    void PrepareSaves() override;
     std::uint32_t CountDeviceRecords() override;
     int LoadDeviceRecords(DeviceRecord* records, std::uint32_t size) override;
     int LoadDeviceRecord(std::uint32_t deviceId, DeviceRecord* record) override;
@@ -75,6 +77,9 @@ public:
 
 private:
     class Impl;
+    // The store's units, once any preparation for saves has stopped: every operation goes through here.
+    Impl& Ready();
+
     std::unique_ptr<Impl> impl_;
 };
 

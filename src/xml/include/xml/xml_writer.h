@@ -20,6 +20,7 @@
 // - nodes that give no bytes (empty text, a declaration without name) give no line, and an element whose
 //   children all give none is written <a/>; attributes and DOCTYPE words with an empty name are left out.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -90,6 +91,11 @@ public:
     // parsed from (XmlDocument::Text); many children are looked at on two threads. Nothing is found when parent
     // is not of a tree parsed from text. The tree must not change meanwhile.
     static XmlVerbatim Find(std::string_view text, XmlNodeRef parent, XmlLayout layout, XmlLineEnd lineEnd);
+    // The same for the children not found yet (anew when parent, its tree or the format is another), on this
+    // thread alone unless twoThreads; stop, when set by another thread, ends the look between two children and
+    // keeps what was found.
+    void Extend(std::string_view text, XmlNodeRef parent, XmlLayout layout, XmlLineEnd lineEnd,
+                const std::atomic<bool>* stop = nullptr, bool twoThreads = true);
 
     // How many children were found to be copied as they stand.
     std::size_t Count() const { return spans_.size(); }
