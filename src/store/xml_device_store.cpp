@@ -99,7 +99,13 @@ XmlDeviceStore::Impl::~Impl() {
 void XmlDeviceStore::Impl::PrepareSaves() {
     try {
         // one thread: the other core is left to the window
-        preparing_ = std::thread([this] { FindVerbatimDevices(&stopPreparing_, false); });
+        preparing_ = std::thread([this] {
+            try {
+                FindVerbatimDevices(&stopPreparing_, false);
+            } catch (...) {
+                // nothing found: the first save looks
+            }
+        });
     } catch (const std::system_error&) {
         // no thread to be had: the first save looks for them
     }
