@@ -325,8 +325,10 @@ void SearchDialog::InitDialog() {
     MarkRegistered();
     RestoreNetworks();
     StartSearch();
-    // while the search runs the store has time to make the first Add's save quicker
-    QTimer::singleShot(0, this, [this] {
+    // while the search runs the store has time to make the first Add's save quicker; not before the window is
+    // painted, which it would slow
+    constexpr int kPrepareAfterMs = 500;
+    QTimer::singleShot(kPrepareAfterMs, this, [this] {
         if (DeviceStore* store = context_.Store()) {
             store->PrepareSaves();
         }
