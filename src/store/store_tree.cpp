@@ -1,6 +1,7 @@
 #include "store_tree.h"
 
 #include <algorithm>
+#include <charconv>
 #include <optional>
 
 #include "store/store_text.h"
@@ -92,6 +93,16 @@ bool StoreTree::CanGiveIdentifiers(std::uint32_t count) {
     return next != 0 && std::uint64_t{next} + count <= kLastId;
 }
 
+namespace {
+
+// The decimal text of a number, for an attribute made with its value.
+struct DecimalText {
+    explicit DecimalText(std::uint32_t number) { *std::to_chars(text, text + sizeof text - 1, number).ptr = '\0'; }
+    char text[16];
+};
+
+}  // namespace
+
 XmlNodeRef StoreTree::NewElement(XmlNodeRef parent, const char* name) {
     XmlNodeRef global = Global();
     if (!global.IsValid() || !parent.IsValid()) {
@@ -106,7 +117,8 @@ XmlNodeRef StoreTree::NewElement(XmlNodeRef parent, const char* name) {
         return XmlNodeRef();
     }
     global.Attribute(schema::kIndex).SetUnsigned(id + 1);
-    element.Attribute(schema::kId).SetUnsigned(id);
+    // a new element: its attributes are appended, none looked for
+    element.AddAttribute(schema::kId, DecimalText(id).text);
     devices_.Added(element);
     organizations_.Added(element);
     return element;
@@ -147,10 +159,11 @@ XmlNodeRef StoreTree::AppendEntry(XmlNodeRef device, schema::EntryType type, std
     if (!entry.IsValid()) {
         return XmlNodeRef();
     }
-    entry.Attribute(schema::kType).SetUnsigned16(static_cast<std::uint32_t>(type));
-    entry.Attribute(schema::kName).SetValue(name.c_str());
-    entry.Attribute(schema::kChannel).SetUnsigned8(channel);
-    entry.Attribute(schema::kDesc).SetValue("");
+    // a new element with its id alone: the others are appended, as 16-bit type and 8-bit channel
+    entry.AddAttribute(schema::kType, DecimalText(static_cast<std::uint32_t>(type) & 0xFFFFu).text);
+    entry.AddAttribute(schema::kName, name.c_str());
+    entry.AddAttribute(schema::kChannel, DecimalText(channel & 0xFFu).text);
+    entry.AddAttribute(schema::kDesc, "");
     return entry;
 }
 

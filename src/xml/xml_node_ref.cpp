@@ -1,6 +1,6 @@
 #include "xml/xml_node_ref.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 #include "xml_arena.h"
@@ -99,8 +99,8 @@ bool XmlAttributeRef::SetValue(const char* text) const {
 }
 
 XmlAttributeRef XmlAttributeRef::SetUnsigned(std::uint32_t number) const {
-    char buffer[32] = {};
-    std::snprintf(buffer, sizeof(buffer), "%u", number);
+    char buffer[16];
+    *std::to_chars(buffer, buffer + sizeof buffer - 1, number).ptr = '\0';
     SetValue(buffer);
     return *this;
 }
