@@ -34,15 +34,6 @@ public:
         return XmlRecords::NodeOf(verbatim.parent_);
     }
     static std::uint32_t Depth(const XmlVerbatim& verbatim) { return verbatim.depth_; }
-    static void Set(XmlVerbatim& verbatim, XmlNodeRef parent, XmlLayout layout, XmlLineEnd lineEnd,
-                    std::uint32_t depth) {
-        verbatim.parent_ = parent;
-        verbatim.tree_ = XmlRecords::NodeOf(parent)->arena->tree;
-        verbatim.layout_ = layout;
-        verbatim.lineEnd_ = lineEnd;
-        verbatim.depth_ = depth;
-    }
-    static std::unordered_map<const void*, Span>& Spans(XmlVerbatim& verbatim) { return verbatim.spans_; }
 };
 
 namespace {
@@ -869,10 +860,13 @@ void XmlVerbatim::Extend(std::string_view text, XmlNodeRef parent, XmlLayout lay
     // what was found for another list, tree or format is of no use here
     if (parent_ != parent || tree_ != record->arena->tree || layout_ != layout || lineEnd_ != lineEnd)
         *this = XmlVerbatim();
-    std::uint32_t depth = ChildDepth(record, layout);
-    XmlVerbatimUse::Set(*this, parent, layout, lineEnd, depth);
+    parent_ = parent;
+    tree_ = record->arena->tree;
+    layout_ = layout;
+    lineEnd_ = lineEnd;
+    depth_ = ChildDepth(record, layout);
     try {
-        FindVerbatimChildren(text, record, layout, lineEnd, depth, twoThreads, spans_, stop);
+        FindVerbatimChildren(text, record, layout, lineEnd, depth_, twoThreads, spans_, stop);
     } catch (const std::bad_alloc&) {
         // what was found before stands; the rest is written
     }
