@@ -362,8 +362,11 @@ private:
     };
 
     State Tag(char*& p);
+    // Usual lines of a database, read without the state machine; see xml_parser.cpp.
+    State UsualLines(char*& cursor, State state);
     State TagBody(char*& p, XmlNode* node);
-    // the steps of a start tag run once per attribute of the file: kept inline in TagBody
+    State TagAfterName(char*& p, XmlNode* node, const TagInfo& tag);
+    // the steps of a start tag run once per attribute of the file: kept inline in TagBody and UsualLines
     VANTREL_XML_INLINE State Attributes(char*& cursor, const TagInfo& tag);
     VANTREL_XML_INLINE bool PlainAttribute(char*& p, XmlAttribute& slot);
     VANTREL_XML_INLINE State Attribute(char*& p, const TagInfo& tag, XmlAttribute& attribute);

@@ -12,6 +12,9 @@ char* Parser::Run(char* p) {
     textStart_ = p;
     State state = State::Scan;
     for (;;) {
+        // the usual lines of a database first, in one loop; the states below take whatever they leave
+        if ((state == State::Scan || state == State::Content) && !inSubset_)
+            state = UsualLines(p, state);
         switch (state) {
             case State::Scan: {
                 // mostly a line end and indentation before the next tag
@@ -136,6 +139,70 @@ Parser::State Parser::Tag(char*& p) {
     }
 }
 
+// In the Scan or Content state at p, reads what nearly every line of a device database holds, in one loop:
+// white space, start tags of elements whose attributes each follow one space, and end tags that name the open
+// element right before their ">". Gives the state to go on in, with p where that state takes over; any other
+// markup or text is left unread for it.
+Parser::State Parser::UsualLines(char*& cursor, State state) {
+    char* p = cursor;
+    for (;;) {
+        p = SkipSpace(p);
+        if (*p != '<')
+            break;
+        if (p[1] == '/') {
+            // a name this parse gave is a whole run of name bytes, as the end tag's must be
+            if (current_->kind != XmlNodeKind::Element || current_->parent == current_ || !current_->nameBorrowed)
+                break;
+            std::string_view name = NameOf(current_);
+            // stops at the text's end or the first byte that differs: reads nothing past either
+            if (std::strncmp(p + 2, name.data(), name.size()) != 0 || p[2 + name.size()] != '>')
+                break;
+            Pop();
+            p += 3 + name.size();
+            state = State::Scan;
+            continue;
+        }
+        if (!IsName(p[1]))
+            break;
+        XmlNode* node = AddNode(XmlNodeKind::Element, p);
+        if (node == nullptr) {
+            cursor = p + 1;
+            return State::Stop;
+        }
+        Open(node);
+        TagInfo tag;
+        tag.start = p;
+        tag.what = "a tag";
+        char* name = p + 1;
+        p = SkipName(name);
+        node->nameAt = At(name);
+        node->nameLength = SpanLength(name, p);
+        BeginAttributes();
+        if (*p == ' ' && IsName(p[1])) {
+            ++p;
+            state = Attributes(p, tag);
+            CommitAttributes(node);
+            if (state == State::Pending)
+                state = ElementTagEnd(p, tag);
+        } else if (*p == '>') {
+            ++p;
+            state = State::Content;
+        } else if (*p == '/' && p[1] == '>') {
+            Pop();
+            p += 2;
+            state = State::Scan;
+        } else {
+            state = TagAfterName(p, node, tag);
+        }
+        if (state != State::Scan && state != State::Content) {
+            cursor = p;
+            return state;
+        }
+    }
+    cursor = p;
+    return state;
+}
+
 // p is on the first byte of the name of node, which is the current parent.
 Parser::State Parser::TagBody(char*& p, XmlNode* node) {
     TagInfo tag;
@@ -146,8 +213,14 @@ Parser::State Parser::TagBody(char*& p, XmlNode* node) {
     node->nameAt = At(p);
     node->nameLength = SpanLength(p, nameEnd);
     BeginAttributes();
-    char delimiter = *nameEnd;
     p = nameEnd;
+    return TagAfterName(p, node, tag);
+}
+
+// p is on the byte after the name of node, the current parent, whose attributes are begun.
+Parser::State Parser::TagAfterName(char*& p, XmlNode* node, const TagInfo& tag) {
+    char* nameEnd = p;
+    char delimiter = *nameEnd;
     if (delimiter == '\0')
         return CutOff(p, tag.start, tag.what);
     ++p;

@@ -68,6 +68,37 @@ TEST(XmlParse, StateMachineCases) {
     for (const ParseCase& c : cases) EXPECT_EQ(ParseAndDescribe(c.input), c.tree) << c.name;
 }
 
+// The loop that reads a database's usual lines hands anything else to the state machine where it stands: end
+// tags that share a prefix with the open element, cut-off names, odd spacing and markup between usual lines.
+TEST(XmlParse, UsualLinesHandOverUnusualMarkupWhereItStands) {
+    struct Case {
+        const char* input;
+        XmlDamage damage;
+        std::uint64_t offset;
+        const char* tree;
+    };
+    const Case cases[] = {
+        {"<a><ab></a></ab>", XmlDamage::MismatchedEndTag, 7, "(E:a(E:ab))"},
+        {"<ab><a></ab></a>", XmlDamage::MismatchedEndTag, 7, "(E:ab(E:a))"},
+        {"<abc></ab", XmlDamage::MismatchedEndTag, 5, "(E:abc)"},
+        {"<abc></abc", XmlDamage::CutOff, 5, "(E:abc)"},
+        {"<r><a></r >", XmlDamage::MismatchedEndTag, 6, "(E:r(E:a))"},
+        {"<r>\r\n\t<a x=\"1\"/>\r\n\t<!-- c -->\r\n\t<b y=\"2\">\r\n\t</b >\r\n</r>", XmlDamage::None, 0,
+         "(E:r(E:a[x=1] C'c' E:b[y=2]))"},
+        {"<r><a x=\"1\"  y=\"2\"/>t<b/>u</r>", XmlDamage::StrayText, 25, "(E:r(E:a[x=1,y=2] T't' E:b))"},
+        {"<r><a x=\"1\" y/><b/></r>", XmlDamage::BrokenAttribute, 12, "(E:r(E:a[x=1,y](E:b)))"},
+        {"<r><a x=\"1\"z=\"2\"/></r>", XmlDamage::BrokenAttribute, 11, "(E:r(E:a[x=1,z=2]))"},
+        {"<r><a\tx='1'/></r>", XmlDamage::None, 0, "(E:r(E:a[x=1]))"},
+    };
+    for (const Case& c : cases) {
+        XmlDocument document;
+        XmlLoadResult result = document.LoadText(c.input);
+        EXPECT_EQ(result.damage, c.damage) << c.input << ": " << result.problem;
+        EXPECT_EQ(result.problemOffset, c.offset) << c.input;
+        EXPECT_EQ(test::DescribeNode(document.Root()), c.tree) << c.input;
+    }
+}
+
 TEST(XmlParse, OptionsClearedSkipConstructs) {
     const char* input = "<?xml v=\"1\"?><!DOCTYPE r [<!ENTITY e 'v'>]><!-- c --><r><![CDATA[ d ]]> t </r>";
     EXPECT_EQ(ParseAndDescribe(input, 0), "(E:r(T't '))");
