@@ -297,6 +297,13 @@ Parser::State Parser::Attributes(char*& cursor, const TagInfo& tag) {
                 ++p;
                 continue;
             }
+            // and "/>" right after the last value: the usual end, as AfterValue would take it
+            if (*p == '/' && p[1] == '>') {
+                Pop();
+                p += 2;
+                done = State::Content;
+                break;
+            }
             done = AfterValue(p, tag);
             continue;
         }
