@@ -21,8 +21,10 @@
 
 #if defined(__GNUC__)
 #define VANTREL_XML_INLINE inline __attribute__((always_inline))
+#define VANTREL_XML_NOINLINE __attribute__((noinline))
 #else
 #define VANTREL_XML_INLINE inline
+#define VANTREL_XML_NOINLINE
 #endif
 
 namespace vantrel::parsing {
@@ -365,8 +367,12 @@ private:
     // Usual lines of a database, read without the state machine; see xml_parser.cpp.
     State UsualLines(char*& cursor, State state);
     State TagBody(char*& p, XmlNode* node);
+    // a start tag's attributes on the usual lines: in line in UsualLines, with the unusual cases out of line
+    VANTREL_XML_INLINE State PlainAttributes(char*& p, const TagInfo& tag);
+    VANTREL_XML_NOINLINE State OtherAttributes(char*& p, const TagInfo& tag, XmlAttribute& slot);
+    VANTREL_XML_NOINLINE State AfterPlainValue(char*& p, const TagInfo& tag);
     State TagAfterName(char*& p, XmlNode* node, const TagInfo& tag);
-    // the steps of a start tag run once per attribute of the file: kept inline in TagBody and UsualLines
+    // the steps of a start tag run once per attribute of the file: kept inline in TagBody
     VANTREL_XML_INLINE State Attributes(char*& cursor, const TagInfo& tag);
     VANTREL_XML_INLINE bool PlainAttribute(char*& p, XmlAttribute& slot);
     VANTREL_XML_INLINE State Attribute(char*& p, const TagInfo& tag, XmlAttribute& attribute);

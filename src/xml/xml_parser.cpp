@@ -179,8 +179,7 @@ Parser::State Parser::UsualLines(char*& cursor, State state) {
         node->nameLength = SpanLength(name, p);
         BeginAttributes();
         if (*p == ' ' && IsName(p[1])) {
-            ++p;
-            state = Attributes(p, tag);
+            state = PlainAttributes(p, tag);
             CommitAttributes(node);
             if (state == State::Pending)
                 state = ElementTagEnd(p, tag);
@@ -201,6 +200,46 @@ Parser::State Parser::UsualLines(char*& cursor, State state) {
     }
     cursor = p;
     return state;
+}
+
+// p is on the space before the first attribute of an element's start tag. Reads the attributes as Attributes
+// does, taking plain ones and the usual tag ends in line and handing anything else to Attributes itself.
+Parser::State Parser::PlainAttributes(char*& p, const TagInfo& tag) {
+    for (;;) {
+        ++p;
+        XmlAttribute* slot = AddAttributeSlot();
+        if (slot == nullptr)
+            return State::Pending;
+        if (!PlainAttribute(p, *slot))
+            return OtherAttributes(p, tag, *slot);
+        if (*p == ' ' && IsName(p[1]))
+            continue;
+        if (*p == '/' && p[1] == '>') {
+            Pop();
+            p += 2;
+            return State::Content;
+        }
+        if (*p == '>') {
+            ++p;
+            return State::Content;
+        }
+        return AfterPlainValue(p, tag);
+    }
+}
+
+// The rest of a tag's attributes, from one PlainAttribute did not take (slot is its record). Kept out of line,
+// as is AfterPlainValue: inlined, the unusual cases would crowd the usual ones out of registers.
+Parser::State Parser::OtherAttributes(char*& p, const TagInfo& tag, XmlAttribute& slot) {
+    XmlAttribute attribute;
+    State done = Attribute(p, tag, attribute);
+    slot = attribute;
+    return done == State::Pending ? Attributes(p, tag) : done;
+}
+
+// The rest of a tag after a plain attribute's value that neither another attribute nor the tag's end follows.
+Parser::State Parser::AfterPlainValue(char*& p, const TagInfo& tag) {
+    State done = AfterValue(p, tag);
+    return done == State::Pending ? Attributes(p, tag) : done;
 }
 
 // p is on the first byte of the name of node, which is the current parent.
@@ -296,13 +335,6 @@ Parser::State Parser::Attributes(char*& cursor, const TagInfo& tag) {
             if (*p == ' ' && IsName(p[1])) {
                 ++p;
                 continue;
-            }
-            // and "/>" right after the last value: the usual end, as AfterValue would take it
-            if (*p == '/' && p[1] == '>') {
-                Pop();
-                p += 2;
-                done = State::Content;
-                break;
             }
             done = AfterValue(p, tag);
             continue;
