@@ -187,6 +187,7 @@ Parser::State Parser::UsualLines(char*& cursor, State state) {
             ++p;
             state = State::Content;
         } else if (*p == '/' && p[1] == '>') {
+            // as in TagBody: text after an empty tag without attributes is scanned past, not kept
             Pop();
             p += 2;
             state = State::Scan;
