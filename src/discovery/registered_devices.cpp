@@ -37,6 +37,11 @@ std::string OtherHostKey(std::string_view host, std::uint32_t port) {
 
 }  // namespace
 
+void RegisteredDevices::Reserve(std::size_t devices) {
+    numeric_.reserve(devices);
+    names_.reserve(devices);
+}
+
 void RegisteredDevices::Add(std::string_view host, std::uint32_t port) {
     std::uint32_t address = 0;
     if (DottedToAddress(host, address)) {

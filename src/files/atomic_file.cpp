@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -73,7 +74,7 @@ public:
     ReplacedFile(const ReplacedFile&) = delete;
     ReplacedFile& operator=(const ReplacedFile&) = delete;
 
-    // Once the rename has taken the file's name away.
+    // Once the rename has taken the file's name away and is on disk.
     void ReleaseInBackground() {
         if (fd_ < 0) {
             return;
@@ -140,12 +141,12 @@ AtomicWriteResult WriteFileAtomically(const std::string& target, Placement place
     if (close(fd) != 0) {
         return fail(errno);
     }
+    std::optional<ReplacedFile> replaced;
     if (placement == Placement::Replace) {
-        ReplacedFile replaced(target);
+        replaced.emplace(target);
         if (std::rename(tempPath.data(), target.c_str()) != 0) {
             return fail(errno);
         }
-        replaced.ReleaseInBackground();
     } else {
         if (link(tempPath.data(), target.c_str()) != 0) {
             if (errno != EEXIST) {
@@ -156,6 +157,11 @@ AtomicWriteResult WriteFileAtomically(const std::string& target, Placement place
         unlink(tempPath.data());
     }
     SyncFolder(FolderOf(target));
+    if (replaced) {
+        // not before the folder's sync: freeing the old file's blocks writes to the same disk, and that sync
+        // would wait behind it
+        replaced->ReleaseInBackground();
+    }
     return result;
 }
 

@@ -24,8 +24,11 @@ struct SavedFile {
 // Writes node (indented, CR LF) to a new file ".<name>.tmp-XXXXXX" beside path (mode 0600, or the owner,
 // group and mode of like where it can), syncs it and renames it over path. Not Ok, with path untouched and
 // the temporary file removed, when any step fails; a missing folder creates nothing. A null factory writes
-// straight to the descriptor. What verbatim holds is copied where it still applies (XmlWrite).
+// straight to the descriptor; a factory's sink writes at the descriptor's offset too. What verbatim holds is
+// copied where it still applies (XmlWrite). expectedSize, when known (the size of the file replaced), is
+// taken on disk before the writes; the file still ends where the document does.
 SavedFile SaveAtomically(const std::string& path, XmlNodeRef node, const SaveSinkFactory& factory,
-                         const struct stat* like = nullptr, const XmlVerbatim& verbatim = XmlVerbatim());
+                         const struct stat* like = nullptr, const XmlVerbatim& verbatim = XmlVerbatim(),
+                         off_t expectedSize = 0);
 
 }  // namespace vantrel

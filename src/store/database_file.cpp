@@ -209,7 +209,8 @@ std::string DatabaseFile::Write(XmlNodeRef root, const XmlVerbatim& verbatim) {
     bool replacing = lstat(path_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
     // a new file goes to the folder's owner: a `sudo` run must not leave a database its user cannot read
     bool owned = replacing || NewFileLike(FolderOf(path_), S_IRUSR | S_IWUSR, existing);
-    SavedFile saved = SaveAtomically(path_, root, options_.saveSink, owned ? &existing : nullptr, verbatim);
+    SavedFile saved = SaveAtomically(path_, root, options_.saveSink, owned ? &existing : nullptr, verbatim,
+                                     replacing ? existing.st_size : 0);
     if (!saved.Ok()) {
         return path_ + " cannot be written: " + std::strerror(saved.error);
     }

@@ -90,6 +90,7 @@ QString WarningText(const FoundRow& row) {
 std::shared_ptr<RegisteredDevices> RegisteredDevicesOf(const DeviceCatalogue* catalogue) {
     auto registered = std::make_shared<RegisteredDevices>();
     if (catalogue != nullptr) {
+        registered->Reserve(catalogue->DevicesById().size());
         for (const auto& entry : catalogue->DevicesById()) {
             const DeviceRecord& record = *entry.second;
             registered->Add(FieldText(record.host, sizeof record.host).value_or(""), record.port);

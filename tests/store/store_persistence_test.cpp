@@ -87,6 +87,47 @@ TEST_F(StorePersistence, WriteFailingPartWayKeepsTheOldFile) {
     EXPECT_NE(ReadWholeFile(path_).find("Door_16"), std::string::npos);
 }
 
+TEST_F(StorePersistence, SavesWriteTheSameBytesWhateverTheSizeOfTheFileTheyReplace) {
+    // the room of the file replaced is taken before the writes: the new file must still end with the document
+    const std::string text = "<DATAROOT>\r\n\t<DEVINFO/>\r\n</DATAROOT>\r\n";
+    TempFolder twinFolder;
+    mkdir((twinFolder.Path() + "XML").c_str(), 0700);
+    const std::string twinPath = twinFolder.Path() + "XML/Data.xml";
+    WriteWholeFile(twinPath, text);
+    XmlDeviceStore twin(twinPath);
+    // white space after the document is not written back, so this file is far longer than any save of it
+    XmlDeviceStore& store = OpenWith(text + std::string(1 << 20, '\n'));
+
+    auto addBoth = [&](const char* name) {
+        DeviceRecord record = MakeDevice(name, 16);
+        DeviceRecord twinRecord = record;
+        EXPECT_EQ(store.AddDevices(&record, sizeof record), 1);
+        EXPECT_EQ(twin.AddDevices(&twinRecord, sizeof twinRecord), 1);
+        return record.id;
+    };
+    auto saveBoth = [&] {
+        ASSERT_EQ(store.Save(), 1);
+        ASSERT_EQ(twin.Save(), 1);
+        // each store enciphers the passwords with a key of its own: the same sizes, not the same bytes
+        const std::string saved = ReadWholeFile(path_);
+        EXPECT_EQ(saved.size(), ReadWholeFile(twinPath).size());
+        EXPECT_EQ(saved.find('\0'), std::string::npos);
+        EXPECT_EQ(saved.compare(saved.size() - 13, 13, "</DATAROOT>\r\n"), 0);
+    };
+    // shorter than the file replaced, then longer, then shorter again
+    const std::uint32_t gate = addBoth("Gate");
+    addBoth("Door");
+    saveBoth();
+    addBoth("Yard");
+    saveBoth();
+    EXPECT_EQ(store.RemoveDevice(gate, nullptr), 1);
+    EXPECT_EQ(twin.RemoveDevice(gate, nullptr), 1);
+    saveBoth();
+    XmlDeviceStore reopened(path_);
+    EXPECT_EQ(reopened.CountDevices(), 2u);
+    EXPECT_FALSE(reopened.Condition()->file.damaged);
+}
+
 TEST_F(StorePersistence, UnusedElementsAndAttributesSurviveByteForByte) {
     const std::string original =
         "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n"

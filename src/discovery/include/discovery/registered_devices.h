@@ -15,6 +15,8 @@ namespace vantrel {
 
 class RegisteredDevices {
 public:
+    // Room for that many devices, so that filling the sets does not rehash them on the way.
+    void Reserve(std::size_t devices);
     // A registered device's host text (as stored: "192.168.1.100") and port (only its low 16 bits are stored).
     // A host that is not dotted decimal (a DNS name) is kept too, and matches only that same text.
     void Add(std::string_view host, std::uint32_t port);
