@@ -280,6 +280,14 @@ void BM_MarkRegistered(benchmark::State& state) {
 }
 BENCHMARK(BM_MarkRegistered)->Arg(10000)->Unit(benchmark::kMillisecond);
 
+// Registers the Add dialog's rows under name followed by a running number, with a fixed user name and password.
+void AcceptAs(DeviceManagementDialog& dialog, const QString& name) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(name);
+    dialog.findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("admin"));
+    dialog.findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("pw"));
+    dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+}
+
 void BM_AddFlow(benchmark::State& state) {
     const int rows = static_cast<int>(state.range(0));
     UseProgramFolder(static_cast<int>(state.range(1)));
@@ -309,10 +317,7 @@ void BM_AddFlow(benchmark::State& state) {
             auto* dialog = qobject_cast<DeviceManagementDialog*>(QApplication::activeModalWidget());
             if (dialog != nullptr) {
                 answer.stop();
-                dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(name);
-                dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("admin"));
-                dialog->findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("pw"));
-                dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+                AcceptAs(*dialog, name);
             }
         });
         answer.start(0);
@@ -461,10 +466,7 @@ void BM_AddInSearchWindow(benchmark::State& state) {
             auto* dialog = qobject_cast<DeviceManagementDialog*>(modal);
             if (dialog != nullptr) {
                 answer.stop();
-                dialog->findChild<QLineEdit*>(QStringLiteral("deviceName"))->setText(name);
-                dialog->findChild<QLineEdit*>(QStringLiteral("userName"))->setText(QStringLiteral("admin"));
-                dialog->findChild<QLineEdit*>(QStringLiteral("password"))->setText(QStringLiteral("pw"));
-                dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+                AcceptAs(*dialog, name);
             }
         });
         answer.start(0);
