@@ -87,7 +87,7 @@ TEST_F(StorePersistence, WriteFailingPartWayKeepsTheOldFile) {
     EXPECT_NE(ReadWholeFile(path_).find("Door_16"), std::string::npos);
 }
 
-TEST_F(StorePersistence, SavesWriteTheSameBytesWhateverTheSizeOfTheFileTheyReplace) {
+TEST_F(StorePersistence, SavesEndWithTheDocumentWhateverTheSizeOfTheFileTheyReplace) {
     // the room of the file replaced is taken before the writes: the new file must still end with the document
     const std::string text = "<DATAROOT>\r\n\t<DEVINFO/>\r\n</DATAROOT>\r\n";
     TempFolder twinFolder;
